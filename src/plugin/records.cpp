@@ -126,7 +126,20 @@ std::optional<Entry> FindEntry(TextView rd, TextView name) {
 }
 
 Variant Convert(Env& env, char16_t type, TextView value) {
-  if (type == u'N') return Variant(LeadingNumber(value));
+  if (type == u'N') {
+    // Numbers are written with the regional decimal separator; read that
+    // separator as the point too, or "1,5" written under a "," locale
+    // would come back as 1.
+    const char16_t separator = env.regional().DecimalSeparator();
+    if (separator == u'.' || value.find(separator) == TextView::npos) {
+      return Variant(LeadingNumber(value));
+    }
+    Text copy(value);
+    for (auto& c : copy) {
+      if (c == separator) c = u'.';
+    }
+    return Variant(LeadingNumber(copy));
+  }
   if (type == u'D') {
     auto date = env.regional().ParseDateTime(value);
     if (!date) throw Failure(u"Type mismatch", 13);
