@@ -193,7 +193,8 @@ TEST_F(Cli, HostSessionsAreCreatedReleasedAndCounted) {
 }
 
 TEST_F(Cli, RecordGetAndAdd) {
-  Outcome r = Pellory({"record", "get", "{Result=Fail}{Reason=Could not load Workspace}", "reason"});
+  Outcome r =
+      Pellory({"record", "get", "{Result=Fail}{Reason=Could not load Workspace}", "reason"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.out, "Could not load Workspace\n");
   r = Pellory({"record", "get", "{Tel2=1}", "Tel"});

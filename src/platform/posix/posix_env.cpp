@@ -116,7 +116,8 @@ std::string DefaultTraceLogPath() {
   } else if (const char* h = std::getenv("HOME"); h && *h) {
     dir = std::string(h) + "/.local/state";
   } else {
-    dir = "/tmp";
+    // No home: a folder of this user's own under /tmp.
+    return "/tmp/pellory-" + std::to_string(::getuid()) + "/wendle.log";
   }
   return dir + "/pellory/wendle.log";
 }

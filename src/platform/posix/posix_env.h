@@ -13,7 +13,8 @@
 namespace pellory {
 
 // Where the trace log goes: $PELLORY_TRACE_LOG, else
-// $XDG_STATE_HOME/pellory/wendle.log, else ~/.local/state/pellory/wendle.log.
+// $XDG_STATE_HOME/pellory/wendle.log, else ~/.local/state/pellory/wendle.log,
+// else /tmp/pellory-<uid>/wendle.log.
 std::string DefaultTraceLogPath();
 
 // Appends lines to a file created with mode 0600 and never opened through a
