@@ -318,6 +318,21 @@ TEST_F(MaxOdbcTest, BracedPasswordMayHoldSemicolonsAndBraces) {
       << AllMessages(SQL_HANDLE_DBC, dbc_);
 }
 
+TEST_F(MaxOdbcTest, DisconnectReleasesStatementsLeftOpen) {
+  ConnectOrFail();
+  SQLHSTMT open_cursor = NewStatement();
+  ASSERT_EQ(SQL_SUCCESS, Exec(open_cursor, "select * from Client"));
+  ASSERT_EQ(SQL_SUCCESS, SQLFetch(open_cursor));
+  SQLHSTMT idle = NewStatement();
+  (void)idle;
+  EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc_)) << AllMessages(SQL_HANDLE_DBC, dbc_);
+  // The connection handle can connect again.
+  std::u16string in = Wide("DSN=Maximizer SP1;UID=MASTER;PWD=KESTREL");
+  EXPECT_EQ(SQL_SUCCESS, SQLDriverConnectW(dbc_, nullptr, W(in), SQL_NTS, nullptr, 0, nullptr,
+                                           SQL_DRIVER_NOPROMPT));
+  EXPECT_EQ(6u, Query("select * from Client").size());
+}
+
 // ---- the statements the plug-in sends ----
 
 TEST_F(MaxOdbcTest, StatementShapesOfTheContactSearch) {
