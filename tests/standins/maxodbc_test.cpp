@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sql.h>
 #include <sqlext.h>
+// odbcinst.h needs the ODBC types above.
+#include <odbcinst.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -316,6 +318,20 @@ TEST_F(MaxOdbcTest, BracedPasswordMayHoldSemicolonsAndBraces) {
   std::u16string dsn = Wide("Maximizer SP1"), user = Wide("ANNA"), pwd = Wide("se;cr}et");
   EXPECT_EQ(SQL_SUCCESS, SQLConnectW(dbc_, W(dsn), SQL_NTS, W(user), SQL_NTS, W(pwd), SQL_NTS))
       << AllMessages(SQL_HANDLE_DBC, dbc_);
+}
+
+TEST_F(MaxOdbcTest, DataSourceRegisteredThroughTheInstallerIsUsableAtOnce) {
+  // Attributes as SQLConfigDataSource takes them: "key=value" pairs each ended by a NUL.
+  std::string attributes = "DSN=Maximizer SP7";
+  attributes += '\0';
+  attributes += "DataDirectory=" + book_.string();
+  attributes += '\0';
+  attributes += "Visible=True";
+  attributes += '\0';
+  ASSERT_TRUE(SQLConfigDataSource(nullptr, ODBC_ADD_DSN, kDriver, attributes.c_str()));
+  ConnectOrFail("DSN=Maximizer SP7;UID=MASTER;PWD=KESTREL");
+  EXPECT_EQ(6u, Query("select * from Client").size());
+  sandbox_.RemoveDataSource("Maximizer SP7");
 }
 
 TEST_F(MaxOdbcTest, DisconnectReleasesStatementsLeftOpen) {
