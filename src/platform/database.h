@@ -1,0 +1,97 @@
+// The database engine port. It plays the two roles the plug-in uses: the
+// DAO role (workspace, data-source registration, read-only database,
+// recordsets) for file mode and the RDO role (environment, connection,
+// table list, result sets) for SQL mode. Objects are shared references: an
+// object is released when its last reference is dropped.
+#pragma once
+
+#include <memory>
+
+#include "platform/object.h"
+#include "platform/text.h"
+
+namespace pellory {
+
+class ResultSet : public Object {
+ public:
+  // Polls an asynchronous open once; true while the statement still runs.
+  virtual bool StillExecuting() = 0;
+  // True when no current row is left (also for an empty result).
+  virtual bool Eof() = 0;
+  virtual void MoveNext() = 0;
+  virtual void MoveFirst() = 0;
+  virtual long RecordCount() = 0;
+  // Column position by name, without regard to case; -1 when absent.
+  virtual int ColumnIndex(TextView name) = 0;
+  // Value of the current row's column as text; a null reads as empty. The
+  // reference stays valid until the next move. Throws Failure when there is
+  // no current row.
+  virtual const Text& Value(int column) = 0;
+
+  // Value by column name; throws Failure ("Item not found in this
+  // collection.", 3265) for a column the result set does not have.
+  const Text& Field(TextView name);
+};
+using ResultSetRef = std::shared_ptr<ResultSet>;
+
+// A DAO database or an RDO connection: both open result sets.
+class Database : public Object {
+ public:
+  // Opens a statement; `async` asks for asynchronous execution, polled
+  // through ResultSet::StillExecuting. Throws Failure when the open fails.
+  virtual ResultSetRef OpenResultSet(TextView sql, bool async) = 0;
+};
+using DatabaseRef = std::shared_ptr<Database>;
+
+// RDO connection.
+class Connection : public Database {
+ public:
+  virtual int TableCount() = 0;
+  virtual Text TableName(int index) = 0;
+  // The data-source name and completed connect string the connection reports.
+  virtual Text DataSourceName() = 0;
+  virtual Text ConnectString() = 0;
+};
+using ConnectionRef = std::shared_ptr<Connection>;
+
+// DAO workspace.
+class Workspace : public Object {
+ public:
+  virtual DatabaseRef OpenDatabase(TextView name, bool read_only, TextView connect) = 0;
+};
+using WorkspaceRef = std::shared_ptr<Workspace>;
+
+constexpr int kDbUseOdbc = 1;
+
+class DaoEngine : public Object {
+ public:
+  virtual WorkspaceRef CreateWorkspace(TextView name, TextView user, TextView password,
+                                       int type) = 0;
+  virtual void AppendWorkspace(const WorkspaceRef& workspace) = 0;
+  // Makes a data source usable by name at once. `attributes` are
+  // "key=value" pairs separated by carriage returns.
+  virtual void RegisterDatabase(TextView dsn, TextView driver, bool silent,
+                                TextView attributes) = 0;
+};
+
+// The RDO failure number that stands for "data source not found".
+constexpr long kRdoDataSourceNotFound = 40002;
+
+enum class PromptMode { kPrompt = 0, kNoPrompt = 1, kComplete = 2, kCompleteRequired = 3 };
+
+class RdoEngine : public Object {
+ public:
+  // Opens a connection in the engine's first environment. Throws Failure
+  // with kRdoDataSourceNotFound when the data source does not exist.
+  virtual ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only,
+                                       TextView connect) = 0;
+};
+
+class DatabaseEngines {
+ public:
+  virtual ~DatabaseEngines() = default;
+  virtual std::shared_ptr<DaoEngine> CreateDaoEngine() = 0;
+  virtual std::shared_ptr<RdoEngine> CreateRdoEngine() = 0;
+};
+
+}  // namespace pellory

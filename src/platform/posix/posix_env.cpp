@@ -1,0 +1,219 @@
+#include "platform/posix/posix_env.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/failure.h"
+
+namespace pellory {
+namespace {
+
+[[noreturn]] void NotAvailable(const char16_t* what) {
+  throw Failure(Text(what) + u" is not available on this system", 429);
+}
+
+std::string Strftime(const char* format, const struct tm& tm) {
+  char buf[128];
+  size_t n = std::strftime(buf, sizeof buf, format, &tm);
+  return std::string(buf, n);
+}
+
+// Ports that the POSIX build lacks until an adapter is wired in.
+class UnavailableRegistry : public Registry {
+ public:
+  OpenResult OpenKey(RegistryRoot, TextView) override { return OpenResult::kNotFound; }
+  std::optional<int32_t> QueryDword(RegistryRoot, TextView, TextView) override {
+    return std::nullopt;
+  }
+  std::optional<Text> QueryString(RegistryRoot, TextView, TextView, size_t) override {
+    return std::nullopt;
+  }
+  bool DeleteKey(RegistryRoot, TextView) override { return false; }
+  void SetString(RegistryRoot, TextView, TextView, TextView) override {
+    NotAvailable(u"The registry");
+  }
+  void SetDword(RegistryRoot, TextView, TextView, int32_t) override {
+    NotAvailable(u"The registry");
+  }
+};
+
+class UnavailableDatabases : public DatabaseEngines {
+ public:
+  std::shared_ptr<DaoEngine> CreateDaoEngine() override { NotAvailable(u"The DAO engine"); }
+  std::shared_ptr<RdoEngine> CreateRdoEngine() override { NotAvailable(u"The RDO engine"); }
+};
+
+class UnavailableAutomation : public Automation {
+ public:
+  std::shared_ptr<AutoObject> CreateObject(TextView) override {
+    throw Failure(u"ActiveX component can't create object", 429);
+  }
+};
+
+class NoWindows : public WindowSystem {
+ public:
+  WindowHandle ForegroundWindow() override { return 0; }
+  WindowHandle GetWindow(WindowHandle, WindowRelation) override { return 0; }
+  Text WindowText(WindowHandle, int) override { return Text(); }
+  WindowHandle FindWindow(const Text*, const Text*) override { return 0; }
+  intptr_t SendMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return 0; }
+  bool PostMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return false; }
+  bool SetForegroundWindow(WindowHandle) override { return false; }
+  void SetTopmost(WindowHandle, bool) override {}
+};
+
+class NoKeystrokes : public Keystrokes {
+ public:
+  void SendKeys(TextView, bool) override { NotAvailable(u"Keystroke synthesis"); }
+};
+
+// Without a dialog front end every dialog closes as Cancel.
+class CancellingDialogHost : public DialogHost {
+ public:
+  void ShowModal(ModalForm&) override {}
+};
+
+}  // namespace
+
+std::string DefaultTraceLogPath() {
+  if (const char* p = std::getenv("PELLORY_TRACE_LOG"); p && *p) return p;
+  std::string dir;
+  if (const char* s = std::getenv("XDG_STATE_HOME"); s && *s) {
+    dir = s;
+  } else if (const char* h = std::getenv("HOME"); h && *h) {
+    dir = std::string(h) + "/.local/state";
+  } else {
+    dir = "/tmp";
+  }
+  return dir + "/pellory/wendle.log";
+}
+
+void PosixTraceFile::AppendLine(TextView line) noexcept {
+  try {
+    std::string bytes = ToUtf8(line);
+    bytes += '\n';
+    // The default place may not exist yet; its folder is private to the user.
+    if (auto slash = path_.rfind('/'); slash != std::string::npos && slash > 0) {
+      std::string dir = path_.substr(0, slash);
+      struct stat st;
+      if (::stat(dir.c_str(), &st) != 0) {
+        std::string partial;
+        for (size_t i = 1; i <= dir.size(); ++i) {
+          if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
+        }
+      }
+    }
+    int fd = ::open(path_.c_str(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      const char* p = bytes.data();
+      size_t left = bytes.size();
+      while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        p += n;
+        left -= static_cast<size_t>(n);
+      }
+    }
+    ::close(fd);
+  } catch (...) {
+  }
+}
+
+double PosixClock::SecondsSinceMidnight() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  time_t t = ts.tv_sec;
+  struct tm tm;
+  ::localtime_r(&t, &tm);
+  return tm.tm_hour * 3600.0 + tm.tm_min * 60.0 + tm.tm_sec + ts.tv_nsec / 1e9;
+}
+
+DateTime PosixClock::Now() {
+  time_t t = ::time(nullptr);
+  struct tm tm;
+  ::localtime_r(&t, &tm);
+  return MakeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                      tm.tm_sec);
+}
+
+char16_t PosixRegional::DecimalSeparator() const {
+  const struct lconv* lc = std::localeconv();
+  if (lc && lc->decimal_point && lc->decimal_point[0] && !(lc->decimal_point[0] & 0x80)) {
+    return static_cast<char16_t>(lc->decimal_point[0]);
+  }
+  return u'.';
+}
+
+Text PosixRegional::ShortDate(int year, int month, int day) const {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  return FromUtf8(Strftime(nl_langinfo(D_FMT), tm));
+}
+
+Text PosixRegional::LongTime(int hour, int minute, int second) const {
+  struct tm tm {};
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return FromUtf8(Strftime(nl_langinfo(T_FMT), tm));
+}
+
+std::optional<DateTime> PosixRegional::ParseDateTime(TextView text) const {
+  std::string s = ToUtf8(Trim(text));
+  if (s.empty()) return std::nullopt;
+  const std::string date_fmt = nl_langinfo(D_FMT);
+  const std::string time_fmt = nl_langinfo(T_FMT);
+  struct Try {
+    std::string format;
+    bool has_date;
+    bool has_time;
+  };
+  const Try tries[] = {
+      {date_fmt + " " + time_fmt, true, true}, {date_fmt, true, false},   {time_fmt, false, true},
+      {"%Y-%m-%d %H:%M:%S", true, true},       {"%Y-%m-%d", true, false},
+  };
+  for (const Try& t : tries) {
+    struct tm tm {};
+    const char* end = ::strptime(s.c_str(), t.format.c_str(), &tm);
+    if (!end || *end != '\0') continue;
+    if (!t.has_date) return MakeDateTime(1899, 12, 30, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return MakeDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, t.has_time ? tm.tm_hour : 0,
+                        t.has_time ? tm.tm_min : 0, t.has_time ? tm.tm_sec : 0);
+  }
+  return std::nullopt;
+}
+
+void PosixMessagePump::DoEvents() {
+  for (size_t i = 0; i < sources_.size(); ++i) sources_[i]();
+}
+
+PosixEnv::PosixEnv()
+    : trace_(std::make_unique<PosixTraceFile>(DefaultTraceLogPath())),
+      clock_(std::make_unique<PosixClock>()),
+      regional_(std::make_unique<PosixRegional>()),
+      pump_(std::make_unique<PosixMessagePump>()),
+      registry_(std::make_unique<UnavailableRegistry>()),
+      databases_(std::make_unique<UnavailableDatabases>()),
+      automation_(std::make_unique<UnavailableAutomation>()),
+      windows_(std::make_unique<NoWindows>()),
+      keystrokes_(std::make_unique<NoKeystrokes>()),
+      dialogs_(std::make_unique<CancellingDialogHost>()) {}
+
+PosixEnv::~PosixEnv() = default;
+
+}  // namespace pellory

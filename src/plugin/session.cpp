@@ -1,0 +1,221 @@
+#include "plugin/session.h"
+
+#include "plugin/records.h"
+#include "plugin/text_functions.h"
+#include "plugin/trap.h"
+
+namespace pellory {
+namespace {
+
+constexpr char16_t kTagPrefix[] = u" @ plugin.Session.";
+
+Text Tag(TextView method) { return Text(kTagPrefix) + Text(method); }
+
+}  // namespace
+
+int16_t& SessionCount() {
+  thread_local int16_t count = 0;
+  return count;
+}
+
+Text& ConfigRd() {
+  thread_local Text record;
+  return record;
+}
+
+Session::Session(Env& env, const SessionLogic& logic) : env_(env), logic_(logic) {
+  Trap(env_, u" @ plugin.Session.Init", [&] {
+    int16_t& count = SessionCount();
+    count = static_cast<int16_t>(count + 1);
+    state_.instance_no = count;
+  });
+}
+
+Session::~Session() {
+  Trap(env_, u" @ plugin.Session.Terminate", [&] {
+    int16_t& count = SessionCount();
+    count = static_cast<int16_t>(count - 1);
+  });
+  Trap(env_, u" @ plugin.Session.Terminate", [&] { state_.callback.reset(); });
+}
+
+Text Session::Install() {
+  Text reply;
+  Trap(env_, Tag(u"Install"), [&] { reply = InstallReal(); });
+  return reply;
+}
+
+Text Session::Uninstall() { return Text(); }
+
+Text Session::Configure(Text& rd, Text& page) {
+  const Text tag = Tag(u"Configure");
+  Text& config = ConfigRd();
+  Text upper_page;
+  Trap(env_, tag, [&] { config = rd; });
+  Trap(env_, tag, [&] {
+    upper_page = UpperCase(page);
+    AddVar(env_, config, u"Page", Variant(upper_page));
+  });
+  Trap(env_, tag, [&] {
+    if (logic_.show_dialog) logic_.show_dialog(env_, upper_page == u"ACTION");
+  });
+  Text reply;
+  Trap(env_, tag, [&] { reply = config; });
+  return reply;
+}
+
+Text Session::Initialize(Text& data_rd, Text& user_rd, ObjectRef& callback) {
+  const Text tag = Tag(u"Initialize");
+  Text reply;
+  Trap(env_, tag, [&] { state_.callback = callback; });
+  Trap(env_, tag, [&] { state_.data_rd = data_rd; });
+  Trap(env_, tag, [&] { state_.user_rd = user_rd; });
+  Trap(env_, tag, [&] { reply = InitializeReal().ToText(&env_.regional()); });
+  return reply;
+}
+
+Text Session::Uninitialize() {
+  const Text tag = Tag(u"Uninitialize");
+  Trap(env_, tag, [&] { UninitializeReal(); });
+  Trap(env_, tag, [&] { state_.callback.reset(); });
+  return Text();
+}
+
+Text Session::LoadAndRemember() {
+  Text reply;
+  Trap(env_, Tag(u"Load"), [&] {
+    Text empty;
+    reply = LoadReal(empty);
+  });
+  Trap(env_, Tag(u"Load"),
+       [&] { state_.load_failed = UpperCase(GetText(env_, reply, u"Result")) == u"FAIL"; });
+  return reply;
+}
+
+Text Session::Load(Text& /*vars*/) { return LoadAndRemember(); }
+
+Text Session::Unload() {
+  Text reply;
+  Trap(env_, Tag(u"Unload"), [&] { reply = UnloadReal(); });
+  return reply;
+}
+
+Text Session::FindContact(Text rd) {
+  const Text tag = Tag(u"FindContact");
+  Text reply;
+  Trap(env_, tag, [&] { AddVar(env_, rd, u"Cmd", Variant(u"FindContact")); });
+  Trap(env_, tag,
+       [&] { AddVar(env_, rd, u"Tel", Variant(DigitsOnly(GetText(env_, rd, u"Tel")))); });
+  Trap(env_, tag,
+       [&] { AddVar(env_, rd, u"Text", Variant(WordsOnly(GetText(env_, rd, u"Text")))); });
+  Trap(env_, tag, [&] {
+    AddVar(env_, rd, u"Begin", Variant(UpperCase(GetText(env_, rd, u"Begin").substr(0, 1))));
+  });
+  Trap(env_, tag, [&] { reply = FindReal(rd); });
+  return reply;
+}
+
+Text Session::FindList(Text rd) {
+  const Text tag = Tag(u"FindList");
+  Text reply;
+  Trap(env_, tag, [&] { AddVar(env_, rd, u"Cmd", Variant(u"FindList")); });
+  Trap(env_, tag, [&] {
+    Variant number = GetVar(env_, rd, u"Number");
+    AddVar(env_, rd, u"Tel",
+           Variant(DigitsOnly(GetVar(env_, rd, u"Tel", number).ToText(&env_.regional()))));
+  });
+  Trap(env_, tag,
+       [&] { AddVar(env_, rd, u"Text", Variant(WordsOnly(GetText(env_, rd, u"Text")))); });
+  Trap(env_, tag, [&] {
+    AddVar(env_, rd, u"Begin", Variant(UpperCase(GetText(env_, rd, u"Begin").substr(0, 1))));
+  });
+  Trap(env_, tag, [&] { reply = FindReal(rd); });
+  return reply;
+}
+
+Text Session::DoAction(Text rd) {
+  Text reply;
+  Trap(env_, Tag(u"DoAction"), [&] { reply = DoActionReal(rd); });
+  return reply;
+}
+
+Text Session::CacheStart() {
+  const Text tag = Tag(u"CacheStart");
+  Text reply;
+  Trap(env_, tag, [&] { state_.cache_state = u"START"; });
+  Trap(env_, tag, [&] {
+    if (!state_.database) LoadAndRemember();
+  });
+  Trap(env_, tag, [&] { reply = CacheRecordReal(); });
+  return reply;
+}
+
+Text Session::CacheEnd() {
+  const Text tag = Tag(u"CacheEnd");
+  Text reply;
+  Trap(env_, tag, [&] { state_.cache_rs.reset(); });
+  Trap(env_, tag, [&] { state_.cache_state = u"TERMINATE"; });
+  Trap(env_, tag, [&] { reply = CacheRecordReal(); });
+  return reply;
+}
+
+Text Session::CacheRecord() {
+  Text reply;
+  Trap(env_, Tag(u"CacheRecord"), [&] { reply = CacheRecordReal(); });
+  return reply;
+}
+
+Text Session::Capabilities() {
+  Text reply;
+  Trap(env_, Tag(u"Capabilities"), [&] {
+    reply = u"{Version=" + IntegerText(kVersionMajor) + u"." + IntegerText(kVersionMinor) +
+            u"}{Name=Maximizer}{Description=Maximizer Contacts}{Comments=" +
+            Text(kVersionComments) + u"}";
+  });
+  Trap(env_, Tag(u"Capabilities"), [&] { reply += CapabilitiesReal(); });
+  return reply;
+}
+
+bool Session::Blocked() { return false; }
+
+Text Session::InstallReal() { return Text(); }
+
+Text Session::UninitializeReal() { return Text(); }
+
+Variant Session::InitializeReal() {
+  return logic_.initialize_real ? logic_.initialize_real(*this) : Variant();
+}
+
+Text Session::LoadReal(Text& rd) { return logic_.load_real ? logic_.load_real(*this, rd) : Text(); }
+
+Text Session::UnloadReal() { return logic_.unload_real ? logic_.unload_real(*this) : Text(); }
+
+Text Session::FindReal(Text rd) {
+  return logic_.find_real ? logic_.find_real(*this, std::move(rd)) : Text();
+}
+
+bool Session::CheckRunning(bool& start) {
+  return logic_.check_running ? logic_.check_running(*this, start) : false;
+}
+
+Text Session::DoActionReal(Text& rd) {
+  return logic_.do_action_real ? logic_.do_action_real(*this, rd) : Text();
+}
+
+Text Session::CacheRecordReal() {
+  return logic_.cache_record_real ? logic_.cache_record_real(*this) : Text();
+}
+
+Text Session::GetContact(Variant& res) {
+  return logic_.get_contact ? logic_.get_contact(*this, res) : Text();
+}
+
+Text Session::CapabilitiesReal() {
+  return u"{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}";
+}
+
+Text Session::SetProperty(Text& /*prop*/, Variant& /*value*/) { return Text(); }
+
+Text Session::GetProperty(Text& /*prop*/) { return Text(); }
+
+}  // namespace pellory

@@ -1,0 +1,118 @@
+// The Session class as the host sees it: 28 methods in interface order, the
+// object's state, and its creation and destruction bookkeeping.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/env.h"
+
+namespace pellory {
+
+class Session;
+
+// The working methods that live in the subsystems above this one. The
+// Session calls them through this table; an entry left null gives the
+// method's empty reply, so the frame runs on its own.
+struct SessionLogic {
+  Variant (*initialize_real)(Session&) = nullptr;
+  Text (*load_real)(Session&, Text& rd) = nullptr;
+  Text (*unload_real)(Session&) = nullptr;
+  Text (*find_real)(Session&, Text rd) = nullptr;
+  bool (*check_running)(Session&, bool& start) = nullptr;
+  Text (*do_action_real)(Session&, Text& rd) = nullptr;
+  Text (*cache_record_real)(Session&) = nullptr;
+  Text (*get_contact)(Session&, Variant& res) = nullptr;
+  // Shows the configuration dialog (`action` false) or the action dialog
+  // modally over the thread's configuration record.
+  void (*show_dialog)(Env&, bool action) = nullptr;
+};
+
+// Everything a Session holds. Subsystems read and write it directly.
+struct SessionState {
+  int16_t instance_no = 0;
+  Text data_rd;  // settings record passed to Initialize
+  Text user_rd;  // per-user record passed to Initialize
+  bool load_failed = false;
+  Text cache_state;
+  ResultSetRef cache_rs;
+  ObjectRef callback;
+
+  // Settings prepared by start-up; rewritten by CheckRunning.
+  Text db_path;
+  Text db_user;
+  Text db_password;
+  bool search_phone[4] = {false, false, false, false};
+  bool use_sql = false;
+  // SQL mode: the connection record, kept apart from db_path so that a
+  // reload after an action (which rewrites db_path) still finds it.
+  Text connection_rd;
+
+  // Database objects.
+  WorkspaceRef workspace;
+  DatabaseRef database;  // DAO database (file mode) or RDO connection (SQL mode)
+  ResultSetRef contact_rs;
+  Text table_name;
+
+  // The CRM application object.
+  std::shared_ptr<AutoObject> app;
+};
+
+// Module-level state, one set per host thread.
+int16_t& SessionCount();
+Text& ConfigRd();
+
+inline constexpr int kVersionMajor = 2;
+inline constexpr int kVersionMinor = 0;
+inline constexpr char16_t kVersionComments[] = u"";
+
+class Session {
+ public:
+  Session(Env& env, const SessionLogic& logic);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Interface methods, slot order.
+  Text Install();                                                      // 1
+  Text Uninstall();                                                    // 2
+  Text Configure(Text& rd, Text& page);                                // 3
+  Text Initialize(Text& data_rd, Text& user_rd, ObjectRef& callback);  // 4
+  Text Uninitialize();                                                 // 5
+  Text Load(Text& vars);                                               // 6
+  Text Unload();                                                       // 7
+  Text FindContact(Text rd);                                           // 8
+  Text FindList(Text rd);                                              // 9
+  Text DoAction(Text rd);                                              // 10
+  Text CacheStart();                                                   // 11
+  Text CacheEnd();                                                     // 12
+  Text CacheRecord();                                                  // 13
+  Text Capabilities();                                                 // 14
+  bool Blocked();                                                      // 15
+  Text InstallReal();                                                  // 16
+  Text UninitializeReal();                                             // 17
+  Variant InitializeReal();                                            // 18
+  Text LoadReal(Text& rd);                                             // 19
+  Text UnloadReal();                                                   // 20
+  Text FindReal(Text rd);                                              // 21
+  bool CheckRunning(bool& start);                                      // 22
+  Text DoActionReal(Text& rd);                                         // 23
+  Text CacheRecordReal();                                              // 24
+  Text GetContact(Variant& res);                                       // 25
+  Text CapabilitiesReal();                                             // 26
+  Text SetProperty(Text& prop, Variant& value);                        // 27
+  Text GetProperty(Text& prop);                                        // 28
+
+  Env& env() { return env_; }
+  SessionState& state() { return state_; }
+  const SessionState& state() const { return state_; }
+
+ private:
+  // Runs `Load` steps 1 and 2: reload and remember whether it failed.
+  Text LoadAndRemember();
+
+  Env& env_;
+  const SessionLogic& logic_;
+  SessionState state_;
+};
+
+}  // namespace pellory

@@ -1,0 +1,41 @@
+// The trap helper. Every procedure runs its steps through Trap: a step that
+// fails writes "<description><tag>" to the trace log and the procedure goes
+// on with its next step. Nothing is rethrown.
+#pragma once
+
+#include <exception>
+#include <new>
+
+#include "platform/failure.h"
+#include "plugin/trace_log.h"
+
+namespace pellory {
+
+// The description of the exception in flight.
+Text DescribeCurrentException();
+
+// Runs `step`; returns false (after logging) when it failed.
+template <typename Step>
+bool Trap(Env& env, TextView tag, Step&& step) noexcept {
+  try {
+    step();
+    return true;
+  } catch (...) {
+    Text message;
+    try {
+      message = DescribeCurrentException();
+      message += tag;
+    } catch (...) {
+    }
+    LogError(env, message);
+    return false;
+  }
+}
+
+// Location tags used by more than one file.
+namespace tags {
+inline constexpr char16_t kGetVar[] = u" @ basGlobal.GetVar";
+inline constexpr char16_t kAddVar[] = u" @ basGlobal.AddVar";
+}  // namespace tags
+
+}  // namespace pellory

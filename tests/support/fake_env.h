@@ -1,0 +1,149 @@
+// In-memory fakes of every platform port, bundled as a FakeEnv.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace pellory::testing {
+
+class FakeTraceFile : public TraceFile {
+ public:
+  void AppendLine(TextView line) noexcept override { lines.emplace_back(line); }
+  std::vector<Text> lines;
+};
+
+class FakeClock : public Clock {
+ public:
+  double SecondsSinceMidnight() override { return seconds; }
+  DateTime Now() override { return now; }
+  double seconds = 3600;
+  DateTime now = MakeDateTime(2026, 12, 6, 11, 43, 57);
+};
+
+// dd/mm/yyyy and hh:mm:ss, with a settable decimal separator.
+class FakeRegional : public Regional {
+ public:
+  char16_t DecimalSeparator() const override { return separator; }
+  Text ShortDate(int year, int month, int day) const override;
+  Text LongTime(int hour, int minute, int second) const override;
+  std::optional<DateTime> ParseDateTime(TextView text) const override;
+  char16_t separator = u'.';
+};
+
+class FakePump : public MessagePump {
+ public:
+  void DoEvents() override {
+    ++calls;
+    if (hook) hook();
+  }
+  int calls = 0;
+  std::function<void()> hook;
+};
+
+class FakeRegistry : public Registry {
+ public:
+  struct Value {
+    bool is_dword = false;
+    Text text;
+    int32_t dword = 0;
+  };
+  OpenResult OpenKey(RegistryRoot root, TextView key) override;
+  std::optional<int32_t> QueryDword(RegistryRoot root, TextView key, TextView name) override;
+  std::optional<Text> QueryString(RegistryRoot root, TextView key, TextView name,
+                                  size_t max_bytes) override;
+  bool DeleteKey(RegistryRoot root, TextView key) override;
+  void SetString(RegistryRoot root, TextView key, TextView name, TextView value) override;
+  void SetDword(RegistryRoot root, TextView key, TextView name, int32_t value) override;
+
+  bool HasKey(RegistryRoot root, TextView key) const;
+  std::vector<Text> deleted;  // keys passed to DeleteKey, in order
+  // (root, upper-cased key) -> upper-cased value name -> value
+  std::map<std::pair<int, Text>, std::map<Text, Value>> keys;
+};
+
+// Database engines made by test-supplied factories; without one, creating
+// an engine fails as on a machine without it.
+class FakeDatabases : public DatabaseEngines {
+ public:
+  std::shared_ptr<DaoEngine> CreateDaoEngine() override;
+  std::shared_ptr<RdoEngine> CreateRdoEngine() override;
+  std::function<std::shared_ptr<DaoEngine>()> dao;
+  std::function<std::shared_ptr<RdoEngine>()> rdo;
+};
+
+class FakeAutomation : public Automation {
+ public:
+  std::shared_ptr<AutoObject> CreateObject(TextView prog_id) override;
+  std::map<Text, std::function<std::shared_ptr<AutoObject>()>> servers;  // by upper-cased id
+};
+
+class FakeKeystrokes : public Keystrokes {
+ public:
+  void SendKeys(TextView keys, bool wait) override {
+    sent.emplace_back(keys);
+    waited.push_back(wait);
+  }
+  std::vector<Text> sent;
+  std::vector<bool> waited;
+};
+
+class FakeDialogHost : public DialogHost {
+ public:
+  void ShowModal(ModalForm& form) override {
+    ++shown;
+    if (run) run(form);
+  }
+  int shown = 0;
+  std::function<void(ModalForm&)> run;  // none: closes as Cancel
+};
+
+// An empty desktop unless a test installs its own window system.
+class EmptyDesktop : public WindowSystem {
+ public:
+  WindowHandle ForegroundWindow() override { return 0; }
+  WindowHandle GetWindow(WindowHandle, WindowRelation) override { return 0; }
+  Text WindowText(WindowHandle, int) override { return Text(); }
+  WindowHandle FindWindow(const Text*, const Text*) override { return 0; }
+  intptr_t SendMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return 0; }
+  bool PostMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return false; }
+  bool SetForegroundWindow(WindowHandle) override { return false; }
+  void SetTopmost(WindowHandle, bool) override {}
+};
+
+class FakeEnv : public Env {
+ public:
+  FakeEnv();
+  TraceFile& trace() override { return trace_file; }
+  Clock& clock() override { return fake_clock; }
+  Regional& regional() override { return fake_regional; }
+  MessagePump& pump() override { return fake_pump; }
+  Registry& registry() override { return fake_registry; }
+  DatabaseEngines& databases() override { return *database_engines; }
+  Automation& automation() override { return fake_automation; }
+  WindowSystem& windows() override { return *window_system; }
+  Keystrokes& keystrokes() override { return fake_keys; }
+  DialogHost& dialogs() override { return fake_dialogs; }
+
+  FakeTraceFile trace_file;
+  FakeClock fake_clock;
+  FakeRegional fake_regional;
+  FakePump fake_pump;
+  FakeRegistry fake_registry;
+  FakeAutomation fake_automation;
+  FakeKeystrokes fake_keys;
+  FakeDialogHost fake_dialogs;
+  // Replaceable by tests that bring real adapters (ODBC) or a simulated desktop.
+  std::unique_ptr<DatabaseEngines> database_engines;
+  std::unique_ptr<WindowSystem> window_system;
+};
+
+// UTF-8 <-> Text shorthands for assertions.
+inline Text T(const char* utf8) { return FromUtf8(utf8); }
+inline std::string U8(TextView text) { return ToUtf8(text); }
+
+}  // namespace pellory::testing
