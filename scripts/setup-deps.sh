@@ -23,6 +23,8 @@ PACKAGES=(
   clang
   libclang-rt-dev
   mingw-w64
+  postgresql-15
+  tmux
 )
 
 missing=()
