@@ -16,6 +16,7 @@ PACKAGES=(
   odbcinst
   libsqliteodbc
   odbc-postgresql
+  postgresql-15
 )
 
 missing=()
