@@ -234,11 +234,24 @@ long OdbcResultSet::RecordCount() {
 
 int OdbcResultSet::ColumnIndex(TextView name) {
   FinishExecution();
+  // Callers ask for the same few names on every row, mostly from the same
+  // constant texts: an exact match of an earlier question is answered
+  // without folding case again.
+  const uintptr_t key = reinterpret_cast<uintptr_t>(name.data()) ^ name.size();
+  NameMemo& memo = memo_[(key ^ (key >> 7)) % memo_.size()];
+  if (memo.data == name.data() && memo.name == name) return memo.index;
   const uint32_t h = NameHash(name);
+  int index = -1;
   for (size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);
+    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) {
+      index = static_cast<int>(i);
+      break;
+    }
   }
-  return -1;
+  memo.data = name.data();
+  memo.name.assign(name);
+  memo.index = index;
+  return index;
 }
 
 const Text& OdbcResultSet::Value(int column) {
