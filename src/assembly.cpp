@@ -1,10 +1,16 @@
 #include "assembly.h"
 
+#include "crmdb/crmdb.h"
+
 namespace pellory {
 
 const SessionLogic& FullSessionLogic() {
   static const SessionLogic logic = [] {
     SessionLogic l;
+    l.initialize_real = &InitializeReal;
+    l.load_real = &LoadReal;
+    l.unload_real = &UnloadReal;
+    l.check_running = &CheckRunning;
     return l;
   }();
   return logic;
