@@ -1,12 +1,17 @@
 #include "assembly.h"
 
 #include "automation/actions.h"
+#include "crmdb/crmdb.h"
 
 namespace pellory {
 
 const SessionLogic& FullSessionLogic() {
   static const SessionLogic logic = [] {
     SessionLogic l;
+    l.initialize_real = &InitializeReal;
+    l.load_real = &LoadReal;
+    l.unload_real = &UnloadReal;
+    l.check_running = &CheckRunning;
     l.do_action_real = &DoActionReal;
     return l;
   }();
