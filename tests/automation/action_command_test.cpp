@@ -86,6 +86,8 @@ TEST_F(ActionRunTest, StandInOptions) {
   ASSERT_GE(switched.size(), 7u);
   EXPECT_EQ(switched[4], "Application.CloseDatabase()");
   EXPECT_EQ(switched[5], "modal view: sent WM_CLOSE");
+  // The modal view was in front; once closed, the main window is found again.
+  EXPECT_EQ(switched.back(), "main window: sent WM_ACTIVATE 1");
   call.no_crm = true;
   EXPECT_EQ(Run(call), Strings{"no CRM application is running"});
   // The attach (two steps), the visibility step, the database compare, close

@@ -79,6 +79,15 @@ TEST_F(DesktopTest, WindowRelationsFollowTheZOrder) {
   desktop.DestroyWindow(a);
   EXPECT_FALSE(desktop.IsWindow(c1));
   EXPECT_EQ(desktop.GetWindow(b, WindowRelation::kNextSibling), 0u);
+  // Closing the foreground window hands the foreground to the frontmost visible one.
+  WindowHandle hidden = Window("hidden", &a_log);
+  WindowHandle shown = Window("shown", &a_log);
+  desktop.SetForegroundWindow(shown);
+  desktop.SetForegroundWindow(hidden);
+  desktop.SetVisible(hidden, false);
+  desktop.SetForegroundWindow(b);
+  desktop.DestroyWindow(b);
+  EXPECT_EQ(desktop.ForegroundWindow(), shown);
 }
 
 TEST_F(DesktopTest, TitlesClassesAndFindWindow) {
