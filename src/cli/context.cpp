@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "assembly.h"
+#include "platform/posix/desktop.h"
 #include "plugin/records.h"
 
 #ifndef PELLORY_SAMPLE_DIR
@@ -46,7 +47,7 @@ void MakeFolders(const std::string& path) {
 void WirePosixAdapters(PosixEnv& env) {
   // One line per adapter, for example:
   //   env.set_registry(MakeRegFileRegistry());
-  (void)env;
+  WireSimulatedDesktop(env);  // windows, keystrokes and automation objects in-process
 }
 
 std::string HostSettingsPath() {
