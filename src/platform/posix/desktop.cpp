@@ -37,13 +37,13 @@ Text KeyStroke::Describe() const {
 Desktop::Desktop() = default;
 Desktop::~Desktop() = default;
 
-WindowHandle Desktop::CreateWindow(WindowSpec spec, WindowHandlers handlers) {
-  WindowHandle parent = spec.parent;
+WindowHandle Desktop::CreateWindow(WindowProps props, WindowHandlers handlers) {
+  WindowHandle parent = props.parent;
   if (parent != 0 && !Find(parent)) parent = 0;
-  spec.parent = parent;
+  props.parent = parent;
   WindowHandle h = next_handle_;
   next_handle_ += 4;
-  windows_.emplace(h, Window{std::move(spec), std::move(handlers), {}});
+  windows_.emplace(h, Window{std::move(props), std::move(handlers), {}});
   if (parent == 0) {
     top_level_.push_back(h);
   } else {
@@ -64,7 +64,7 @@ void Desktop::DestroyWindow(WindowHandle window) {
     // The system activates another window: the frontmost one still shown.
     foreground_ = 0;
     for (WindowHandle h : top_level_) {
-      if (Find(h)->spec.visible) {
+      if (Find(h)->props.visible) {
         foreground_ = h;
         break;
       }
@@ -76,20 +76,20 @@ bool Desktop::IsWindow(WindowHandle window) const { return Find(window) != nullp
 
 Text Desktop::ClassName(WindowHandle window) const {
   const Window* w = Find(window);
-  return w ? w->spec.class_name : Text();
+  return w ? w->props.class_name : Text();
 }
 
 void Desktop::SetTitle(WindowHandle window, TextView title) {
-  if (Window* w = Find(window)) w->spec.title = Text(title);
+  if (Window* w = Find(window)) w->props.title = Text(title);
 }
 
 void Desktop::SetVisible(WindowHandle window, bool visible) {
-  if (Window* w = Find(window)) w->spec.visible = visible;
+  if (Window* w = Find(window)) w->props.visible = visible;
 }
 
 bool Desktop::IsVisible(WindowHandle window) const {
   const Window* w = Find(window);
-  return w && w->spec.visible;
+  return w && w->props.visible;
 }
 
 std::vector<WindowHandle> Desktop::TopLevelWindows() const { return top_level_; }
@@ -148,14 +148,14 @@ Text Desktop::WindowText(WindowHandle window, int max_bytes) {
   const Window* w = Find(window);
   if (!w || max_bytes <= 0) return Text();
   // Room for max_bytes - 1 characters and the terminating NUL.
-  return w->spec.title.substr(0, static_cast<size_t>(max_bytes - 1));
+  return w->props.title.substr(0, static_cast<size_t>(max_bytes - 1));
 }
 
 WindowHandle Desktop::FindWindow(const Text* class_name, const Text* title) {
   for (WindowHandle h : top_level_) {
     const Window& w = *Find(h);
-    if (class_name && !EqualsNoCase(w.spec.class_name, *class_name)) continue;
-    if (title && !EqualsNoCase(w.spec.title, *title)) continue;
+    if (class_name && !EqualsNoCase(w.props.class_name, *class_name)) continue;
+    if (title && !EqualsNoCase(w.props.title, *title)) continue;
     return h;
   }
   return 0;
@@ -181,7 +181,7 @@ bool Desktop::SetForegroundWindow(WindowHandle window) {
   if (!w) return false;
   // A child brings its top-level window forward.
   WindowHandle top = window;
-  while (Find(top)->spec.parent != 0) top = Find(top)->spec.parent;
+  while (Find(top)->props.parent != 0) top = Find(top)->props.parent;
   BringToFront(top);
   foreground_ = top;
   if (w->handlers.set_foreground) {
@@ -208,8 +208,8 @@ Desktop::Window* Desktop::Find(WindowHandle window) {
 std::vector<WindowHandle>* Desktop::SiblingsOf(WindowHandle window) {
   Window* w = Find(window);
   if (!w) return nullptr;
-  if (w->spec.parent == 0) return &top_level_;
-  Window* parent = Find(w->spec.parent);
+  if (w->props.parent == 0) return &top_level_;
+  Window* parent = Find(w->props.parent);
   return parent ? &parent->children : nullptr;
 }
 

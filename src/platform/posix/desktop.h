@@ -49,7 +49,7 @@ struct WindowHandlers {
 
 class Desktop : public WindowSystem {
  public:
-  struct WindowSpec {
+  struct WindowProps {
     Text class_name;
     Text title;
     bool visible = true;
@@ -64,7 +64,7 @@ class Desktop : public WindowSystem {
   // Creates a window behind its siblings, so that a desktop listed from
   // front to back is built in that order. It does not become the
   // foreground window.
-  WindowHandle CreateWindow(WindowSpec spec, WindowHandlers handlers = {});
+  WindowHandle CreateWindow(WindowProps props, WindowHandlers handlers = {});
   // Removes the window and its children; messages queued for them are
   // dropped. When the foreground window goes, the frontmost visible
   // top-level window takes its place.
@@ -101,7 +101,7 @@ class Desktop : public WindowSystem {
 
  private:
   struct Window {
-    WindowSpec spec;
+    WindowProps props;
     WindowHandlers handlers;
     std::vector<WindowHandle> children;  // front to back
   };
