@@ -1,5 +1,6 @@
 #include "assembly.h"
 
+#include "automation/actions.h"
 #include "crmdb/crmdb.h"
 
 namespace pellory {
@@ -11,6 +12,7 @@ const SessionLogic& FullSessionLogic() {
     l.load_real = &LoadReal;
     l.unload_real = &UnloadReal;
     l.check_running = &CheckRunning;
+    l.do_action_real = &DoActionReal;
     return l;
   }();
   return logic;

@@ -13,7 +13,9 @@
 
 #include "assembly.h"
 #include "platform/odbc/odbc_engines.h"
+#include "platform/posix/desktop.h"
 #include "platform/posix/reg_registry.h"
+#include "platform/posix/terminal_dialogs.h"
 #include "plugin/records.h"
 
 #ifndef PELLORY_SAMPLE_DIR
@@ -50,7 +52,9 @@ void WirePosixAdapters(PosixEnv& env) {
   //   env.set_registry(MakeRegFileRegistry());
   env.set_registry(
       std::make_unique<RegFileRegistry>(DefaultRegistryPath(), MakeOdbcDataSourceStore()));
-  env.set_databases(std::make_unique<OdbcEngines>());
+  env.set_databases(std::make_unique<OdbcEngines>(&TerminalDataSourcePrompt<DataSourceInfo>));
+  env.set_dialogs(std::make_unique<TerminalDialogHost>());
+  WireSimulatedDesktop(env);  // windows, keystrokes and automation objects in-process
 }
 
 std::string HostSettingsPath() {

@@ -1,0 +1,75 @@
+// pellory action: carries out one action against the stand-in CRM
+// application and prints what the application received.
+#include <iostream>
+#include <memory>
+#include <optional>
+
+#include "assembly.h"
+#include "cli/command.h"
+#include "standins/crm/action_run.h"
+
+namespace pellory::cli {
+namespace {
+
+struct Options {
+  std::string action;
+  std::optional<std::string> id, item, window, macro, tel, nice_tel;
+  bool new_window = false, no_crm = false, crm_busy = false, crm_modal_view = false;
+  std::string crm_database;
+};
+
+std::optional<Text> ToText(const std::optional<std::string>& s) {
+  return s ? std::optional<Text>(FromUtf8(*s)) : std::nullopt;
+}
+
+int Run(CliContext& ctx, const Options& o) {
+  standin::ActionCall call;
+  call.action = FromUtf8(o.action);
+  call.id = ToText(o.id);
+  call.item = ToText(o.item);
+  call.window = ToText(o.window);
+  call.macro = ToText(o.macro);
+  call.tel = ToText(o.tel);
+  call.nice_tel = ToText(o.nice_tel);
+  call.new_window = o.new_window;
+  call.no_crm = o.no_crm;
+  call.crm_busy = o.crm_busy;
+  call.crm_modal_view = o.crm_modal_view;
+  call.crm_database = FromUtf8(o.crm_database);
+  const HostSettings& settings = ctx.settings();
+  for (const std::string& line : standin::RunAction(ctx.env(), FullSessionLogic(), settings.data_rd,
+                                                    settings.user_rd, call)) {
+    std::cout << line << '\n';
+  }
+  return 0;
+}
+
+const bool registered = RegisterCommand(
+    "action", "Carry out an action in the stand-in CRM application and show what it received",
+    [](CLI::App& sub, CliContext& ctx) {
+      auto o = std::make_shared<Options>();
+      sub.add_option("ACTION", o->action,
+                     "Show Contact, Show Contact Item, New Contact, Run Macro or Activate Window")
+          ->required();
+      auto text = [&sub](const char* name, std::optional<std::string>& value, const char* help) {
+        sub.add_option_function<std::string>(
+            name, [&value](const std::string& v) { value = v; }, help);
+      };
+      text("--id", o->id, "client id of the contact (\"Id\")");
+      text("--item", o->item, "item view, such as \"View Phone Log\" (\"Item\")");
+      text("--window", o->window, "window to bring to the front (\"Window\")");
+      text("--macro", o->macro, "macro to run (\"Macro\")");
+      sub.add_flag("--new-window", o->new_window, "show the contact in a new list (\"NewWindow\")");
+      text("--tel", o->tel, "the call's number (\"Tel\")");
+      text("--nice-tel", o->nice_tel, "the number as shown (\"NiceTel\")");
+      sub.add_flag("--no-crm", o->no_crm, "run with no CRM application at all");
+      sub.add_flag("--crm-busy", o->crm_busy, "the CRM application reports that it is busy");
+      sub.add_flag("--crm-modal-view", o->crm_modal_view,
+                   "a modal view window of the CRM application is open");
+      sub.add_option("--crm-database", o->crm_database,
+                     "database the CRM application has open (default: the one the Session uses)");
+      return [o, &ctx] { return Run(ctx, *o); };
+    });
+
+}  // namespace
+}  // namespace pellory::cli
