@@ -4,6 +4,9 @@
 // server is at hand, PostgreSQL.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -13,8 +16,10 @@
 #include "lookup/lookup.h"
 #include "platform/odbc/odbc_engines.h"
 #include "plugin/records.h"
+#include "support/crmdb_odbc.h"
 #include "support/fake_env.h"
 #include "support/odbc_sandbox.h"
+#include "support/pg_server.h"
 
 namespace pellory::testing {
 namespace {
@@ -28,6 +33,78 @@ constexpr char kBook[] =
     "Q'1,I,Seán,O'Brien,O'Brien & Co,+353 1 555 0100,,,,Dublin,\n"
     "T1,I,Gerard,'t Hooft,Universiteit Utrecht,+31 30 253 5000,WORK,,,Utrecht,\n"
     "J1,I,John,Smithers,,(555) 123-4567,Home,,,Springfield,\n";
+
+// The book as a table of the address book's 25 text columns.
+std::string BookTableSql() {
+  std::string sql = "create table Client (";
+  for (const char* column : {"Client_Id",
+                             "Name_Type",
+                             "First_Name",
+                             "Name",
+                             "Firm",
+                             "DEPARTMENT",
+                             "TITLE",
+                             "PHONE_1",
+                             "PHONE_1_Extension",
+                             "PHONE_2",
+                             "PHONE_2_Extension",
+                             "PHONE_3",
+                             "PHONE_3_Extension",
+                             "PHONE_4",
+                             "PHONE_4_Extension",
+                             "Reverse_Phone_1",
+                             "Reverse_Phone_2",
+                             "Reverse_Phone_3",
+                             "Reverse_Phone_4",
+                             "ADDRESS_Line_1",
+                             "ADDRESS_Line_2",
+                             "CITY",
+                             "STATE_PROVINCE",
+                             "ZIP_CODE",
+                             "COUNTRY"}) {
+    sql += std::string(sql.back() == '(' ? "" : ", ") + column + " text";
+  }
+  return sql + ")";
+}
+
+std::string Quoted(const std::string& v) {
+  std::string out = "'";
+  for (char c : v) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+// One insert per row of the book (whose fields hold no commas), with the
+// reversed phone columns as the address book computes them.
+std::vector<std::string> BookInserts() {
+  std::istringstream in(kBook);
+  std::string line;
+  std::getline(in, line);
+  std::vector<std::string> header, out;
+  for (std::istringstream h(line); std::getline(h, line, ',');) header.push_back(line);
+  while (std::getline(in, line)) {
+    std::vector<std::string> values;
+    std::istringstream row(line);
+    for (std::string v; std::getline(row, v, ',');) values.push_back(v);
+    values.resize(header.size());
+    std::string columns, list;
+    for (size_t i = 0; i < header.size(); ++i) {
+      columns += (i ? ", " : "") + header[i];
+      list += (i ? ", " : "") + Quoted(values[i]);
+      if (header[i].rfind("PHONE_", 0) == 0 && header[i].size() == 7) {
+        std::string reversed;
+        for (char c : values[i]) {
+          if (std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#') {
+            reversed.insert(reversed.begin(), c);
+          }
+        }
+        columns += ", Reverse_" + std::string("Phone_") + header[i].substr(6);
+        list += ", " + Quoted(reversed);
+      }
+    }
+    out.push_back("insert into Client (" + columns + ") values (" + list + ")");
+  }
+  return out;
+}
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path);
@@ -264,16 +341,30 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
 }
 
 TEST_F(OdbcLookup, SqlModeOverPostgresql) {
-  const char* connect = std::getenv("PELLORY_TEST_PG_CONNECT");
-  if (!connect || !*connect) GTEST_SKIP() << "no PostgreSQL server (PELLORY_TEST_PG_CONNECT)";
-  // The book's rows, copied into a fresh table of the server.
-  OpenSqlMode(FromUtf8(connect), u"PostgreSQL Unicode");
+  PgServer pg = PgServer::FromEnvironment();
+  PELLORY_REQUIRE_PG(pg);
+  // A database of its own holding the book's rows.
+  const std::string db = "pellory_lookup_" + std::to_string(getpid());
+  const std::string admin = pg.ConnectString("postgres");
+  ASSERT_EQ(ExecSql(admin, {"drop database if exists " + db, "create database " + db}), "");
+  ASSERT_EQ(ExecSql(pg.ConnectString(db), {BookTableSql()}), "");
+  for (const std::string& insert : BookInserts()) {
+    ASSERT_EQ(ExecSql(pg.ConnectString(db), {insert}), "");
+  }
+
+  OpenSqlMode(FromUtf8(pg.ConnectString(db)), u"PostgreSQL Unicode");
   Text reply = session->FindContact(u"{Tel=1234 567890}");
+  EXPECT_EQ(Get(reply, u"Id"), u"P1");
   EXPECT_EQ(Get(reply, u"Matches"), u"2");
-  EXPECT_EQ(Get(session->FindContact(u"{Id=Q'1}"), u"Result"), u"Success");
+  EXPECT_EQ(Get(session->FindContact(u"{Id=Q'1}"), u"Name"), u"Seán O'Brien");
   EXPECT_EQ(session->FindContact(u"{Id=x' or '1'='1}"), u"{Result(S4)=Fail}");
+  EXPECT_EQ(ListIds(session->FindList(u"{Text=smith}")), (std::vector<Text>{u"P1", u"P2", u"J1"}));
   ExpectExport(u"-1");
   EXPECT_EQ(Trace(), "");
+
+  session.reset();
+  ReleaseThreadEngines();
+  EXPECT_EQ(ExecSql(admin, {"drop database " + db}), "");
 }
 
 }  // namespace
