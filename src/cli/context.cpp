@@ -12,6 +12,8 @@
 #include <stdexcept>
 
 #include "assembly.h"
+#include "platform/odbc/odbc_engines.h"
+#include "platform/posix/reg_registry.h"
 #include "plugin/records.h"
 
 #ifndef PELLORY_SAMPLE_DIR
@@ -46,7 +48,9 @@ void MakeFolders(const std::string& path) {
 void WirePosixAdapters(PosixEnv& env) {
   // One line per adapter, for example:
   //   env.set_registry(MakeRegFileRegistry());
-  (void)env;
+  env.set_registry(
+      std::make_unique<RegFileRegistry>(DefaultRegistryPath(), MakeOdbcDataSourceStore()));
+  env.set_databases(std::make_unique<OdbcEngines>());
 }
 
 std::string HostSettingsPath() {
