@@ -68,10 +68,12 @@ Text CacheRecordReal(Session& session) {
   step([&] { at_end = rs->Eof(); });
   if (!at_end) {
     Text contact;
-    step([&] { AddVar(env, reply, u"Result", Variant(u"Success")); });
+    step([&] { AppendEntry(reply, u"Result", u"Success"); });
     step([&] { contact = BuildContact(env, *rs, ColumnsFor(rs)); });
     step([&] { rs->MoveNext(); });
-    step([&] { AddVar(env, reply, u"Fields", Variant(std::move(contact))); });
+    step([&] {
+      if (!contact.empty()) AppendEntry(reply, u"Fields", contact);
+    });
   } else {
     step([&] { AddVar(env, reply, u"Result", Variant(u"Eof")); });
     step([&] { st.cache_rs.reset(); });

@@ -83,6 +83,10 @@ struct Columns {
   }
 };
 
+// Appends the text entry "{name(S<length>)=value}": what AddVar writes for a
+// text value on a record that holds no entry of that name.
+void AppendEntry(Text& rd, TextView name, TextView value);
+
 // The contact record of the current row, built key by key; a key whose
 // column cannot be read is left out and logged under the GetContact tag.
 Text BuildContact(Env& env, ResultSet& rs, const Columns& columns);

@@ -20,15 +20,32 @@ constexpr AddressKey kAddressKeys[] = {{u"Address", kAddress1}, {u"Address2", kA
 
 }  // namespace
 
+void AppendEntry(Text& rd, TextView name, TextView value) {
+  rd += u'{';
+  rd += name;
+  rd += u"(S";
+  rd += IntegerText(static_cast<int64_t>(value.size()));
+  rd += u")=";
+  rd += value;
+  rd += u'}';
+}
+
+// The record is written entry by entry as AddVar would write it. Its keys are
+// distinct, except that two phones can get the same key from their labels;
+// there the later phone's entry replaces the earlier one at the later place,
+// again as AddVar does.
 Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
   Text rd;
   rd.reserve(512);
   auto step = [&](auto&& body) { Trap(env, kGetContactTag, body); };
   auto set = [&](const char16_t* key, Column column) {
-    step([&] { AddVar(env, rd, key, Variant(TextView(c.Read(rs, column))), true); });
+    step([&] { AppendEntry(rd, key, c.Read(rs, column)); });
   };
 
-  step([&] { AddVar(env, rd, u"Id", Variant(TextView(c.Read(rs, kClientId)))); });
+  step([&] {
+    const Text& id = c.Read(rs, kClientId);
+    if (!id.empty()) AppendEntry(rd, u"Id", id);
+  });
   bool person = false;
   step([&] { person = c.Read(rs, kNameType) == u"I"; });
   if (person) {
@@ -36,7 +53,7 @@ Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
       Text name = Trim(c.Read(rs, kFirstName));
       name += u' ';
       name += c.Read(rs, kName);
-      AddVar(env, rd, u"Name", Variant(Trim(name)), true);
+      AppendEntry(rd, u"Name", Trim(name));
     });
     set(u"Company", kFirm);
   } else {
@@ -44,11 +61,27 @@ Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
   }
   set(u"Dept", kDepartment);
   set(u"Position", kTitle);
+
+  struct Phone {
+    bool read = false;
+    Text key;
+    const Text* number = nullptr;
+  };
+  Phone phones[4];
   for (int n = 0; n < 4; ++n) {
     step([&] {
-      Text key = PhoneType(n + 1, c.Read(rs, kLabelColumns[n]));
-      AddVar(env, rd, key, Variant(TextView(c.Read(rs, kPhoneColumns[n]))), true);
+      phones[n].key = PhoneType(n + 1, c.Read(rs, kLabelColumns[n]));
+      phones[n].number = &c.Read(rs, kPhoneColumns[n]);
+      phones[n].read = true;
     });
+  }
+  for (int n = 0; n < 4; ++n) {
+    if (!phones[n].read) continue;
+    bool replaced = false;
+    for (int later = n + 1; later < 4; ++later) {
+      replaced = replaced || (phones[later].read && EqualsNoCase(phones[later].key, phones[n].key));
+    }
+    if (!replaced) AppendEntry(rd, phones[n].key, *phones[n].number);
   }
   for (const AddressKey& a : kAddressKeys) set(a.key, a.column);
   return rd;

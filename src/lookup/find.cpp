@@ -1,4 +1,6 @@
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "lookup/columns.h"
 #include "lookup/lookup.h"
@@ -84,7 +86,10 @@ Text ListEntry(Env& env, ResultSet& rs, const Columns& c) {
   Text entry;
   auto step = [&](auto&& body) { Trap(env, kFindTag, body); };
   auto set = [&](const char16_t* key, Column column) {
-    step([&] { AddVar(env, entry, key, Variant(TextView(c.Read(rs, column)))); });
+    step([&] {
+      const Text& value = c.Read(rs, column);
+      if (!value.empty()) AppendEntry(entry, key, value);
+    });
   };
   bool company = false;
   step([&] { company = c.Read(rs, kNameType) == u"C"; });
@@ -95,7 +100,8 @@ Text ListEntry(Env& env, ResultSet& rs, const Columns& c) {
       Text name = Trim(c.Read(rs, kFirstName));
       name += u' ';
       name += c.Read(rs, kName);
-      AddVar(env, entry, u"Name", Variant(Trim(name)));
+      name = Trim(name);
+      if (!name.empty()) AppendEntry(entry, u"Name", name);
     });
     set(u"Company", kFirm);
   }
@@ -183,7 +189,18 @@ Text FindReal(Session& session, Text rd) {
   int16_t matches = 0;
   if (rs) {
     step([&] {
-      while (rs->StillExecuting()) env.pump().DoEvents();
+      // The statement runs on the driver's side while the message loop runs
+      // here. Between polls the processor is given up, at first only for
+      // whoever is waiting for it, later for a moment, so that a busy
+      // machine still runs the statement instead of this loop.
+      for (int polls = 0; rs->StillExecuting(); ++polls) {
+        env.pump().DoEvents();
+        if (polls < 100) {
+          std::this_thread::yield();
+        } else {
+          std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+      }
     });
     Columns c;
     step([&] { c = Columns::Of(*rs); });
@@ -254,7 +271,8 @@ Text FindReal(Session& session, Text rd) {
         bool stop = false;
         if (r.list) {
           step([&] {
-            AddVar(env, reply, u"List" + IntegerText(matches), Variant(ListEntry(env, *rs, c)));
+            Text entry = ListEntry(env, *rs, c);
+            if (!entry.empty()) AppendEntry(reply, u"List" + IntegerText(matches), entry);
           });
           stop = matches >= r.max_find;
         } else if (matches > 1) {

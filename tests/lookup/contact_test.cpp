@@ -1,4 +1,6 @@
 #include "lookup_fixture.h"
+#include "plugin/records.h"
+#include "plugin/text_functions.h"
 
 namespace pellory::testing {
 namespace {
@@ -84,6 +86,37 @@ TEST_F(ContactRecord, PhoneKeysComeFromTheirLabels) {
   EXPECT_NE(rd.find(S(u"Phone2", u"2") + S(u"Business", u"3") + S(u"Other", u"")), Text::npos)
       << U8(rd);
   EXPECT_EQ(rd.find(u"Business"), rd.rfind(u"Business"));
+}
+
+// Every combination of labels against the record built key by key with
+// AddVar, where a later phone of the same key replaces the earlier entry.
+TEST_F(ContactRecord, PhoneKeysAgreeWithAddVarForEveryLabelCombination) {
+  const char16_t* labels[] = {u"MAIN", u"fax", u"Work", u"Home", u""};
+  for (int combo = 0; combo < 625; ++combo) {
+    const char16_t* chosen[4];
+    for (int n = 0, k = combo; n < 4; ++n, k /= 5) chosen[n] = labels[k % 5];
+    table().rows.clear();
+    table().Add({{u"Client_Id", u"1"},
+                 {u"Name_Type", u"C"},
+                 {u"PHONE_1", u"111"},
+                 {u"PHONE_1_Extension", chosen[0]},
+                 {u"PHONE_2", u""},
+                 {u"PHONE_2_Extension", chosen[1]},
+                 {u"PHONE_3", u"333"},
+                 {u"PHONE_3_Extension", chosen[2]},
+                 {u"PHONE_4", u"444"},
+                 {u"PHONE_4_Extension", chosen[3]}});
+    Text want = S(u"Id", u"1") + S(u"Company", u"") + S(u"Dept", u"") + S(u"Position", u"");
+    const char16_t* numbers[] = {u"111", u"", u"333", u"444"};
+    for (int n = 0; n < 4; ++n) {
+      AddVar(env, want, PhoneType(n + 1, chosen[n]), Variant(numbers[n]), true);
+    }
+    for (const char16_t* key :
+         {u"Address", u"Address2", u"Town", u"County", u"PostCode", u"Country"}) {
+      want += S(key, u"");
+    }
+    ASSERT_EQ(Record(), want) << combo;
+  }
 }
 
 TEST_F(ContactRecord, EmptyIdIsLeftOutWhileOtherEmptyValuesStay) {
