@@ -67,12 +67,16 @@ Text CacheRecordReal(Session& session) {
   bool at_end = true;
   step([&] { at_end = rs->Eof(); });
   if (!at_end) {
-    Text contact;
+    // The record is built in a buffer that keeps its room from row to row.
+    thread_local Text contact;
+    contact.clear();
     step([&] { AppendEntry(reply, u"Result", u"Success"); });
-    step([&] { contact = BuildContact(env, *rs, ColumnsFor(rs)); });
+    step([&] { BuildContact(env, *rs, ColumnsFor(rs), contact); });
     step([&] { rs->MoveNext(); });
     step([&] {
-      if (!contact.empty()) AppendEntry(reply, u"Fields", contact);
+      if (contact.empty()) return;
+      reply.reserve(reply.size() + contact.size() + 20);
+      AppendEntry(reply, u"Fields", contact);
     });
   } else {
     step([&] { AddVar(env, reply, u"Result", Variant(u"Eof")); });

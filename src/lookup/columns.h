@@ -90,6 +90,8 @@ void AppendEntry(Text& rd, TextView name, TextView value);
 // The contact record of the current row, built key by key; a key whose
 // column cannot be read is left out and logged under the GetContact tag.
 Text BuildContact(Env& env, ResultSet& rs, const Columns& columns);
+// The same, appended to `rd`.
+void BuildContact(Env& env, ResultSet& rs, const Columns& columns, Text& rd);
 
 // Columns of `rs`, remembered for the last result set seen on this thread,
 // so that exporting row after row looks the names up only once.

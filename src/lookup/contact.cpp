@@ -18,13 +18,28 @@ constexpr AddressKey kAddressKeys[] = {{u"Address", kAddress1}, {u"Address2", kA
                                        {u"Town", kCity},        {u"County", kState},
                                        {u"PostCode", kZip},     {u"Country", kCountry}};
 
+// PhoneType's key for phone n (0 to 3) as one of a fixed set of texts, so
+// that equal keys are the same pointer and nothing is allocated per row.
+const char16_t* PhoneKey(int n, TextView label) {
+  static constexpr const char16_t* kOthers[4] = {u"Phone1", u"Phone2", u"Phone3", u"Other"};
+  if (EqualsNoCase(label, u"MAIN")) return u"MainTel";
+  if (EqualsNoCase(label, u"FAX")) return u"Fax";
+  if (EqualsNoCase(label, u"WORK")) return u"Business";
+  return kOthers[n];
+}
+
 }  // namespace
 
 void AppendEntry(Text& rd, TextView name, TextView value) {
   rd += u'{';
   rd += name;
   rd += u"(S";
-  rd += IntegerText(static_cast<int64_t>(value.size()));
+  char16_t digits[20];
+  size_t n = 0;
+  for (size_t length = value.size(); n == 0 || length > 0; length /= 10) {
+    digits[n++] = static_cast<char16_t>(u'0' + length % 10);
+  }
+  while (n > 0) rd += digits[--n];
   rd += u")=";
   rd += value;
   rd += u'}';
@@ -37,6 +52,11 @@ void AppendEntry(Text& rd, TextView name, TextView value) {
 Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
   Text rd;
   rd.reserve(512);
+  BuildContact(env, rs, c, rd);
+  return rd;
+}
+
+void BuildContact(Env& env, ResultSet& rs, const Columns& c, Text& rd) {
   auto step = [&](auto&& body) { Trap(env, kGetContactTag, body); };
   auto set = [&](const char16_t* key, Column column) {
     step([&] { AppendEntry(rd, key, c.Read(rs, column)); });
@@ -64,13 +84,13 @@ Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
 
   struct Phone {
     bool read = false;
-    Text key;
+    const char16_t* key = nullptr;
     const Text* number = nullptr;
   };
   Phone phones[4];
   for (int n = 0; n < 4; ++n) {
     step([&] {
-      phones[n].key = PhoneType(n + 1, c.Read(rs, kLabelColumns[n]));
+      phones[n].key = PhoneKey(n, c.Read(rs, kLabelColumns[n]));
       phones[n].number = &c.Read(rs, kPhoneColumns[n]);
       phones[n].read = true;
     });
@@ -79,12 +99,11 @@ Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
     if (!phones[n].read) continue;
     bool replaced = false;
     for (int later = n + 1; later < 4; ++later) {
-      replaced = replaced || (phones[later].read && EqualsNoCase(phones[later].key, phones[n].key));
+      replaced = replaced || (phones[later].read && phones[later].key == phones[n].key);
     }
     if (!replaced) AppendEntry(rd, phones[n].key, *phones[n].number);
   }
   for (const AddressKey& a : kAddressKeys) set(a.key, a.column);
-  return rd;
 }
 
 const Columns& ColumnsFor(const ResultSetRef& rs) {
