@@ -4,12 +4,14 @@
 // file; nothing but the records is written when the output is piped.
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "plugin/records.h"
@@ -80,22 +82,59 @@ void AppendJson(std::string& out, TextView value) {
   out += '"';
 }
 
-// One contact record as a CSV row or a JSON line (keys it holds, in order).
-void AppendContact(Env& env, std::string& out, TextView fields, bool json) {
+constexpr size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
+using Values = std::array<std::optional<Text>, kKeyCount>;
+
+// The values of a contact record by key. The plug-in writes the record as
+// text entries one after another ("{Town(S5)=Leeds}"), which are read in one
+// pass; anything else is read key by key with GetVar.
+void ReadContact(Env& env, TextView rd, Values& values) {
+  for (auto& v : values) v.reset();
+  size_t pos = 0;
+  bool plain = true;
+  while (plain && pos < rd.size()) {
+    size_t paren = rd.find(u'(', pos);
+    plain = rd[pos] == u'{' && paren != TextView::npos && paren + 2 < rd.size() &&
+            rd[paren + 1] == u'S';
+    if (!plain) break;
+    size_t length = 0, p = paren + 2;
+    while (p < rd.size() && rd[p] >= u'0' && rd[p] <= u'9') length = length * 10 + (rd[p++] - u'0');
+    plain = p + 1 < rd.size() && rd[p] == u')' && rd[p + 1] == u'=' && p + 2 + length < rd.size() &&
+            rd[p + 2 + length] == u'}';
+    if (!plain) break;
+    TextView name = rd.substr(pos + 1, paren - pos - 1);
+    for (size_t k = 0; k < kKeyCount; ++k) {
+      if (!values[k] && EqualsNoCase(name, kKeys[k])) values[k] = Text(rd.substr(p + 2, length));
+    }
+    pos = p + 3 + length;
+  }
+  if (plain) return;
   const Variant absent = Variant::Missing();
+  for (size_t k = 0; k < kKeyCount; ++k) {
+    Variant v = GetVar(env, rd, kKeys[k], absent);
+    if (v.is_missing()) {
+      values[k].reset();
+    } else {
+      values[k] = v.ToText(&env.regional());
+    }
+  }
+}
+
+// One contact record as a CSV row or a JSON line (keys it holds, in order).
+void AppendContact(Env& env, std::string& out, TextView fields, bool json, Values& values) {
+  ReadContact(env, fields, values);
   bool first = true;
   out += json ? "{" : "";
-  for (const char16_t* key : kKeys) {
-    Variant v = GetVar(env, fields, key, absent);
+  for (size_t k = 0; k < kKeyCount; ++k) {
     if (json) {
-      if (v.is_missing()) continue;
+      if (!values[k]) continue;
       if (!first) out += ',';
-      AppendJson(out, key);
+      AppendJson(out, kKeys[k]);
       out += ':';
-      AppendJson(out, v.ToText(&env.regional()));
+      AppendJson(out, *values[k]);
     } else {
       if (!first) out += ',';
-      if (!v.is_missing()) AppendCsv(out, v.ToText(&env.regional()));
+      if (values[k]) AppendCsv(out, *values[k]);
     }
     first = false;
   }
@@ -145,11 +184,13 @@ class Progress {
     }
     line += "  " + Thousands(static_cast<long long>(rate)) + " rec/s";
     if (final) {
-      line += "  " + Clock(elapsed) + "\n";
+      line += "  " + Clock(elapsed);
     } else if (total_ >= 0 && rate > 0) {
       line += "  " + Clock((total_ - count) / rate) + " left";
     }
-    std::fputs((line + "\033[K").c_str(), stderr);
+    line += "\033[K";  // clears what a longer line before left
+    if (final) line += "\n";
+    std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
   }
 
@@ -188,6 +229,7 @@ class Progress {
   }
   long long count = 0;
   int status = 0;
+  Values values;
   auto flush = [&] {
     if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) return false;
     buffer.clear();
@@ -204,7 +246,7 @@ class Progress {
       }
       break;
     }
-    AppendContact(env, buffer, GetText(env, reply, u"Fields"), json);
+    AppendContact(env, buffer, GetText(env, reply, u"Fields"), json, values);
     ++count;
     if (buffer.size() >= (1 << 16) - 4096) {
       if (!flush()) break;
