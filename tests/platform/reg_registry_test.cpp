@@ -1,7 +1,6 @@
 #include "platform/posix/reg_registry.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -131,17 +130,6 @@ TEST_F(RegFileTest, WritesSurviveARereadAndDeleteOnlyLeafKeys) {
   // The first object sees the change made through the second.
   EXPECT_EQ(reg.OpenKey(kUser, u"Software\\A\\B"), Registry::OpenResult::kNotFound);
   EXPECT_EQ(reg.QueryDword(kUser, kStartup, u"Count"), -2);
-}
-
-TEST_F(RegFileTest, DefaultPathFollowsTheEnvironment) {
-  ::setenv("PELLORY_REGISTRY", "/etc/pellory/site.reg", 1);
-  EXPECT_EQ(DefaultRegistryPath(), "/etc/pellory/site.reg");
-  ::unsetenv("PELLORY_REGISTRY");
-  ::setenv("XDG_CONFIG_HOME", "/home/x/.cfg", 1);
-  EXPECT_EQ(DefaultRegistryPath(), "/home/x/.cfg/pellory/registry.reg");
-  ::unsetenv("XDG_CONFIG_HOME");
-  ::setenv("HOME", "/home/y", 1);
-  EXPECT_EQ(DefaultRegistryPath(), "/home/y/.config/pellory/registry.reg");
 }
 
 // Data sources held in memory: (system, upper name) -> attributes.

@@ -1,7 +1,10 @@
 #include "platform/odbc/odbc_api.h"
 
+#include <cstdlib>
+
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_engines.h"
+#include "platform/odbc/odbc_installer.h"
 
 namespace pellory::odbc {
 
@@ -58,6 +61,23 @@ void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, TextView fallback, Tex
   throw Failure(std::move(text), number);
 }
 
+#ifndef _WIN32
+namespace {
+
+// Whether the driver manager would find the source: in the user's or the
+// system's sources, or through a "Default" source.
+bool DataSourceDefined(TextView dsn) {
+  for (bool system : {false, true}) {
+    for (const Text& name : DataSourceNames(system)) {
+      if (EqualsNoCase(name, dsn) || EqualsNoCase(name, u"Default")) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+#endif
+
 Environment::Environment() {
   if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_))) {
     env_ = SQL_NULL_HENV;
@@ -76,6 +96,18 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
   FindConnectAttribute(connect, u"PWD", &secret_) ||
       FindConnectAttribute(connect, u"PASSWORD", &secret_);
   FindConnectAttribute(connect, u"DSN", &requested_dsn_);
+#ifndef _WIN32
+  // unixODBC's driver manager remembers for a while that a source was not
+  // found, and registering the source through the installer does not make
+  // it forget: a source that does not exist is therefore reported here,
+  // without asking the driver manager, so that it can be registered and
+  // used at once.
+  if (!requested_dsn_.empty() && !FindConnectAttribute(connect, u"DRIVER", nullptr) &&
+      !FindConnectAttribute(connect, u"FILEDSN", nullptr) && !DataSourceDefined(requested_dsn_)) {
+    throw Failure(u"IM002: Data source name not found and no default driver specified",
+                  map_not_found ? kRdoDataSourceNotFound : kOdbcCallFailed);
+  }
+#endif
   if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env_->handle(), &dbc_))) {
     dbc_ = SQL_NULL_HDBC;
     ThrowDiagnostics(SQL_HANDLE_ENV, env_->handle(), u"Could not create a connection", secret_);
@@ -111,6 +143,9 @@ ConnectionHandle::~ConnectionHandle() {
 }
 
 bool ConnectionHandle::GetDataOnBound() {
+  // PELLORY_ODBC_NO_BINDING=1 reads every value with SQLGetData, as for a
+  // driver that cannot mix it with bound columns (a diagnostic switch).
+  if (getdata_bound_ < 0 && std::getenv("PELLORY_ODBC_NO_BINDING")) getdata_bound_ = 0;
   if (getdata_bound_ < 0) {
     SQLUINTEGER ext = 0;
     SQLRETURN rc = SQLGetInfoW(dbc_, SQL_GETDATA_EXTENSIONS, &ext, sizeof ext, nullptr);

@@ -1,10 +1,5 @@
 #include "platform/odbc/odbc_engines.h"
 
-#ifndef _WIN32
-#include <map>
-#include <mutex>
-#endif
-
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_api.h"
 #include "platform/odbc/odbc_installer.h"
@@ -83,38 +78,6 @@ class OdbcConnection : public Connection {
   bool tables_loaded_ = false;
 };
 
-#ifndef _WIN32
-// unixODBC's driver manager caches its look-ups of data sources (failed
-// ones too) for a while, and the installer's writes do not clear that
-// cache: a source registered by this process would stay "not found" to a
-// connection attempt made right after a failed one. Sources registered
-// here are therefore named to the driver manager with their driver, which
-// it takes before the source name; the driver still reads the source.
-class RegisteredSources {
- public:
-  static void Add(TextView dsn, TextView driver) {
-    std::lock_guard<std::mutex> lock(mutex());
-    drivers()[UpperCase(dsn)] = Text(driver);
-  }
-  static std::optional<Text> Driver(TextView dsn) {
-    std::lock_guard<std::mutex> lock(mutex());
-    auto it = drivers().find(UpperCase(dsn));
-    if (it == drivers().end()) return std::nullopt;
-    return it->second;
-  }
-
- private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
-  }
-  static std::map<Text, Text>& drivers() {
-    static std::map<Text, Text> d;
-    return d;
-  }
-};
-#endif
-
 // The connect string handed to the driver manager: the "ODBC;" prefix of
 // the DAO and RDO forms dropped, and the named source put in front when
 // the string does not name one itself.
@@ -126,14 +89,6 @@ Text DriverConnectString(TextView name, TextView connect) {
     if (!text.empty()) named += u";";
     text = named + text;
   }
-#ifndef _WIN32
-  Text dsn;
-  if (FindConnectAttribute(text, u"DSN", &dsn) && !FindConnectAttribute(text, u"DRIVER", nullptr)) {
-    if (std::optional<Text> driver = RegisteredSources::Driver(dsn)) {
-      text = u"DRIVER=" + ConnectValue(*driver) + u";" + text;
-    }
-  }
-#endif
   return text;
 }
 
@@ -217,9 +172,6 @@ class OdbcDaoEngine : public DaoEngine {
       if (a.key.empty() || SkippedAttribute(a.key)) continue;
       odbc::WriteDataSourceValue(false, dsn, a.key, a.value);
     }
-#ifndef _WIN32
-    RegisteredSources::Add(dsn, driver);
-#endif
   }
 
  private:

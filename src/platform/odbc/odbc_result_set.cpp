@@ -1,6 +1,7 @@
 #include "platform/odbc/odbc_result_set.h"
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "platform/odbc/odbc_engines.h"
@@ -20,6 +21,13 @@ uint32_t NameHash(TextView name) {
     h *= 16777619u;
   }
   return h;
+}
+
+// Copies a value into a text that keeps its capacity from row to row: no
+// allocation once the text has held a value as long.
+void AssignWide(Text& text, const SQLWCHAR* data, size_t length) {
+  text.resize(length);
+  if (length) std::memcpy(text.data(), data, length * sizeof(char16_t));
 }
 
 }  // namespace
@@ -100,9 +108,7 @@ void OdbcResultSet::FinishExecution() {
 
 void OdbcResultSet::Finish(SQLRETURN rc) {
   if (rc != SQL_NO_DATA && !Ok(rc)) Fail(u"The statement failed");
-  SQLLEN count = -1;
-  if (!Ok(Wait([&] { return SQLRowCount(statement_.handle, &count); }))) count = -1;
-  count_ = count < 0 ? -1 : static_cast<long>(count);
+  count_known_ = false;
   if (!described_) Describe();
   row_ = -1;
   Fetch();
@@ -224,16 +230,44 @@ void OdbcResultSet::MoveFirst() {
 
 long OdbcResultSet::RecordCount() {
   FinishExecution();
+  // Asked for only when wanted: a driver may have to count the rows first.
+  if (!count_known_) {
+    SQLLEN count = -1;
+    if (!Ok(Wait([&] { return SQLRowCount(statement_.handle, &count); }))) count = -1;
+    count_ = count < 0 ? -1 : static_cast<long>(count);
+    count_known_ = true;
+  }
   return count_;
 }
 
 int OdbcResultSet::ColumnIndex(TextView name) {
   FinishExecution();
-  const uint32_t h = NameHash(name);
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);
+  // Callers ask for the same few names on every row, mostly from the same
+  // constant texts: an exact match of an earlier question is answered
+  // without folding case again.
+  const uint64_t key =
+      (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(name.data())) ^ name.size()) *
+      0x9E3779B97F4A7C15ull;
+  const size_t home = key >> 58;
+  NameMemo* slot = nullptr;
+  for (size_t probe = 0; probe < 8; ++probe) {
+    NameMemo& m = memo_[(home + probe) % memo_.size()];
+    if (m.data == name.data() && m.name == name) return m.index;
+    if (!slot && !m.data) slot = &m;
   }
-  return -1;
+  if (!slot) slot = &memo_[home];
+  const uint32_t h = NameHash(name);
+  int index = -1;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) {
+      index = static_cast<int>(i);
+      break;
+    }
+  }
+  slot->data = name.data();
+  slot->name.assign(name);
+  slot->index = index;
+  return index;
 }
 
 const Text& OdbcResultSet::Value(int column) {
@@ -245,7 +279,7 @@ const Text& OdbcResultSet::Value(int column) {
   Column& col = columns_[static_cast<size_t>(column)];
   if (col.ready) return col.value;
   if (!col.bound) {
-    col.value.assign(col.buffer.begin(), col.buffer.begin() + static_cast<ptrdiff_t>(col.length));
+    AssignWide(col.value, col.buffer.data(), col.length);
   } else if (col.indicator == SQL_NULL_DATA) {
     col.value.clear();
   } else if (col.indicator == SQL_NO_TOTAL ||
@@ -255,7 +289,7 @@ const Text& OdbcResultSet::Value(int column) {
     if (scratch_.size() < col.buffer.size() * 2) scratch_.resize(col.buffer.size() * 2);
     size_t length = 0;
     if (!ReadColumn(static_cast<SQLUSMALLINT>(column + 1), scratch_, length)) length = 0;
-    col.value.assign(scratch_.begin(), scratch_.begin() + static_cast<ptrdiff_t>(length));
+    AssignWide(col.value, scratch_.data(), length);
     col.buffer.assign(length + length / 2 + 1, 0);
     if (!Ok(SQLBindCol(statement_.handle, static_cast<SQLUSMALLINT>(column + 1), SQL_C_WCHAR,
                        col.buffer.data(), static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)),
@@ -264,7 +298,7 @@ const Text& OdbcResultSet::Value(int column) {
     }
   } else {
     const size_t n = static_cast<size_t>(col.indicator) / sizeof(SQLWCHAR);
-    col.value.assign(col.buffer.begin(), col.buffer.begin() + static_cast<ptrdiff_t>(n));
+    AssignWide(col.value, col.buffer.data(), n);
   }
   col.ready = true;
   return col.value;

@@ -2,6 +2,7 @@
 // UTF-16 into buffers that live as long as the result set.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -42,6 +43,11 @@ class OdbcResultSet : public ResultSet {
     bool ready = false;  // `value` holds the current row's value
     Text value;
   };
+  struct NameMemo {
+    const char16_t* data = nullptr;
+    Text name;
+    int index = -1;
+  };
   struct Statement {
     SQLHSTMT handle = SQL_NULL_HSTMT;
     ~Statement();
@@ -67,6 +73,7 @@ class OdbcResultSet : public ResultSet {
   std::vector<SQLWCHAR> sql_;
   std::vector<Column> columns_;
   std::vector<SQLWCHAR> scratch_;
+  std::array<NameMemo, 64> memo_;
   bool tables_ = false;
   bool executing_ = false;
   bool described_ = false;
@@ -74,6 +81,7 @@ class OdbcResultSet : public ResultSet {
   bool bind_ = false;
   long row_ = -1;
   long count_ = -1;
+  bool count_known_ = false;
 };
 
 }  // namespace pellory::odbc
