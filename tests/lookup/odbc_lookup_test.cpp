@@ -341,6 +341,8 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
 }
 
 TEST_F(OdbcLookup, SqlModeOverPostgresql) {
+  // The fixture's state file, also when the program runs outside ctest.
+  setenv("PELLORY_PG_STATE", PELLORY_PG_STATE_FILE, 0);
   PgServer pg = PgServer::FromEnvironment();
   PELLORY_REQUIRE_PG(pg);
   // A database of its own holding the book's rows.
