@@ -2,6 +2,7 @@
 
 #include "automation/actions.h"
 #include "crmdb/crmdb.h"
+#include "lookup/lookup.h"
 
 namespace pellory {
 
@@ -13,6 +14,9 @@ const SessionLogic& FullSessionLogic() {
     l.unload_real = &UnloadReal;
     l.check_running = &CheckRunning;
     l.do_action_real = &DoActionReal;
+    l.find_real = lookup::FindReal;
+    l.get_contact = lookup::GetContact;
+    l.cache_record_real = lookup::CacheRecordReal;
     return l;
   }();
   return logic;
