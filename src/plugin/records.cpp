@@ -1,6 +1,7 @@
 #include "plugin/records.h"
 
 #include <cmath>
+#include <optional>
 
 #include "plugin/trap.h"
 
@@ -45,11 +46,25 @@ struct Entry {
   size_t end = 0;    // one past its last character
   TextView name;
   bool prefixed = false;  // length-prefixed form
+  char16_t type = u'S';
+  size_t value_begin = 0;
+  size_t value_end = 0;
 };
 
+// End of a malformed length-prefixed entry whose header starts at `from`: its
+// first "}", or just before the next "{" when that comes first, so that an
+// entry cut short never swallows the entries after it.
+size_t MalformedEnd(TextView rd, size_t from) {
+  size_t stop = rd.find_first_of(u"{}", from);
+  if (stop == TextView::npos) return rd.size();
+  return rd[stop] == u'}' ? stop + 1 : stop;
+}
+
 // Walks the record entry by entry, so that text inside a length-prefixed
-// value is never taken for an entry. Malformed entries end at their first
-// "}"; text between entries is skipped.
+// value is never taken for an entry. Text between entries is skipped. A
+// well-formed length-prefixed entry ends where its length says; a malformed
+// one (length not landing on "}", missing "=") ends as MalformedEnd says, and
+// its value never reaches past its own end.
 template <typename Visit>
 void ForEachEntry(TextView rd, Visit&& visit) {
   size_t pos = rd.find(u'{');
@@ -70,53 +85,61 @@ void ForEachEntry(TextView rd, Visit&& visit) {
     if (rd[j] == u'(') {
       e.prefixed = true;
       Header h = ReadHeader(rd, j + 1);
+      e.type = h.type;
       size_t close = h.value_start + h.length;
       bool well_formed = h.value_start > j + 1 && rd[h.value_start - 1] == u'=' &&
                          close < rd.size() && rd[close] == u'}';
       if (well_formed) {
         e.end = close + 1;
+        e.value_begin = h.value_start;
+        e.value_end = close;
       } else {
-        size_t brace = rd.find(u'}', j + 1);
-        e.end = brace == TextView::npos ? rd.size() : brace + 1;
+        e.end = MalformedEnd(rd, j + 1);
+        size_t limit = (e.end > j + 1 && rd[e.end - 1] == u'}') ? e.end - 1 : e.end;
+        e.value_begin = h.value_start < limit ? h.value_start : limit;
+        e.value_end = close < limit ? close : limit;
+        if (e.value_end < e.value_begin) e.value_end = e.value_begin;
       }
     } else {
       size_t brace = rd.find(u'}', j + 1);
       e.end = brace == TextView::npos ? rd.size() : brace + 1;
+      e.value_begin = j + 1;
+      e.value_end = brace == TextView::npos ? rd.size() : brace;
     }
     if (!visit(e)) return;
     pos = rd.find(u'{', e.end);
   }
 }
 
-struct Found {
-  size_t begin = TextView::npos;
-  size_t end = 0;
-  size_t name_end = 0;  // position of "(" or "="
-  bool prefixed = false;
-  bool found() const { return begin != TextView::npos; }
-};
-
-// The entry GetVar reads and AddVar replaces: a top-level length-prefixed
-// entry, else a top-level plain one.
-Found FindEntry(TextView rd, TextView name) {
-  Found prefixed, plain;
+// The entry GetVar reads and AddVar replaces: the first top-level
+// length-prefixed entry of that name, else the first top-level plain one.
+std::optional<Entry> FindEntry(TextView rd, TextView name) {
+  std::optional<Entry> prefixed, plain;
   ForEachEntry(rd, [&](const Entry& e) {
     if (EqualsNoCase(e.name, name)) {
-      Found& slot = e.prefixed ? prefixed : plain;
-      if (!slot.found()) {
-        slot.begin = e.begin;
-        slot.end = e.end;
-        slot.name_end = e.begin + 1 + name.size();
-        slot.prefixed = e.prefixed;
-      }
+      std::optional<Entry>& slot = e.prefixed ? prefixed : plain;
+      if (!slot) slot = e;
     }
-    return !prefixed.found();
+    return !prefixed;
   });
-  return prefixed.found() ? prefixed : plain;
+  return prefixed ? prefixed : plain;
 }
 
 Variant Convert(Env& env, char16_t type, TextView value) {
-  if (type == u'N') return Variant(LeadingNumber(value));
+  if (type == u'N') {
+    // Numbers are written with the regional decimal separator; read that
+    // separator as the point too, or "1,5" written under a "," locale
+    // would come back as 1.
+    const char16_t separator = env.regional().DecimalSeparator();
+    if (separator == u'.' || value.find(separator) == TextView::npos) {
+      return Variant(LeadingNumber(value));
+    }
+    Text copy(value);
+    for (auto& c : copy) {
+      if (c == separator) c = u'.';
+    }
+    return Variant(LeadingNumber(copy));
+  }
   if (type == u'D') {
     auto date = env.regional().ParseDateTime(value);
     if (!date) throw Failure(u"Type mismatch", 13);
@@ -146,9 +169,9 @@ char16_t TypeCode(const Variant& v) {
 Variant GetVar(Env& env, TextView rd, TextView name, const Variant& fallback) {
   Variant result;
   Trap(env, tags::kGetVar, [&] {
-    Found f = FindEntry(rd, name);
-    if (f.found()) {
-      result = f.prefixed ? PrefixedValue(env, rd, f.name_end + 1) : PlainValue(rd, f.name_end + 1);
+    if (auto e = FindEntry(rd, name)) {
+      TextView value = rd.substr(e->value_begin, e->value_end - e->value_begin);
+      result = e->prefixed ? Convert(env, e->type, value) : Variant(value);
       return;
     }
     // Not at the top level: an entry inside another entry's value is still
@@ -177,8 +200,7 @@ void AddVar(Env& env, Text& rd, TextView name, const Variant& value, bool keep_e
   char16_t type = TypeCode(value);
   Trap(env, tags::kAddVar, [&] { value_text = value.ToText(&env.regional()); });
   Trap(env, tags::kAddVar, [&] {
-    Found f = FindEntry(rd, name);
-    if (f.found()) rd.erase(f.begin, f.end - f.begin);
+    if (auto e = FindEntry(rd, name)) rd.erase(e->begin, e->end - e->begin);
   });
   if (value_text.empty() && !keep_empty) return;
   Trap(env, tags::kAddVar, [&] {

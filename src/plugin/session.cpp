@@ -182,32 +182,60 @@ Text Session::InstallReal() { return Text(); }
 
 Text Session::UninitializeReal() { return Text(); }
 
-Variant Session::InitializeReal() {
-  return logic_.initialize_real ? logic_.initialize_real(*this) : Variant();
+// The working methods of the other subsystems trap their own failures; the
+// guard below keeps a failure that slips through from reaching the host, and
+// logs it with the working method's own tag.
+template <typename R, typename Call>
+R Session::Guarded(TextView tag, Call&& call) {
+  R reply{};
+  Trap(env_, tag, [&] { reply = call(); });
+  return reply;
 }
 
-Text Session::LoadReal(Text& rd) { return logic_.load_real ? logic_.load_real(*this, rd) : Text(); }
+Variant Session::InitializeReal() {
+  return Guarded<Variant>(u" @ Pell.Initialize", [&] {
+    return logic_.initialize_real ? logic_.initialize_real(*this) : Variant();
+  });
+}
 
-Text Session::UnloadReal() { return logic_.unload_real ? logic_.unload_real(*this) : Text(); }
+Text Session::LoadReal(Text& rd) {
+  return Guarded<Text>(u" @ Pellory.Load",
+                       [&] { return logic_.load_real ? logic_.load_real(*this, rd) : Text(); });
+}
+
+Text Session::UnloadReal() {
+  return Guarded<Text>(u" @ Pellory.Unload",
+                       [&] { return logic_.unload_real ? logic_.unload_real(*this) : Text(); });
+}
 
 Text Session::FindReal(Text rd) {
-  return logic_.find_real ? logic_.find_real(*this, std::move(rd)) : Text();
+  return Guarded<Text>(u" @ Pell.Find", [&] {
+    return logic_.find_real ? logic_.find_real(*this, std::move(rd)) : Text();
+  });
 }
 
 bool Session::CheckRunning(bool& start) {
-  return logic_.check_running ? logic_.check_running(*this, start) : false;
+  return Guarded<bool>(u" @ Pell.CheckRunning", [&] {
+    return logic_.check_running ? logic_.check_running(*this, start) : false;
+  });
 }
 
 Text Session::DoActionReal(Text& rd) {
-  return logic_.do_action_real ? logic_.do_action_real(*this, rd) : Text();
+  return Guarded<Text>(u" @ plugin.Session.DoAction", [&] {
+    return logic_.do_action_real ? logic_.do_action_real(*this, rd) : Text();
+  });
 }
 
 Text Session::CacheRecordReal() {
-  return logic_.cache_record_real ? logic_.cache_record_real(*this) : Text();
+  return Guarded<Text>(u" @ Pell.CacheRecordReal", [&] {
+    return logic_.cache_record_real ? logic_.cache_record_real(*this) : Text();
+  });
 }
 
 Text Session::GetContact(Variant& res) {
-  return logic_.get_contact ? logic_.get_contact(*this, res) : Text();
+  return Guarded<Text>(u" @ Pell.GetContact", [&] {
+    return logic_.get_contact ? logic_.get_contact(*this, res) : Text();
+  });
 }
 
 Text Session::CapabilitiesReal() {

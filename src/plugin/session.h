@@ -107,6 +107,8 @@ class Session {
   const SessionState& state() const { return state_; }
 
  private:
+  template <typename R, typename Call>
+  R Guarded(TextView tag, Call&& call);
   // Runs `Load` steps 1 and 2: reload and remember whether it failed.
   Text LoadAndRemember();
 

@@ -2,20 +2,224 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "platform/failure.h"
+#include "plugin/records.h"
 #include "support/fake_env.h"
 
 namespace pellory::testing {
 namespace {
 
-TEST(Session, CapabilitiesAndConfigureCancel) {
+// Working methods that record how they were called. The table holds plain
+// function pointers, so the recorder is reached through a thread-local.
+struct Calls {
+  int loads = 0;
+  Text load_arg = u"unset";
+  Text load_reply;
+  Text find_rd;
+  std::vector<bool> dialogs;
+  bool throw_in_load = false;
+};
+thread_local Calls* calls = nullptr;
+
+SessionLogic RecordingLogic() {
+  SessionLogic l;
+  l.load_real = [](Session&, Text& rd) {
+    ++calls->loads;
+    calls->load_arg = rd;
+    if (calls->throw_in_load) throw Failure(u"Disk gone", 71);
+    return calls->load_reply;
+  };
+  l.find_real = [](Session&, Text rd) {
+    calls->find_rd = rd;
+    return Text(u"{Result=Success}");
+  };
+  l.show_dialog = [](Env&, bool action) { calls->dialogs.push_back(action); };
+  l.cache_record_real = [](Session& s) { return u"{State=" + s.state().cache_state + u"}"; };
+  return l;
+}
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { calls = &rec; }
+  void TearDown() override { calls = nullptr; }
   FakeEnv env;
-  SessionLogic logic;
+  Calls rec;
+  SessionLogic logic = RecordingLogic();
+};
+
+class FakeDatabase : public Database {
+ public:
+  ResultSetRef OpenResultSet(TextView, bool) override { return nullptr; }
+};
+
+TEST_F(SessionTest, CapabilitiesAndTheMethodsThatDoNothing) {
   Session s(env, logic);
   EXPECT_EQ(s.Capabilities(),
             u"{Version=2.0}{Name=Maximizer}{Description=Maximizer Contacts}{Comments=}"
             u"{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}");
-  Text rd = u"{A=1}", page = u"user";
-  EXPECT_EQ(s.Configure(rd, page), u"{A=1}{Page(S4)=USER}");
+  Text prop = u"X";
+  Variant value(u"y");
+  EXPECT_EQ(s.Install(), u"");
+  EXPECT_EQ(s.Uninstall(), u"");
+  EXPECT_EQ(s.SetProperty(prop, value), u"");
+  EXPECT_EQ(s.GetProperty(prop), u"");
+  EXPECT_EQ(prop, u"X");
+  EXPECT_EQ(value, Variant(u"y"));
+  EXPECT_FALSE(s.Blocked());
+  rec.load_reply = u"{Result=Fail}";
+  Text vars;
+  s.Load(vars);
+  EXPECT_FALSE(s.Blocked());
+  EXPECT_EQ(rec.loads, 1);
+  EXPECT_TRUE(env.trace_file.lines.empty());
+}
+
+TEST_F(SessionTest, ConfigureOpensTheDialogNamedByThePage) {
+  Session s(env, logic);
+  struct Case {
+    Text page;
+    bool action;
+    Text reply;  // after a cancelled dialog
+  };
+  const Case cases[] = {
+      {u"user", false, u"{A=1}{Page(S4)=USER}"},       {u"Action", true, u"{A=1}{Page(S6)=ACTION}"},
+      {u"aCTION", true, u"{A=1}{Page(S6)=ACTION}"},    {u"ACTION", true, u"{A=1}{Page(S6)=ACTION}"},
+      {u" action", false, u"{A=1}{Page(S7)= ACTION}"}, {u"", false, u"{A=1}"},
+  };
+  for (const Case& c : cases) {
+    rec.dialogs.clear();
+    Text rd = u"{A=1}{Page=old}", page = c.page;
+    EXPECT_EQ(s.Configure(rd, page), c.reply) << U8(c.page);
+    ASSERT_EQ(rec.dialogs.size(), 1u);
+    EXPECT_EQ(rec.dialogs[0], c.action) << U8(c.page);
+    EXPECT_EQ(rd, u"{A=1}{Page=old}");  // the host's own record is only read
+    EXPECT_EQ(page, c.page);
+  }
+}
+
+TEST_F(SessionTest, ConfigureReturnsWhatTheDialogWrote) {
+  logic.show_dialog = [](Env& e, bool) { AddVar(e, ConfigRd(), u"DBFile", Variant(u"/data")); };
+  Session s(env, logic);
+  Text rd = u"{A=1}", page = u"";
+  EXPECT_EQ(s.Configure(rd, page), u"{A=1}{DBFile(S5)=/data}");
+}
+
+TEST_F(SessionTest, LoadIgnoresItsArgumentAndRemembersAFailure) {
+  Session s(env, logic);
+  const std::pair<Text, bool> replies[] = {
+      {u"{Result=Fail}{Reason=Could not load Workspace}", true},
+      {u"{Result(S4)=fail}", true},
+      {u"{Result=Success}", false},
+      {u"", false},
+      {u"{Result=FAILED}", false},
+  };
+  for (const auto& [reply, failed] : replies) {
+    rec.load_reply = reply;
+    Text a = u"{Tel=1}", b = u"{Other=2}";
+    EXPECT_EQ(s.Load(a), reply);
+    EXPECT_EQ(rec.load_arg, u"");
+    EXPECT_EQ(s.state().load_failed, failed) << U8(reply);
+    EXPECT_EQ(s.Load(b), reply);
+    EXPECT_EQ(rec.load_arg, u"");
+    EXPECT_EQ(s.state().load_failed, failed);
+  }
+}
+
+TEST_F(SessionTest, CacheStartLoadsOnlyWithoutADatabaseHandle) {
+  Session s(env, logic);
+  rec.load_reply = u"{Result=Fail}";
+  EXPECT_EQ(s.CacheStart(), u"{State=START}");
+  EXPECT_EQ(rec.loads, 1);
+  EXPECT_TRUE(s.state().load_failed);
+  s.state().database = std::make_shared<FakeDatabase>();
+  EXPECT_EQ(s.CacheStart(), u"{State=START}");
+  EXPECT_EQ(rec.loads, 1);
+  EXPECT_EQ(s.CacheEnd(), u"{State=TERMINATE}");
+  EXPECT_EQ(s.state().cache_rs, nullptr);
+}
+
+TEST_F(SessionTest, FindPreparesTheRequest) {
+  Session s(env, logic);
+  s.FindContact(u"{Tel=+44 (0)1234 567-890}{Text=O'Brien & Sons}{Begin=smith}{Id=7}");
+  EXPECT_EQ(rec.find_rd,
+            u"{Id=7}{Cmd(S11)=FindContact}{Tel(S13)=4401234567890}{Text(S12)=O,BRIEN,SONS}"
+            u"{Begin(S1)=S}");
+  s.FindList(u"{Number=0800 123}{Cmd=x}");
+  EXPECT_EQ(rec.find_rd, u"{Number=0800 123}{Cmd(S8)=FindList}{Tel(S7)=0800123}");
+  s.FindList(u"{Number=0800}{Tel=99}");
+  EXPECT_EQ(rec.find_rd, u"{Number=0800}{Cmd(S8)=FindList}{Tel(S2)=99}");
+  // FindContact does not look at "Number".
+  s.FindContact(u"{Number=0800}");
+  EXPECT_EQ(rec.find_rd, u"{Number=0800}{Cmd(S11)=FindContact}");
+}
+
+TEST_F(SessionTest, InitializeStoresTheRecordsAndUninitializeReleasesTheCallback) {
+  auto callback = std::make_shared<Object>();
+  {
+    Session s(env, logic);
+    Text data = u"{DBFile=x}", user = u"{Start=1}";
+    ObjectRef cb = callback;
+    EXPECT_EQ(s.Initialize(data, user, cb), u"");
+    EXPECT_EQ(s.state().data_rd, data);
+    EXPECT_EQ(s.state().user_rd, user);
+    EXPECT_EQ(callback.use_count(), 3);
+    EXPECT_EQ(s.Uninitialize(), u"");
+    EXPECT_EQ(callback.use_count(), 2);
+    EXPECT_EQ(s.state().data_rd, data);  // the records stay
+    EXPECT_EQ(s.Initialize(data, user, cb), u"");
+  }
+  EXPECT_EQ(callback.use_count(), 1);  // released with the Session
+}
+
+TEST_F(SessionTest, FailuresOfWorkingMethodsNeverReachTheHost) {
+  rec.throw_in_load = true;
+  Session s(env, logic);
+  Text vars, rd;
+  EXPECT_EQ(s.Load(vars), u"");
+  EXPECT_FALSE(s.state().load_failed);
+  EXPECT_EQ(s.LoadReal(rd), u"");
+  ASSERT_EQ(env.trace_file.lines.size(), 2u);
+  EXPECT_TRUE(env.trace_file.lines[0].ends_with(u"    @ Disk gone @ Pellory.Load"));
+  EXPECT_TRUE(env.trace_file.lines[1].ends_with(u"    @ Disk gone @ Pellory.Load"));
+}
+
+std::vector<int> InstanceNumbers(FakeEnv& env, const SessionLogic& logic) {
+  std::vector<int> seen;
+  auto a = std::make_unique<Session>(env, logic);
+  auto b = std::make_unique<Session>(env, logic);
+  auto c = std::make_unique<Session>(env, logic);
+  seen = {a->state().instance_no, b->state().instance_no, c->state().instance_no};
+  a.reset();
+  auto d = std::make_unique<Session>(env, logic);
+  seen.push_back(d->state().instance_no);
+  seen.push_back(SessionCount());
+  return seen;
+}
+
+TEST_F(SessionTest, InstanceNumbersCountLiveSessionsPerThread) {
+  const std::vector<int> expected = {1, 2, 3, 3, 3};
+  auto outer = std::make_unique<Session>(env, logic);
+  EXPECT_EQ(outer->state().instance_no, 1);
+  std::vector<int> t1, t2;
+  FakeEnv env1, env2;
+  std::thread a([&] { t1 = InstanceNumbers(env1, logic); });
+  std::thread b([&] { t2 = InstanceNumbers(env2, logic); });
+  a.join();
+  b.join();
+  EXPECT_EQ(t1, expected);
+  EXPECT_EQ(t2, expected);
+  EXPECT_EQ(SessionCount(), 1);
+  outer.reset();
+  EXPECT_EQ(SessionCount(), 0);
+  // ConfigRd is per thread as well.
+  ConfigRd() = u"{Here=1}";
+  Text there;
+  std::thread([&] { there = ConfigRd(); }).join();
+  EXPECT_EQ(there, u"");
 }
 
 }  // namespace

@@ -27,6 +27,30 @@ std::string Strftime(const char* format, const struct tm& tm) {
   return std::string(buf, n);
 }
 
+// The locale's short date format with four-digit years: "%y" (and "%D",
+// which stands for "%m/%d/%y") would lose the century, and a date written to
+// a record must read back as the same date.
+std::string ShortDateFormat() {
+  std::string f = nl_langinfo(D_FMT);
+  std::string out;
+  for (size_t i = 0; i < f.size(); ++i) {
+    if (f[i] == '%' && i + 1 < f.size()) {
+      char c = f[++i];
+      if (c == 'y') {
+        out += "%Y";
+      } else if (c == 'D') {
+        out += "%m/%d/%Y";
+      } else {
+        out += '%';
+        out += c;
+      }
+    } else {
+      out += f[i];
+    }
+  }
+  return out;
+}
+
 // Ports that the POSIX build lacks until an adapter is wired in.
 class UnavailableRegistry : public Registry {
  public:
@@ -106,7 +130,6 @@ void PosixTraceFile::AppendLine(TextView line) noexcept {
       std::string dir = path_.substr(0, slash);
       struct stat st;
       if (::stat(dir.c_str(), &st) != 0) {
-        std::string partial;
         for (size_t i = 1; i <= dir.size(); ++i) {
           if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
         }
@@ -162,7 +185,7 @@ Text PosixRegional::ShortDate(int year, int month, int day) const {
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
   tm.tm_mday = day;
-  return FromUtf8(Strftime(nl_langinfo(D_FMT), tm));
+  return FromUtf8(Strftime(ShortDateFormat().c_str(), tm));
 }
 
 Text PosixRegional::LongTime(int hour, int minute, int second) const {
@@ -176,7 +199,7 @@ Text PosixRegional::LongTime(int hour, int minute, int second) const {
 std::optional<DateTime> PosixRegional::ParseDateTime(TextView text) const {
   std::string s = ToUtf8(Trim(text));
   if (s.empty()) return std::nullopt;
-  const std::string date_fmt = nl_langinfo(D_FMT);
+  const std::string date_fmt = ShortDateFormat();
   const std::string time_fmt = nl_langinfo(T_FMT);
   struct Try {
     std::string format;

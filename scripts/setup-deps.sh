@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when any of them is missing.
+# Usage: scripts/setup-deps.sh   (as root, or with sudo available)
+set -euo pipefail
+
+# One package per line; append new ones at the end of this list.
+PACKAGES=(
+  cmake
+  g++
+  libgtest-dev
+  libgmock-dev
+  libsqlite3-dev
+  sqlite3
+  unixodbc
+  unixodbc-dev
+  odbcinst
+  libsqliteodbc
+  odbc-postgresql
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "setup-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+echo "setup-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+if ! $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; then
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

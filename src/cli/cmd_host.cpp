@@ -1,0 +1,309 @@
+// `pellory host`: a host simulator speaking JSON Lines. Each input line is
+// one call on a Session; each gives exactly one output line.
+//
+//   {"session": 1, "call": "Configure", "args": ["{A=1}", "user"]}
+//   -> {"session": 1, "call": "Configure", "result": "...", "args": [...]}
+//   {"create": 2}  -> {"session": 2, "created": true, "instance": 2}
+//   {"release": 2} -> {"session": 2, "released": true}
+//   anything wrong -> {"error": "..."}
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "assembly.h"
+#include "cli/command.h"
+
+namespace pellory::cli {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// The host's callback object: held by the Session, never called.
+class JsonCallback : public Object {
+ public:
+  explicit JsonCallback(json value) : value_(std::move(value)) {}
+  const json& value() const { return value_; }
+
+ private:
+  json value_;
+};
+
+enum class Kind { kText, kBool, kObject, kVariant };
+using Arg = std::variant<Text, bool, ObjectRef, Variant>;
+using Args = std::vector<Arg>;
+
+struct Method {
+  const char* name;
+  std::vector<Kind> params;
+  json (*call)(Session&, Args&);
+};
+
+Text& T(Args& a, size_t i) { return std::get<Text>(a[i]); }
+json J(const Text& t) { return ToUtf8(t); }
+
+json VariantToJson(const Variant& v, Env& env) {
+  if (v.is_empty() || v.is_null() || v.is_missing()) return nullptr;
+  if (v.kind() == Variant::Kind::kBool) return v.boolean();
+  if (v.is_whole_number() || v.kind() == Variant::Kind::kByte) return v.ToInt32();
+  if (v.is_number()) return v.ToDouble();
+  if (v.is_object()) {
+    auto cb = v.object_as<JsonCallback>();
+    return cb ? cb->value() : json::object();
+  }
+  return J(v.ToText(&env.regional()));
+}
+
+Variant JsonToVariant(const json& j) {
+  if (j.is_null()) return Variant();
+  if (j.is_boolean()) return Variant(j.get<bool>());
+  if (j.is_string()) return Variant(FromUtf8(j.get<std::string>()));
+  if (j.is_number_integer()) {
+    const int64_t i =
+        j.is_number_unsigned() && j.get<uint64_t>() > INT64_MAX ? INT64_MAX : j.get<int64_t>();
+    if (i >= INT32_MIN && i <= INT32_MAX) return Variant(static_cast<int32_t>(i));
+    return Variant(static_cast<double>(i));
+  }
+  if (j.is_number()) return Variant(j.get<double>());
+  throw std::invalid_argument("a variant argument must be a JSON scalar");
+}
+
+// The 28 interface methods, slot order.
+const std::vector<Method>& Methods() {
+  using K = Kind;
+  static const std::vector<Method> methods = {
+      {"Install", {}, [](Session& s, Args&) { return J(s.Install()); }},
+      {"Uninstall", {}, [](Session& s, Args&) { return J(s.Uninstall()); }},
+      {"Configure",
+       {K::kText, K::kText},
+       [](Session& s, Args& a) { return J(s.Configure(T(a, 0), T(a, 1))); }},
+      {"Initialize",
+       {K::kText, K::kText, K::kObject},
+       [](Session& s, Args& a) {
+         return J(s.Initialize(T(a, 0), T(a, 1), std::get<ObjectRef>(a[2])));
+       }},
+      {"Uninitialize", {}, [](Session& s, Args&) { return J(s.Uninitialize()); }},
+      {"Load", {K::kText}, [](Session& s, Args& a) { return J(s.Load(T(a, 0))); }},
+      {"Unload", {}, [](Session& s, Args&) { return J(s.Unload()); }},
+      {"FindContact", {K::kText}, [](Session& s, Args& a) { return J(s.FindContact(T(a, 0))); }},
+      {"FindList", {K::kText}, [](Session& s, Args& a) { return J(s.FindList(T(a, 0))); }},
+      {"DoAction", {K::kText}, [](Session& s, Args& a) { return J(s.DoAction(T(a, 0))); }},
+      {"CacheStart", {}, [](Session& s, Args&) { return J(s.CacheStart()); }},
+      {"CacheEnd", {}, [](Session& s, Args&) { return J(s.CacheEnd()); }},
+      {"CacheRecord", {}, [](Session& s, Args&) { return J(s.CacheRecord()); }},
+      {"Capabilities", {}, [](Session& s, Args&) { return J(s.Capabilities()); }},
+      {"Blocked", {}, [](Session& s, Args&) { return json(s.Blocked()); }},
+      {"InstallReal", {}, [](Session& s, Args&) { return J(s.InstallReal()); }},
+      {"UninitializeReal", {}, [](Session& s, Args&) { return J(s.UninitializeReal()); }},
+      {"InitializeReal",
+       {},
+       [](Session& s, Args&) { return VariantToJson(s.InitializeReal(), s.env()); }},
+      {"LoadReal", {K::kText}, [](Session& s, Args& a) { return J(s.LoadReal(T(a, 0))); }},
+      {"UnloadReal", {}, [](Session& s, Args&) { return J(s.UnloadReal()); }},
+      {"FindReal", {K::kText}, [](Session& s, Args& a) { return J(s.FindReal(T(a, 0))); }},
+      {"CheckRunning",
+       {K::kBool},
+       [](Session& s, Args& a) { return json(s.CheckRunning(std::get<bool>(a[0]))); }},
+      {"DoActionReal", {K::kText}, [](Session& s, Args& a) { return J(s.DoActionReal(T(a, 0))); }},
+      {"CacheRecordReal", {}, [](Session& s, Args&) { return J(s.CacheRecordReal()); }},
+      {"GetContact",
+       {K::kVariant},
+       [](Session& s, Args& a) { return J(s.GetContact(std::get<Variant>(a[0]))); }},
+      {"CapabilitiesReal", {}, [](Session& s, Args&) { return J(s.CapabilitiesReal()); }},
+      {"SetProperty",
+       {K::kText, K::kVariant},
+       [](Session& s, Args& a) { return J(s.SetProperty(T(a, 0), std::get<Variant>(a[1]))); }},
+      {"GetProperty", {K::kText}, [](Session& s, Args& a) { return J(s.GetProperty(T(a, 0))); }},
+  };
+  return methods;
+}
+
+const Method* FindMethod(const std::string& name) {
+  for (const Method& m : Methods()) {
+    if (EqualsNoCase(FromUtf8(m.name), FromUtf8(name))) return &m;
+  }
+  return nullptr;
+}
+
+Arg ParseArg(const json& j, Kind kind, size_t index) {
+  const std::string where = "argument " + std::to_string(index + 1);
+  switch (kind) {
+    case Kind::kText:
+      if (!j.is_string()) throw std::invalid_argument(where + " must be a string");
+      return FromUtf8(j.get<std::string>());
+    case Kind::kBool:
+      if (!j.is_boolean()) throw std::invalid_argument(where + " must be a boolean");
+      return j.get<bool>();
+    case Kind::kObject:
+      if (j.is_null()) return ObjectRef();
+      if (!j.is_object()) throw std::invalid_argument(where + " must be null or an object");
+      return ObjectRef(std::make_shared<JsonCallback>(j));
+    case Kind::kVariant:
+      if (j.is_structured()) throw std::invalid_argument(where + " must be a JSON scalar");
+      return JsonToVariant(j);
+  }
+  throw std::logic_error("unknown kind");
+}
+
+json ArgToJson(const Arg& arg, Env& env) {
+  if (auto t = std::get_if<Text>(&arg)) return J(*t);
+  if (auto b = std::get_if<bool>(&arg)) return *b;
+  if (auto o = std::get_if<ObjectRef>(&arg)) {
+    if (!*o) return nullptr;
+    auto cb = std::dynamic_pointer_cast<JsonCallback>(*o);
+    return cb ? cb->value() : json::object();
+  }
+  return VariantToJson(std::get<Variant>(arg), env);
+}
+
+class HostSimulator {
+ public:
+  explicit HostSimulator(Env& env) : env_(env) {}
+  ~HostSimulator() {
+    // Released in creation order, as a host would on shutdown.
+    while (!order_.empty()) {
+      sessions_.erase(order_.front());
+      order_.erase(order_.begin());
+    }
+  }
+
+  json Handle(const std::string& line) {
+    if (NestingDepth(line) > kMaxDepth) return Error("the line is nested too deeply");
+    json in;
+    try {
+      in = json::parse(line);
+    } catch (const json::parse_error& e) {
+      return Error(std::string("bad JSON: ") + e.what());
+    }
+    try {
+      return Dispatch(in);
+    } catch (const std::exception& e) {
+      return Error(e.what());
+    }
+  }
+
+ private:
+  static json Error(const std::string& message) { return json{{"error", message}}; }
+
+  // Copying and writing a JSON value recurses once per level: a line nested
+  // deeper than any call needs is refused before it is parsed.
+  static constexpr int kMaxDepth = 64;
+  static int NestingDepth(const std::string& line) {
+    int depth = 0, deepest = 0;
+    bool in_string = false, escaped = false;
+    for (char c : line) {
+      if (in_string) {
+        if (escaped) {
+          escaped = false;
+        } else if (c == '\\') {
+          escaped = true;
+        } else if (c == '"') {
+          in_string = false;
+        }
+      } else if (c == '"') {
+        in_string = true;
+      } else if (c == '[' || c == '{') {
+        deepest = std::max(deepest, ++depth);
+      } else if (c == ']' || c == '}') {
+        --depth;
+      }
+    }
+    return deepest;
+  }
+
+  static int64_t SessionId(const json& j, const char* key) {
+    if (!j.is_number_integer())
+      throw std::invalid_argument(std::string(key) + " must be an integer");
+    if (j.is_number_unsigned() && j.get<uint64_t>() > INT64_MAX) {
+      throw std::invalid_argument(std::string(key) + " is out of range");
+    }
+    return j.get<int64_t>();
+  }
+
+  Session& Create(int64_t id) {
+    auto session = std::make_unique<Session>(env_, FullSessionLogic());
+    Session& s = *session;
+    sessions_[id] = std::move(session);
+    order_.push_back(id);
+    return s;
+  }
+
+  json Dispatch(const json& in) {
+    if (!in.is_object()) return Error("each line must be a JSON object");
+    if (in.contains("create")) {
+      const int64_t id = SessionId(in["create"], "create");
+      if (sessions_.count(id)) return Error("session " + std::to_string(id) + " exists");
+      Session& s = Create(id);
+      return json{{"session", id}, {"created", true}, {"instance", s.state().instance_no}};
+    }
+    if (in.contains("release")) {
+      const int64_t id = SessionId(in["release"], "release");
+      if (!sessions_.erase(id)) return Error("no session " + std::to_string(id));
+      std::erase(order_, id);
+      return json{{"session", id}, {"released", true}};
+    }
+    if (!in.contains("call") || !in["call"].is_string()) {
+      return Error("a line needs \"call\" (a method name), \"create\" or \"release\"");
+    }
+    const std::string call = in["call"].get<std::string>();
+    const Method* method = FindMethod(call);
+    if (!method) return Error("unknown method " + call);
+    const json args_in = in.contains("args") ? in["args"] : json::array();
+    if (!args_in.is_array()) return Error("\"args\" must be an array");
+    if (args_in.size() != method->params.size()) {
+      return Error(std::string(method->name) + " takes " + std::to_string(method->params.size()) +
+                   " argument(s), got " + std::to_string(args_in.size()));
+    }
+    Args args;
+    for (size_t i = 0; i < args_in.size(); ++i) {
+      args.push_back(ParseArg(args_in[i], method->params[i], i));
+    }
+    const int64_t id = in.contains("session") ? SessionId(in["session"], "session") : 1;
+    auto it = sessions_.find(id);
+    Session& session = it != sessions_.end() ? *it->second : Create(id);
+    json result = method->call(session, args);
+    json args_out = json::array();
+    for (const Arg& a : args) args_out.push_back(ArgToJson(a, env_));
+    return json{{"session", id}, {"call", method->name}, {"result", result}, {"args", args_out}};
+  }
+
+  Env& env_;
+  std::map<int64_t, std::unique_ptr<Session>> sessions_;
+  std::vector<int64_t> order_;
+};
+
+int RunHost(CliContext& context) {
+  std::ios::sync_with_stdio(false);
+  HostSimulator host(context.env());
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    std::cout << host.Handle(line).dump(-1, ' ', false, json::error_handler_t::replace) << '\n'
+              << std::flush;
+  }
+  return 0;
+}
+
+const bool registered = RegisterCommand(
+    "host",
+    "Host simulator: reads one JSON call per line on standard input and writes one JSON reply "
+    "per line. Input: {\"session\": 1, \"call\": \"Configure\", \"args\": [\"{A=1}\", \"user\"]} "
+    "(session optional, default 1, created on first use), {\"create\": 2}, {\"release\": 2}. "
+    "Methods: the 28 Session methods by name, any letter case.",
+    [](CLI::App& sub, CliContext& context) -> std::function<int()> {
+      sub.footer(
+          "Text arguments are JSON strings, Boolean ones JSON booleans, Initialize's callback "
+          "null or any object, variant arguments any JSON scalar. Replies carry \"result\" and "
+          "\"args\" as they stand after the call; a bad line gives {\"error\": \"...\"} and the "
+          "simulator goes on. Blank lines are skipped.");
+      return [&context] { return RunHost(context); };
+    });
+
+}  // namespace
+}  // namespace pellory::cli

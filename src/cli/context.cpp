@@ -1,0 +1,160 @@
+#include "cli/context.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "assembly.h"
+#include "plugin/records.h"
+
+#ifndef PELLORY_SAMPLE_DIR
+#define PELLORY_SAMPLE_DIR "sample"
+#endif
+#ifndef PELLORY_ODBC_DIR
+#define PELLORY_ODBC_DIR "odbc"
+#endif
+
+namespace pellory::cli {
+namespace {
+
+// unixODBC reads its driver and data-source lists from the folder built with
+// the program, unless the user has chosen other ones.
+void DefaultOdbcConfiguration() {
+  const std::string dir = PELLORY_ODBC_DIR;
+  ::setenv("ODBCSYSINI", dir.c_str(), 0);
+  ::setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 0);
+}
+
+void MakeFolders(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos || slash == 0) return;
+  const std::string dir = path.substr(0, slash);
+  for (size_t i = 1; i <= dir.size(); ++i) {
+    if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
+  }
+}
+
+}  // namespace
+
+void WirePosixAdapters(PosixEnv& env) {
+  // One line per adapter, for example:
+  //   env.set_registry(MakeRegFileRegistry());
+  (void)env;
+}
+
+std::string HostSettingsPath() {
+  if (const char* p = std::getenv("PELLORY_HOST_SETTINGS"); p && *p) return p;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
+    return std::string(x) + "/pellory/host.rec";
+  }
+  if (const char* h = std::getenv("HOME"); h && *h) {
+    return std::string(h) + "/.config/pellory/host.rec";
+  }
+  return "host.rec";
+}
+
+HostSettings DefaultHostSettings(Env& env) {
+  HostSettings s;
+  AddVar(env, s.data_rd, u"DBFile", Variant(FromUtf8(PELLORY_SAMPLE_DIR)));
+  return s;
+}
+
+bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
+                      std::string* error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+    *settings = DefaultHostSettings(env);
+    return true;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in || S_ISDIR(st.st_mode)) {
+    *error = path + ": cannot be read";
+    return false;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const Text rd = FromUtf8(ss.str());
+  settings->data_rd = GetText(env, rd, u"DataRd");
+  settings->user_rd = GetText(env, rd, u"UserRd");
+  settings->action_rd = GetText(env, rd, u"ActionRd");
+  return true;
+}
+
+bool SaveHostSettings(Env& env, const std::string& path, const HostSettings& settings,
+                      std::string* error) {
+  Text rd;
+  AddVar(env, rd, u"DataRd", Variant(settings.data_rd), true);
+  AddVar(env, rd, u"UserRd", Variant(settings.user_rd), true);
+  AddVar(env, rd, u"ActionRd", Variant(settings.action_rd), true);
+  const std::string bytes = ToUtf8(rd) + "\n";
+  MakeFolders(path);
+  const std::string temp = path + ".new";
+  ::unlink(temp.c_str());
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *error = temp + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool written = done == bytes.size() && ::fsync(fd) == 0;
+  const int saved_errno = errno;
+  ::close(fd);
+  if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+    *error = path + ": " + std::strerror(written ? errno : saved_errno);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+CliContext::CliContext() : settings_path_(HostSettingsPath()) { DefaultOdbcConfiguration(); }
+
+PosixEnv& CliContext::env() {
+  if (!env_) {
+    env_ = std::make_unique<PosixEnv>();
+    WirePosixAdapters(*env_);
+  }
+  return *env_;
+}
+
+HostSettings& CliContext::settings() {
+  if (!settings_) {
+    auto s = std::make_unique<HostSettings>();
+    std::string error;
+    if (!LoadHostSettings(env(), settings_path_, s.get(), &error)) {
+      throw std::runtime_error(error);
+    }
+    settings_ = std::move(s);
+  }
+  return *settings_;
+}
+
+void CliContext::SaveSettings() {
+  std::string error;
+  if (!SaveHostSettings(env(), settings_path_, settings(), &error)) {
+    throw std::runtime_error(error);
+  }
+}
+
+std::unique_ptr<Session> CliContext::OpenSession() {
+  auto session = std::make_unique<Session>(env(), FullSessionLogic());
+  Text data = settings().data_rd, user = settings().user_rd;
+  ObjectRef callback;
+  session->Initialize(data, user, callback);
+  return session;
+}
+
+}  // namespace pellory::cli

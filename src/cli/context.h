@@ -1,0 +1,69 @@
+// What every `pellory` subcommand shares: the platform object with the real
+// POSIX adapters wired in, and the host's stored settings.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/posix/posix_env.h"
+#include "plugin/session.h"
+
+namespace pellory::cli {
+
+// Swaps the real adapters into the POSIX platform object. Each subsystem
+// that brings an adapter adds one line here (see src/cli/README.md).
+void WirePosixAdapters(PosixEnv& env);
+
+// The records a host stores for the plug-in: the settings record and the
+// per-user record passed to Initialize, and the action record passed to
+// DoAction.
+struct HostSettings {
+  Text data_rd;
+  Text user_rd;
+  Text action_rd;
+};
+
+// Where the host settings live: $PELLORY_HOST_SETTINGS, else
+// $XDG_CONFIG_HOME/pellory/host.rec, else ~/.config/pellory/host.rec.
+std::string HostSettingsPath();
+
+// The settings used when no settings file exists: "DBFile" names the sample
+// address book built with the program.
+HostSettings DefaultHostSettings(Env& env);
+
+// The settings file is one variable record (UTF-8) with the entries "DataRd",
+// "UserRd" and "ActionRd", each holding a record. Returns false with
+// `error` set when the file exists but cannot be read.
+bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
+                      std::string* error);
+// Writes the file (mode 0600, folder created 0700) by writing a new file and
+// renaming it over the old one.
+bool SaveHostSettings(Env& env, const std::string& path, const HostSettings& settings,
+                      std::string* error);
+
+class CliContext {
+ public:
+  CliContext();
+  CliContext(const CliContext&) = delete;
+  CliContext& operator=(const CliContext&) = delete;
+
+  // The platform object, adapters wired on first use.
+  PosixEnv& env();
+
+  // The host settings, read on first use (defaults when there is no file).
+  // Throws std::runtime_error when the file exists but cannot be read.
+  HostSettings& settings();
+  void SaveSettings();  // throws std::runtime_error on failure
+  const std::string& settings_path() const { return settings_path_; }
+
+  // A Session with every subsystem's logic, initialised with the stored
+  // DataRd and UserRd and no callback object.
+  std::unique_ptr<Session> OpenSession();
+
+ private:
+  std::unique_ptr<PosixEnv> env_;
+  std::string settings_path_;
+  std::unique_ptr<HostSettings> settings_;
+};
+
+}  // namespace pellory::cli

@@ -1,0 +1,266 @@
+// Drives the built `pellory` program through its standard input and output.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/context.h"
+#include "plugin/records.h"
+#include "support/fake_env.h"
+
+namespace pellory::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Outcome {
+  int exit_code = -1;
+  std::string out, err;
+  std::vector<json> lines;  // stdout parsed as JSON Lines
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/pellory-cli-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  Outcome Pellory(const std::vector<std::string>& args, const std::string& input = "") {
+    { std::ofstream(dir / "in", std::ios::binary) << input; }
+    std::string cmd =
+        "PELLORY_HOST_SETTINGS=" + Quote((dir / "host.rec").string()) + " " + Quote(PELLORY_BIN);
+    for (const auto& a : args) cmd += " " + Quote(a);
+    cmd += " <" + Quote((dir / "in").string()) + " >" + Quote((dir / "out").string()) + " 2>" +
+           Quote((dir / "err").string());
+    Outcome r;
+    int status = std::system(cmd.c_str());
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = ReadAll(dir / "out");
+    r.err = ReadAll(dir / "err");
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+      r.lines.push_back(json::parse(line, nullptr, false));
+    }
+    return r;
+  }
+
+  Outcome Host(const std::vector<std::string>& lines) {
+    std::string input;
+    for (const auto& l : lines) input += l + "\n";
+    return Pellory({"host"}, input);
+  }
+
+  fs::path dir;
+};
+
+TEST_F(Cli, HostAnswersAllTwentyEightMethodsByName) {
+  const std::vector<std::pair<std::string, std::string>> calls = {
+      {"install", "[]"},
+      {"UNINSTALL", "[]"},
+      {"Configure", R"(["{A=1}", "Action"])"},
+      {"Initialize", R"(["{DBFile=/nowhere}", "", {"host": "test"}])"},
+      {"Uninitialize", "[]"},
+      {"Load", R"(["ignored"])"},
+      {"Unload", "[]"},
+      {"FindContact", R"(["{Tel=0123}"])"},
+      {"FindList", R"(["{Number=0123}"])"},
+      {"DoAction", R"(["{Action=Show Contact}"])"},
+      {"CacheStart", "[]"},
+      {"CacheEnd", "[]"},
+      {"CacheRecord", "[]"},
+      {"Capabilities", "[]"},
+      {"Blocked", "[]"},
+      {"InstallReal", "[]"},
+      {"UninitializeReal", "[]"},
+      {"InitializeReal", "[]"},
+      {"LoadReal", R"([""])"},
+      {"UnloadReal", "[]"},
+      {"FindReal", R"(["{Tel=1}"])"},
+      {"CheckRunning", "[false]"},
+      {"DoActionReal", R"(["{Action=x}"])"},
+      {"CacheRecordReal", "[]"},
+      {"GetContact", "[null]"},
+      {"CapabilitiesReal", "[]"},
+      {"SetProperty", R"(["Prop", 12])"},
+      {"GetProperty", R"(["Prop"])"},
+  };
+  std::vector<std::string> input;
+  for (const auto& [name, args] : calls) {
+    input.push_back(R"({"session": 3, "call": ")" + name + R"(", "args": )" + args + "}");
+  }
+  Outcome r = Host(input);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  ASSERT_EQ(r.lines.size(), calls.size()) << r.out;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    const json& line = r.lines[i];
+    ASSERT_FALSE(line.contains("error")) << line.dump();
+    EXPECT_EQ(line["session"], 3);
+    EXPECT_TRUE(line.contains("result"));
+    EXPECT_EQ(line["args"], json::parse(calls[i].second)) << line.dump();
+  }
+  EXPECT_EQ(r.lines[0]["call"], "Install");
+  EXPECT_EQ(r.lines[2]["result"], "{A=1}{Page(S6)=ACTION}");
+  EXPECT_EQ(r.lines[13]["result"].get<std::string>().substr(0, 13), "{Version=2.0}");
+  EXPECT_EQ(r.lines[14]["result"], false);
+  EXPECT_EQ(r.lines[25]["result"],
+            "{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}");
+}
+
+TEST_F(Cli, HostKeepsGoingAfterBadLines) {
+  const std::vector<std::string> bad = {
+      "not json",
+      "{\"call\": \"Capabilities\"",
+      "[1, 2]",
+      "42",
+      "{}",
+      R"({"call": "NoSuchMethod"})",
+      R"({"call": 7})",
+      R"({"call": "Load"})",
+      R"({"call": "Load", "args": ["a", "b"]})",
+      R"({"call": "Load", "args": "a"})",
+      R"({"call": "Load", "args": [1]})",
+      R"({"call": "CheckRunning", "args": ["yes"]})",
+      R"({"call": "Initialize", "args": ["", "", 5]})",
+      R"({"call": "SetProperty", "args": ["p", [1]]})",
+      R"({"call": "Capabilities", "session": "one"})",
+      R"({"call": "Capabilities", "session": 1.5})",
+      R"({"call": "Capabilities", "session": 18446744073709551615})",
+      R"({"release": 99})",
+      R"({"create": "x"})",
+      "{\"call\": \"Load\", \"args\": [\"\xff\xfe\"]}",
+      "\xc3\x28",
+      std::string(5000, '[') + std::string(5000, ']'),
+      R"({"call": "Initialize", "args": ["", "", )" + std::string(100, '[') +
+          std::string(100, ']') + "]}",
+  };
+  std::vector<std::string> input = bad;
+  input.push_back(R"({"call": "Capabilities"})");
+  Outcome r = Host(input);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  ASSERT_EQ(r.lines.size(), bad.size() + 1) << r.out;
+  for (size_t i = 0; i < bad.size(); ++i) {
+    EXPECT_TRUE(r.lines[i].is_object() && r.lines[i].contains("error"))
+        << i << ": " << r.lines[i].dump();
+  }
+  EXPECT_EQ(r.lines.back()["call"], "Capabilities");
+}
+
+TEST_F(Cli, HostSessionsAreCreatedReleasedAndCounted) {
+  Outcome r = Host({
+      R"({"call": "Blocked"})",
+      R"({"create": 2})",
+      R"({"create": 2})",
+      R"({"release": 1})",
+      R"({"create": 5})",
+      R"({"session": 5, "call": "Configure", "args": ["{Page=x}{B=2}", ""]})",
+      R"({"session": 7, "call": "Blocked"})",
+      R"({"release": 2})",
+      R"({"session": 2, "call": "Blocked"})",
+  });
+  ASSERT_EQ(r.lines.size(), 9u) << r.out;
+  EXPECT_EQ(r.lines[1], json::parse(R"({"session": 2, "created": true, "instance": 2})"));
+  EXPECT_TRUE(r.lines[2].contains("error"));
+  EXPECT_EQ(r.lines[3], json::parse(R"({"session": 1, "released": true})"));
+  EXPECT_EQ(r.lines[4]["instance"], 2);  // one live session before it
+  EXPECT_EQ(r.lines[5]["result"], "{B=2}");
+  EXPECT_EQ(r.lines[6]["session"], 7);
+  EXPECT_EQ(r.lines[8]["session"], 2);
+}
+
+TEST_F(Cli, RecordGetAndAdd) {
+  Outcome r = Pellory({"record", "get", "{Result=Fail}{Reason=Could not load Workspace}", "reason"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "Could not load Workspace\n");
+  r = Pellory({"record", "get", "{Tel2=1}", "Tel"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, "");
+  r = Pellory({"record", "get", "{Tel2=1}", "Tel", "--default", "none"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "none\n");
+  r = Pellory({"record", "get", "{Tel=}", "Tel"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out, "\n");
+  r = Pellory({"record", "add", "{A(S1)=x}{B(S1)=y}", "A", "z"});
+  EXPECT_EQ(r.out, "{B(S1)=y}{A(S1)=z}\n");
+  r = Pellory({"record", "add", "", "Records", "120", "--number"});
+  EXPECT_EQ(r.out, "{Records(N3)=120}\n");
+  r = Pellory({"record", "add", "", "F", "\xf0\x9f\x98\x80"});
+  EXPECT_EQ(r.out, "{F(S2)=\xf0\x9f\x98\x80}\n");
+  r = Pellory({"record", "add", "{N=1}", "N", ""});
+  EXPECT_EQ(r.out, "\n");
+  r = Pellory({"record", "add", "", "N", "", "--keep-empty"});
+  EXPECT_EQ(r.out, "{N(S0)=}\n");
+  r = Pellory({"record", "add", "", "B", "-1", "--bool"});
+  EXPECT_EQ(r.out, "{B(S4)=True}\n");
+  r = Pellory({"record", "add", "", "N", "abc", "--number"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("not a number"), std::string::npos);
+  r = Pellory({"record", "add", "", "N", "1", "--number", "--date"});
+  EXPECT_NE(r.exit_code, 0);
+}
+
+TEST_F(Cli, EveryCommandHasHelp) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
+                                               {"host", "--help"},
+                                               {"record", "--help"},
+                                               {"record", "get", "--help"},
+                                               {"record", "add", "--help"}}) {
+    Outcome r = Pellory(args);
+    EXPECT_EQ(r.exit_code, 0) << args.back();
+    EXPECT_NE(r.out.find("Usage"), std::string::npos) << r.out;
+  }
+  EXPECT_NE(Pellory({}).exit_code, 0);
+  EXPECT_NE(Pellory({"record", "get", "only-one"}).exit_code, 0);
+  EXPECT_NE(Pellory({"nonsense"}).exit_code, 0);
+}
+
+TEST_F(Cli, HostSettingsRoundTripAndDefaults) {
+  FakeEnv env;
+  const std::string path = (dir / "conf" / "pellory" / "host.rec").string();
+  cli::HostSettings s;
+  std::string error;
+  ASSERT_TRUE(cli::LoadHostSettings(env, path, &s, &error));
+  EXPECT_EQ(GetText(env, s.data_rd, u"DBFile"), FromUtf8(PELLORY_SAMPLE_DIR));
+  EXPECT_EQ(s.user_rd, u"");
+  s.user_rd = u"{DBUser(S6)=MASTER}{Start=1}";
+  s.action_rd = u"{Action(S12)=Show Contact}{Window=}}";
+  ASSERT_TRUE(cli::SaveHostSettings(env, path, s, &error)) << error;
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  cli::HostSettings back;
+  ASSERT_TRUE(cli::LoadHostSettings(env, path, &back, &error));
+  EXPECT_EQ(back.data_rd, s.data_rd);
+  EXPECT_EQ(back.user_rd, s.user_rd);
+  EXPECT_EQ(back.action_rd, s.action_rd);
+  EXPECT_FALSE(cli::LoadHostSettings(env, dir.string(), &back, &error));  // a folder
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace
+}  // namespace pellory::testing

@@ -1,0 +1,200 @@
+// The real POSIX adapters: trace file, regional formats, clock, and the
+// values and texts they carry.
+#include "platform/posix/posix_env.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/failure.h"
+#include "plugin/records.h"
+#include "plugin/session.h"
+#include "support/fake_env.h"
+
+namespace pellory::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class TraceFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/pellory-trace-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    old_umask = ::umask(022);
+  }
+  void TearDown() override {
+    ::umask(old_umask);
+    fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(dir);
+  }
+  fs::path dir;
+  mode_t old_umask = 0;
+};
+
+TEST_F(TraceFileTest, CreatesAPrivateFileAndAppendsLines) {
+  const fs::path log = dir / "state" / "pellory" / "wendle.log";
+  PosixTraceFile file(log.string());
+  file.AppendLine(u"first \u00e9");
+  file.AppendLine(u"second");
+  EXPECT_EQ(ReadAll(log), "first \xc3\xa9\nsecond\n");
+  struct stat st;
+  ASSERT_EQ(::stat(log.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(log.parent_path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // An existing log keeps its earlier lines.
+  PosixTraceFile again(log.string());
+  again.AppendLine(u"third");
+  EXPECT_EQ(ReadAll(log), "first \xc3\xa9\nsecond\nthird\n");
+}
+
+TEST_F(TraceFileTest, NeverWritesThroughASymbolicLink) {
+  const fs::path target = dir / "target";
+  { std::ofstream(target) << "keep\n"; }
+  fs::create_symlink(target, dir / "wendle.log");
+  PosixTraceFile((dir / "wendle.log").string()).AppendLine(u"line");
+  EXPECT_EQ(ReadAll(target), "keep\n");
+  // A dangling link is not followed to create its target either.
+  fs::create_symlink(dir / "absent", dir / "dangling.log");
+  PosixTraceFile((dir / "dangling.log").string()).AppendLine(u"line");
+  EXPECT_FALSE(fs::exists(dir / "absent"));
+}
+
+TEST_F(TraceFileTest, UnwritableLogLosesTheLineSilently) {
+  fs::create_directory(dir / "adir");
+  PosixTraceFile((dir / "adir").string()).AppendLine(u"line");  // a directory
+  { std::ofstream(dir / "afile") << "x"; }
+  PosixTraceFile((dir / "afile" / "wendle.log").string()).AppendLine(u"line");  // no folder
+  EXPECT_EQ(ReadAll(dir / "afile"), "x");
+  ::mkfifo((dir / "fifo").c_str(), 0600);  // nobody reads: must not block
+  PosixTraceFile((dir / "fifo").string()).AppendLine(u"line");
+}
+
+TEST_F(TraceFileTest, WriteProtectedLogLeavesAFailingMethodNormal) {
+  const fs::path log = dir / "wendle.log";
+  { std::ofstream(log) << "old\n"; }
+  fs::permissions(log, fs::perms::owner_read, fs::perm_options::replace);
+  fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec, fs::perm_options::replace);
+  struct Env2 : FakeEnv {
+    explicit Env2(std::string path) : file(std::move(path)) {}
+    TraceFile& trace() override { return file; }
+    PosixTraceFile file;
+  } env(log.string());
+  SessionLogic logic;
+  logic.load_real = [](Session&, Text&) -> Text { throw Failure(u"Disk gone"); };
+  Session s(env, logic);
+  Text vars;
+  EXPECT_EQ(s.Load(vars), u"");
+  EXPECT_FALSE(s.state().load_failed);
+  EXPECT_EQ(s.Capabilities().substr(0, 13), u"{Version=2.0}");
+  if (::geteuid() != 0) {  // root writes through any permission bits
+    EXPECT_EQ(ReadAll(log), "old\n");
+  }
+}
+
+TEST(PosixEnvTest, TraceLogPlace) {
+  const char* saved = std::getenv("PELLORY_TRACE_LOG");
+  const char* home = std::getenv("HOME");
+  std::string keep = saved ? saved : "", keep_home = home ? home : "";
+  ::setenv("PELLORY_TRACE_LOG", "/somewhere/my.log", 1);
+  EXPECT_EQ(DefaultTraceLogPath(), "/somewhere/my.log");
+  ::unsetenv("PELLORY_TRACE_LOG");
+  ::setenv("XDG_STATE_HOME", "/xdg", 1);
+  EXPECT_EQ(DefaultTraceLogPath(), "/xdg/pellory/wendle.log");
+  ::unsetenv("XDG_STATE_HOME");
+  ::setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(DefaultTraceLogPath(), "/home/u/.local/state/pellory/wendle.log");
+  if (saved) ::setenv("PELLORY_TRACE_LOG", keep.c_str(), 1);
+  if (home) ::setenv("HOME", keep_home.c_str(), 1);
+}
+
+TEST(PosixEnvTest, RegionalFormatsOfTheProcessLocaleRoundTrip) {
+  std::setlocale(LC_ALL, "C");
+  PosixEnv env;
+  PosixRegional& regional = static_cast<PosixRegional&>(env.regional());
+  EXPECT_EQ(regional.DecimalSeparator(), u'.');
+  EXPECT_EQ(regional.ShortDate(1950, 7, 4), u"07/04/1950");  // the century is kept
+  EXPECT_EQ(regional.LongTime(9, 5, 7), u"09:05:07");
+  for (DateTime when : {MakeDateTime(1950, 7, 4, 23, 59, 59), MakeDateTime(2026, 12, 6, 0, 0, 0),
+                        MakeDateTime(1899, 12, 30, 12, 0, 1), MakeDateTime(1800, 2, 28, 1, 2, 3)}) {
+    Text rd;
+    AddVar(env, rd, u"When", Variant(when));
+    EXPECT_EQ(GetVar(env, rd, u"When"), Variant(when)) << U8(rd);
+  }
+  Text rd;
+  AddVar(env, rd, u"N", Variant(2.25));
+  EXPECT_EQ(rd, u"{N(N4)=2.25}");
+  EXPECT_FALSE(regional.ParseDateTime(u"31/31/2020 xx").has_value());
+  EXPECT_EQ(regional.ParseDateTime(u"2026-12-06 11:43:57"), MakeDateTime(2026, 12, 6, 11, 43, 57));
+}
+
+TEST(PosixEnvTest, ClockAndUnavailablePorts) {
+  PosixEnv env;
+  double s = env.clock().SecondsSinceMidnight();
+  EXPECT_GE(s, 0);
+  EXPECT_LT(s, 86400.5);
+  EXPECT_GT(env.clock().Now().days, 46000);  // after 2025
+  EXPECT_THROW(env.automation().CreateObject(u"Maximizer.Application"), Failure);
+  EXPECT_THROW(env.databases().CreateDaoEngine(), Failure);
+  int runs = 0;
+  env.posix_pump().AddSource([&] { ++runs; });
+  env.pump().DoEvents();
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(TextAndValues, Utf8ConversionsAtTheEdges) {
+  const Text t = u"a\u00e9\u20ac\U0001F600";
+  EXPECT_EQ(FromUtf8(ToUtf8(t)), t);
+  EXPECT_EQ(FromUtf8("\xff\xc3"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(FromUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
+  EXPECT_EQ(ToUtf8(Text(1, char16_t{0xD800})), "\xef\xbf\xbd");
+}
+
+TEST(TextAndValues, LeadingNumberRule) {
+  const std::pair<const char16_t*, double> cases[] = {
+      {u"120", 120}, {u"  12abc", 12}, {u"-3.5e2x", -350}, {u"abc", 0},     {u"", 0},
+      {u".5", 0.5},  {u"1.2.3", 1.2},  {u"\t\n 7)", 7},    {u"1 2 3", 123}, {u"+4", 4},
+      {u"-", 0},     {u"1e", 1},       {u"1e400", 0},      {u"3,5", 3},     {u"2D2", 200},
+  };
+  for (const auto& [in, out] : cases) EXPECT_DOUBLE_EQ(LeadingNumber(in), out) << U8(in);
+}
+
+TEST(TextAndValues, NumberTextAndConversions) {
+  EXPECT_EQ(NumberText(Variant(1.0 / 3), u','), u"0,333333333333333");
+  EXPECT_EQ(NumberText(Variant(0.1f), u'.'), u"0.1");
+  EXPECT_EQ(NumberText(Variant(16777216.0f), u'.'), u"1.677722E+07");
+  EXPECT_EQ(NumberText(Variant(Currency{-5}), u'.'), u"-0.0005");
+  EXPECT_EQ(NumberText(Variant(Decimal{5, 0, 3, true}), u'.'), u"-0.005");
+  EXPECT_EQ(NumberText(Variant(Decimal{0, 1, 0, false}), u'.'), u"18446744073709551616");
+  EXPECT_EQ(Variant(u" 12 ").ToInt32(), 12);
+  EXPECT_EQ(Variant(2.5).ToInt32(), 2);  // halves to even
+  EXPECT_THROW(Variant(u"x").ToDouble(), Failure);
+  EXPECT_THROW(Variant(40000).ToInt16(), Failure);
+  EXPECT_THROW(Variant::Null().ToText(nullptr), Failure);
+  EXPECT_TRUE(Variant(u"true").ToBool());
+  EXPECT_FALSE(Variant(u"0").ToBool());
+  EXPECT_TRUE(Variant(u"-1").ToBool());
+  EXPECT_EQ(UpperCase(u"stra\u00dfe \u00ff\u0101\u03b1\u0436"),
+            u"STRA\u00dfE \u0178\u0100\u0391\u0416");
+  EXPECT_EQ(FindNoCase(u"{RESULT=x}", u"{result="), 0u);
+  EXPECT_EQ(FindNoCase(u"ab", u"abc"), Text::npos);
+}
+
+}  // namespace
+}  // namespace pellory::testing
