@@ -1,5 +1,6 @@
 #include "assembly.h"
 
+#include "crmdb/crmdb.h"
 #include "dialogs/show_dialog.h"
 
 namespace pellory {
@@ -7,6 +8,10 @@ namespace pellory {
 const SessionLogic& FullSessionLogic() {
   static const SessionLogic logic = [] {
     SessionLogic l;
+    l.initialize_real = &InitializeReal;
+    l.load_real = &LoadReal;
+    l.unload_real = &UnloadReal;
+    l.check_running = &CheckRunning;
     l.show_dialog = &ShowDialog;
     return l;
   }();

@@ -1,0 +1,122 @@
+#include "platform/odbc/odbc_api.h"
+
+#include "platform/odbc/connect_string.h"
+#include "platform/odbc/odbc_engines.h"
+
+namespace pellory::odbc {
+
+std::vector<SQLWCHAR> Wide(TextView text) {
+  std::vector<SQLWCHAR> w(text.size() + 1);
+  for (size_t i = 0; i < text.size(); ++i) w[i] = static_cast<SQLWCHAR>(text[i]);
+  w[text.size()] = 0;
+  return w;
+}
+
+Text FromWide(const SQLWCHAR* p, size_t n) {
+  Text t(n, u'\0');
+  for (size_t i = 0; i < n; ++i) t[i] = static_cast<char16_t>(p[i]);
+  return t;
+}
+
+Text FromWideZ(const SQLWCHAR* p, size_t max) {
+  size_t n = 0;
+  while (n < max && p[n] != 0) ++n;
+  return FromWide(p, n);
+}
+
+Text DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, TextView secret, Text* first_state) {
+  Text out;
+  for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
+    SQLWCHAR state[6] = {0};
+    SQLINTEGER native = 0;
+    SQLWCHAR message[1024];
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, rec, state, &native, message,
+                                  static_cast<SQLSMALLINT>(std::size(message)), &length);
+    if (!Ok(rc)) break;
+    Text st = FromWideZ(state, 5);
+    if (rec == 1 && first_state) *first_state = st;
+    Text msg = FromWideZ(message, std::size(message) - 1);
+    for (char16_t& c : msg) {
+      if (c < 32) c = u' ';
+    }
+    msg = Trim(msg);
+    if (!out.empty()) out += u' ';
+    out += st;
+    out += u": ";
+    out += msg;
+  }
+  return MaskPasswords(out, secret);
+}
+
+void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, TextView fallback, TextView secret,
+                      bool map_not_found) {
+  Text state;
+  Text text = handle ? DiagnosticText(type, handle, secret, &state) : Text();
+  if (text.empty()) text = MaskPasswords(fallback, secret);
+  long number = map_not_found && state == u"IM002" ? kRdoDataSourceNotFound : kOdbcCallFailed;
+  throw Failure(std::move(text), number);
+}
+
+Environment::Environment() {
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_))) {
+    env_ = SQL_NULL_HENV;
+    throw Failure(u"The ODBC driver manager could not create an environment", kOdbcCallFailed);
+  }
+  SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+}
+
+Environment::~Environment() {
+  if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView connect,
+                                   bool read_only, bool map_not_found)
+    : env_(std::move(env)) {
+  FindConnectAttribute(connect, u"PWD", &secret_) ||
+      FindConnectAttribute(connect, u"PASSWORD", &secret_);
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env_->handle(), &dbc_))) {
+    dbc_ = SQL_NULL_HDBC;
+    ThrowDiagnostics(SQL_HANDLE_ENV, env_->handle(), u"Could not create a connection", secret_);
+  }
+  if (read_only) {
+    SQLSetConnectAttrW(dbc_, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
+                       0);
+  }
+  std::vector<SQLWCHAR> in = Wide(connect);
+  std::vector<SQLWCHAR> out(2048);
+  SQLSMALLINT out_len = 0;
+  SQLRETURN rc =
+      SQLDriverConnectW(dbc_, nullptr, in.data(), SQL_NTS, out.data(),
+                        static_cast<SQLSMALLINT>(out.size()), &out_len, SQL_DRIVER_NOPROMPT);
+  if (!Ok(rc)) {
+    // Collect the diagnostics before the handle goes.
+    try {
+      ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, u"Could not connect", secret_, map_not_found);
+    } catch (...) {
+      SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+      dbc_ = SQL_NULL_HDBC;
+      throw;
+    }
+  }
+  connected_ = true;
+  completed_ = FromWideZ(out.data(), out.size() - 1);
+}
+
+ConnectionHandle::~ConnectionHandle() {
+  if (!dbc_) return;
+  if (connected_) SQLDisconnect(dbc_);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+}
+
+bool ConnectionHandle::GetDataOnBound() {
+  if (getdata_bound_ < 0) {
+    SQLUINTEGER ext = 0;
+    SQLRETURN rc = SQLGetInfoW(dbc_, SQL_GETDATA_EXTENSIONS, &ext, sizeof ext, nullptr);
+    const SQLUINTEGER need = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+    getdata_bound_ = Ok(rc) && (ext & need) == need ? 1 : 0;
+  }
+  return getdata_bound_ == 1;
+}
+
+}  // namespace pellory::odbc

@@ -1,0 +1,82 @@
+// Shared pieces of the ODBC adapter: the driver manager's headers, text
+// conversion to and from SQLWCHAR, diagnostics turned into failures, and
+// owners of the environment and connection handles.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/failure.h"
+#include "platform/text.h"
+
+namespace pellory::odbc {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be a 16-bit unit");
+
+inline bool Ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// NUL-terminated wide copy of `text`.
+std::vector<SQLWCHAR> Wide(TextView text);
+inline SQLWCHAR* WidePtr(std::vector<SQLWCHAR>& w) { return w.data(); }
+Text FromWide(const SQLWCHAR* p, size_t n);
+// `p` read up to its NUL, at most `max` units.
+Text FromWideZ(const SQLWCHAR* p, size_t max);
+
+// What a failing call left on its handle, as one line: "STATE: message"
+// for each record, line breaks folded, passwords masked.
+Text DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, TextView secret, Text* first_state);
+
+// Throws Failure with the handle's diagnostics (or `fallback` when there
+// are none). The data-source-not-found state IM002 gives
+// kRdoDataSourceNotFound when `map_not_found` is set; everything else
+// gives kOdbcCallFailed.
+[[noreturn]] void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, TextView fallback,
+                                   TextView secret, bool map_not_found = false);
+
+// An ODBC 3 environment handle.
+class Environment {
+ public:
+  Environment();
+  ~Environment();
+  Environment(const Environment&) = delete;
+  Environment& operator=(const Environment&) = delete;
+  SQLHENV handle() const { return env_; }
+
+ private:
+  SQLHENV env_ = SQL_NULL_HENV;
+};
+
+// An open connection. Result sets hold a reference so that the connection
+// closes only after the last of them is released.
+class ConnectionHandle {
+ public:
+  // Connects without prompting. `secret` is the password in the connect
+  // string, kept only to mask it in later diagnostics.
+  ConnectionHandle(std::shared_ptr<Environment> env, TextView connect, bool read_only,
+                   bool map_not_found);
+  ~ConnectionHandle();
+  ConnectionHandle(const ConnectionHandle&) = delete;
+  ConnectionHandle& operator=(const ConnectionHandle&) = delete;
+
+  SQLHDBC handle() const { return dbc_; }
+  const Text& secret() const { return secret_; }
+  const Text& completed() const { return completed_; }
+  // Whether SQLGetData may be used on bound columns, in any order.
+  bool GetDataOnBound();
+
+ private:
+  std::shared_ptr<Environment> env_;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bool connected_ = false;
+  Text secret_;
+  Text completed_;
+  int getdata_bound_ = -1;
+};
+
+}  // namespace pellory::odbc

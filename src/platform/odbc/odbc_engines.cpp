@@ -1,0 +1,265 @@
+#include "platform/odbc/odbc_engines.h"
+
+#include "platform/odbc/connect_string.h"
+#include "platform/odbc/odbc_api.h"
+#include "platform/odbc/odbc_installer.h"
+#include "platform/odbc/odbc_result_set.h"
+
+namespace pellory {
+namespace {
+
+using odbc::ConnectionHandle;
+using odbc::Environment;
+using odbc::Ok;
+
+// A DAO database or an RDO connection: one open ODBC connection.
+class OdbcConnection : public Connection {
+ public:
+  explicit OdbcConnection(std::shared_ptr<ConnectionHandle> handle) : handle_(std::move(handle)) {}
+
+  ResultSetRef OpenResultSet(TextView sql, bool async) override {
+    return std::make_shared<odbc::OdbcResultSet>(handle_, sql, async);
+  }
+
+  int TableCount() override {
+    LoadTables();
+    return static_cast<int>(tables_.size());
+  }
+
+  Text TableName(int index) override {
+    LoadTables();
+    if (index < 0 || static_cast<size_t>(index) >= tables_.size()) {
+      throw Failure(u"Item not found in this collection.", kItemNotFound);
+    }
+    return tables_[static_cast<size_t>(index)];
+  }
+
+  Text DataSourceName() override {
+    SQLWCHAR name[512] = {0};
+    SQLSMALLINT length = 0;
+    if (!Ok(SQLGetInfoW(handle_->handle(), SQL_DATA_SOURCE_NAME, name, sizeof name, &length))) {
+      odbc::ThrowDiagnostics(SQL_HANDLE_DBC, handle_->handle(), u"The data source is unknown",
+                             handle_->secret());
+    }
+    return odbc::FromWideZ(name, std::size(name) - 1);
+  }
+
+  Text ConnectString() override { return handle_->completed(); }
+
+ private:
+  // The tables and views in the driver's order; a table outside the
+  // default schema is named with its schema ("dbo.CLIENT").
+  void LoadTables() {
+    if (tables_loaded_) return;
+    odbc::OdbcResultSet list(handle_, odbc::OdbcResultSet::Tables{});
+    std::vector<Text> names;
+    int schema = list.ColumnIndex(u"TABLE_SCHEM");
+    int name = list.ColumnIndex(u"TABLE_NAME");
+    if (name < 0) name = 2;
+    if (schema < 0) schema = 1;
+    while (!list.Eof()) {
+      const Text& s = list.Value(schema);
+      Text full = s.empty() ? Text() : s + u".";
+      full += list.Value(name);
+      names.push_back(std::move(full));
+      list.MoveNext();
+    }
+    tables_ = std::move(names);
+    tables_loaded_ = true;
+  }
+
+  std::shared_ptr<ConnectionHandle> handle_;
+  std::vector<Text> tables_;
+  bool tables_loaded_ = false;
+};
+
+// The connect string handed to the driver manager: the "ODBC;" prefix of
+// the DAO and RDO forms dropped, and the named source put in front when
+// the string does not name one itself.
+Text DriverConnectString(TextView name, TextView connect) {
+  Text text(StripOdbcPrefix(connect));
+  Text source(StripOdbcPrefix(name));
+  if (!source.empty() && !NamesDataSource(text)) {
+    Text named = u"DSN=" + ConnectValue(source);
+    if (!text.empty()) named += u";";
+    text = named + text;
+  }
+  return text;
+}
+
+class OdbcWorkspace : public Workspace {
+ public:
+  OdbcWorkspace(std::shared_ptr<Environment> env, Text name) : env_(std::move(env)), name_(name) {}
+  const Text& name() const { return name_; }
+
+  DatabaseRef OpenDatabase(TextView name, bool read_only, TextView connect) override {
+    auto handle = std::make_shared<ConnectionHandle>(env_, DriverConnectString(name, connect),
+                                                     read_only, false);
+    return std::make_shared<OdbcConnection>(std::move(handle));
+  }
+
+ private:
+  std::shared_ptr<Environment> env_;
+  Text name_;
+};
+
+bool SkippedAttribute(TextView key) {
+  for (TextView k : {u"DSN", u"DRIVER", u"PWD", u"PASSWORD", u"FILEDSN", u"SAVEFILE"}) {
+    if (EqualsNoCase(key, k)) return true;
+  }
+  return false;
+}
+
+class OdbcDaoEngine : public DaoEngine {
+ public:
+  OdbcDaoEngine() : env_(std::make_shared<Environment>()) {}
+
+  WorkspaceRef CreateWorkspace(TextView name, TextView /*user*/, TextView /*password*/,
+                               int type) override {
+    if (type != kDbUseOdbc) throw Failure(u"Invalid argument.", kInvalidArgument);
+    return std::make_shared<OdbcWorkspace>(env_, Text(name));
+  }
+
+  void AppendWorkspace(const WorkspaceRef& workspace) override {
+    auto ws = std::dynamic_pointer_cast<OdbcWorkspace>(workspace);
+    if (!ws) throw Failure(u"Invalid argument.", kInvalidArgument);
+    for (const auto& w : workspaces_) {
+      if (EqualsNoCase(w->name(), ws->name())) {
+        throw Failure(u"Cannot append. An object with that name already exists in the collection.",
+                      kNameInCollection);
+      }
+    }
+    workspaces_.push_back(std::move(ws));
+  }
+
+  void RegisterDatabase(TextView dsn, TextView driver, bool /*silent*/,
+                        TextView attributes) override {
+    if (Trim(dsn).empty()) throw Failure(u"Invalid argument.", kInvalidArgument);
+    bool installed = false;
+    for (const Text& d : odbc::InstalledDrivers()) {
+      if (EqualsNoCase(d, driver)) installed = true;
+    }
+    if (!installed) {
+      throw Failure(u"The ODBC driver '" + Text(driver) + u"' is not installed", kOdbcCallFailed);
+    }
+    // Attributes come one a line (carriage returns); a text without line
+    // breaks may also be a whole connect string. The password is never
+    // stored with the source.
+    std::vector<ConnectAttribute> pairs;
+    if (attributes.find(u'\r') != TextView::npos || attributes.find(u';') == TextView::npos) {
+      size_t start = 0;
+      while (start <= attributes.size()) {
+        size_t end = attributes.find(u'\r', start);
+        if (end == TextView::npos) end = attributes.size();
+        TextView piece = attributes.substr(start, end - start);
+        if (!piece.empty() && piece.front() == u'\n') piece.remove_prefix(1);
+        size_t eq = piece.find(u'=');
+        if (eq != TextView::npos) {
+          pairs.push_back({Trim(piece.substr(0, eq)), Text(piece.substr(eq + 1))});
+        }
+        start = end + 1;
+      }
+    } else {
+      pairs = ParseConnectString(attributes);
+    }
+    odbc::WriteDataSource(false, dsn, driver);
+    for (const ConnectAttribute& a : pairs) {
+      if (a.key.empty() || SkippedAttribute(a.key)) continue;
+      odbc::WriteDataSourceValue(false, dsn, a.key, a.value);
+    }
+  }
+
+ private:
+  std::shared_ptr<Environment> env_;
+  std::vector<std::shared_ptr<OdbcWorkspace>> workspaces_;
+};
+
+class OdbcRdoEngine : public RdoEngine {
+ public:
+  explicit OdbcRdoEngine(DataSourcePrompt prompt)
+      : env_(std::make_shared<Environment>()), prompt_(std::move(prompt)) {}
+
+  ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only,
+                               TextView connect) override {
+    Text text = DriverConnectString(dsn, connect);
+    const bool ask = prompt == PromptMode::kPrompt ||
+                     (prompt != PromptMode::kNoPrompt && !NamesDataSource(text));
+    if (ask) {
+      if (!prompt_) {
+        throw Failure(u"No data source can be chosen here: name one in the connect string",
+                      kOdbcCallFailed);
+      }
+      std::optional<Text> chosen = prompt_(ListDataSources());
+      if (!chosen) throw Failure(u"Operation cancelled", kOperationCancelled);
+      text = DriverConnectString(u"", *chosen);
+    }
+    auto handle = std::make_shared<ConnectionHandle>(env_, text, read_only, true);
+    return std::make_shared<OdbcConnection>(std::move(handle));
+  }
+
+ private:
+  std::shared_ptr<Environment> env_;
+  DataSourcePrompt prompt_;
+};
+
+class OdbcStore : public DataSourceStore {
+ public:
+  std::vector<Text> Names(bool system) override { return odbc::DataSourceNames(system); }
+  bool Exists(bool system, TextView dsn) override {
+    for (const Text& n : odbc::DataSourceNames(system)) {
+      if (EqualsNoCase(n, dsn)) return true;
+    }
+    return false;
+  }
+  std::optional<Text> Driver(bool system, TextView dsn) override {
+    if (!Exists(system, dsn)) return std::nullopt;
+    return odbc::DataSourceValue(system, dsn, u"Driver").value_or(Text());
+  }
+  std::optional<Text> Value(bool system, TextView dsn, TextView key) override {
+    return odbc::DataSourceValue(system, dsn, key);
+  }
+  bool Remove(bool system, TextView dsn) override { return odbc::RemoveDataSource(system, dsn); }
+  void SetValue(bool system, TextView dsn, TextView key, TextView value) override {
+    odbc::WriteDataSourceValue(system, dsn, key, value);
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<DaoEngine> OdbcEngines::CreateDaoEngine() {
+  return std::make_shared<OdbcDaoEngine>();
+}
+
+std::shared_ptr<RdoEngine> OdbcEngines::CreateRdoEngine() {
+  return std::make_shared<OdbcRdoEngine>(prompt_);
+}
+
+std::vector<DataSourceInfo> ListDataSources() {
+  std::vector<DataSourceInfo> out;
+  Environment env;
+  for (SQLUSMALLINT first : {SQL_FETCH_FIRST_USER, SQL_FETCH_FIRST_SYSTEM}) {
+    SQLUSMALLINT direction = first;
+    for (;;) {
+      SQLWCHAR name[SQL_MAX_DSN_LENGTH * 4 + 1] = {0};
+      SQLWCHAR driver[512] = {0};
+      SQLSMALLINT name_len = 0, driver_len = 0;
+      SQLRETURN rc = SQLDataSourcesW(env.handle(), direction, name,
+                                     static_cast<SQLSMALLINT>(std::size(name)), &name_len, driver,
+                                     static_cast<SQLSMALLINT>(std::size(driver)), &driver_len);
+      if (!Ok(rc)) break;
+      direction = SQL_FETCH_NEXT;
+      DataSourceInfo info;
+      info.name = odbc::FromWideZ(name, std::size(name) - 1);
+      info.driver = odbc::FromWideZ(driver, std::size(driver) - 1);
+      info.system = first == SQL_FETCH_FIRST_SYSTEM;
+      info.description =
+          odbc::DataSourceValue(info.system, info.name, u"Description").value_or(Text());
+      out.push_back(std::move(info));
+    }
+  }
+  return out;
+}
+
+std::unique_ptr<DataSourceStore> MakeOdbcDataSourceStore() { return std::make_unique<OdbcStore>(); }
+
+}  // namespace pellory

@@ -1,0 +1,53 @@
+// The database engines over ODBC: the DAO role (workspaces, data-source
+// registration, read-only databases) and the RDO role (connections, table
+// lists) both speak to the driver manager's wide API.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/database.h"
+#include "platform/odbc/data_source_store.h"
+
+namespace pellory {
+
+// One data source as the driver manager lists it.
+struct DataSourceInfo {
+  Text name;
+  Text driver;
+  Text description;
+  bool system = false;  // a system-wide source; otherwise the user's own
+};
+
+// Asks the user to pick a data source; gives the connect string to use
+// ("DSN=x;UID=u;PWD=p") or nullopt when the user cancelled.
+using DataSourcePrompt = std::function<std::optional<Text>(const std::vector<DataSourceInfo>&)>;
+
+// Failure numbers the adapter raises besides kRdoDataSourceNotFound.
+constexpr long kOdbcCallFailed = 3146;
+constexpr long kInvalidArgument = 3001;
+constexpr long kNameInCollection = 3367;
+constexpr long kNoCurrentRecord = 3021;
+constexpr long kItemNotFound = 3265;
+constexpr long kOperationCancelled = 3059;
+
+class OdbcEngines : public DatabaseEngines {
+ public:
+  explicit OdbcEngines(DataSourcePrompt prompt = nullptr) : prompt_(std::move(prompt)) {}
+  std::shared_ptr<DaoEngine> CreateDaoEngine() override;
+  std::shared_ptr<RdoEngine> CreateRdoEngine() override;
+
+ private:
+  DataSourcePrompt prompt_;
+};
+
+// The data sources the driver manager knows: the user's first, then the
+// system-wide ones, each in the driver manager's order.
+std::vector<DataSourceInfo> ListDataSources();
+
+// The driver manager's data sources through its installer API.
+std::unique_ptr<DataSourceStore> MakeOdbcDataSourceStore();
+
+}  // namespace pellory

@@ -1,0 +1,273 @@
+#include "platform/odbc/odbc_result_set.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/odbc/odbc_engines.h"
+
+namespace pellory::odbc {
+namespace {
+
+// Bound buffers are sized from the column's declared size up to this many
+// characters; longer or unsized columns start at kStartChars and grow.
+constexpr SQLULEN kMaxBoundChars = 4000;
+constexpr SQLULEN kStartChars = 255;
+
+uint32_t NameHash(TextView name) {
+  uint32_t h = 2166136261u;
+  for (char16_t c : name) {
+    h ^= UpperChar(c);
+    h *= 16777619u;
+  }
+  return h;
+}
+
+}  // namespace
+
+OdbcResultSet::Statement::~Statement() {
+  if (handle) SQLFreeHandle(SQL_HANDLE_STMT, handle);
+}
+
+OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async)
+    : connection_(std::move(connection)), sql_(Wide(sql)) {
+  Allocate();
+  if (async) {
+    // A driver without asynchronous support refuses the attribute (or
+    // ignores it) and the statement simply runs to its end below.
+    SQLSetStmtAttrW(statement_.handle, SQL_ATTR_ASYNC_ENABLE,
+                    reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0);
+  }
+  SQLRETURN rc = Execute();
+  if (rc == SQL_STILL_EXECUTING) {
+    executing_ = true;
+    return;
+  }
+  Finish(rc);
+}
+
+OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, Tables)
+    : connection_(std::move(connection)), tables_(true) {
+  Allocate();
+  Finish(Execute());
+}
+
+void OdbcResultSet::Allocate() {
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &statement_.handle))) {
+    statement_.handle = SQL_NULL_HSTMT;
+    ThrowDiagnostics(SQL_HANDLE_DBC, connection_->handle(), u"Could not open a statement",
+                     connection_->secret());
+  }
+}
+
+SQLRETURN OdbcResultSet::Execute() {
+  if (tables_) {
+    std::vector<SQLWCHAR> types = Wide(u"TABLE,VIEW");
+    return SQLTablesW(statement_.handle, nullptr, 0, nullptr, 0, nullptr, 0, types.data(), SQL_NTS);
+  }
+  return SQLExecDirectW(statement_.handle, sql_.data(), SQL_NTS);
+}
+
+OdbcResultSet::~OdbcResultSet() {
+  if (executing_ && statement_.handle) SQLCancel(statement_.handle);
+}
+
+void OdbcResultSet::Fail(TextView fallback) {
+  ThrowDiagnostics(SQL_HANDLE_STMT, statement_.handle, fallback, connection_->secret());
+}
+
+template <typename Call>
+SQLRETURN OdbcResultSet::Wait(Call call) {
+  SQLRETURN rc;
+  while ((rc = call()) == SQL_STILL_EXECUTING) std::this_thread::yield();
+  return rc;
+}
+
+bool OdbcResultSet::StillExecuting() {
+  if (!executing_) return false;
+  SQLRETURN rc = Execute();
+  if (rc == SQL_STILL_EXECUTING) return true;
+  executing_ = false;
+  Finish(rc);
+  return false;
+}
+
+void OdbcResultSet::FinishExecution() {
+  if (!executing_) return;
+  SQLRETURN rc = Wait([&] { return Execute(); });
+  executing_ = false;
+  Finish(rc);
+}
+
+void OdbcResultSet::Finish(SQLRETURN rc) {
+  if (rc != SQL_NO_DATA && !Ok(rc)) Fail(u"The statement failed");
+  SQLLEN count = -1;
+  if (!Ok(Wait([&] { return SQLRowCount(statement_.handle, &count); }))) count = -1;
+  count_ = count < 0 ? -1 : static_cast<long>(count);
+  if (!described_) Describe();
+  row_ = -1;
+  Fetch();
+}
+
+void OdbcResultSet::Describe() {
+  SQLSMALLINT n = 0;
+  if (!Ok(Wait([&] { return SQLNumResultCols(statement_.handle, &n); }))) {
+    Fail(u"The statement has no columns");
+  }
+  bind_ = connection_->GetDataOnBound();
+  columns_.resize(static_cast<size_t>(std::max<SQLSMALLINT>(n, 0)));
+  for (SQLUSMALLINT i = 1; i <= columns_.size(); ++i) {
+    Column& col = columns_[i - 1];
+    std::vector<SQLWCHAR> name(256);
+    SQLSMALLINT name_len = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    auto describe = [&] {
+      return Wait([&] {
+        return SQLDescribeColW(statement_.handle, i, name.data(),
+                               static_cast<SQLSMALLINT>(name.size()), &name_len, &type, &size,
+                               &digits, &nullable);
+      });
+    };
+    if (!Ok(describe())) Fail(u"The statement's columns cannot be read");
+    if (static_cast<size_t>(name_len) >= name.size()) {
+      name.resize(static_cast<size_t>(name_len) + 1);
+      if (!Ok(describe())) Fail(u"The statement's columns cannot be read");
+    }
+    col.name = FromWideZ(name.data(), name.size());
+    col.hash = NameHash(col.name);
+    if (!bind_) continue;
+    SQLLEN display = 0;
+    Wait([&] {
+      return SQLColAttributeW(statement_.handle, i, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
+                              &display);
+    });
+    SQLULEN chars = std::max<SQLULEN>(size, display > 0 ? static_cast<SQLULEN>(display) : 0);
+    if (chars == 0 || chars > kMaxBoundChars) chars = kStartChars;
+    col.buffer.assign(chars + 1, 0);
+    if (!Ok(SQLBindCol(statement_.handle, i, SQL_C_WCHAR, col.buffer.data(),
+                       static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)),
+                       &col.indicator))) {
+      Fail(u"The statement's columns cannot be bound");
+    }
+    col.bound = true;
+  }
+  described_ = true;
+}
+
+void OdbcResultSet::Fetch() {
+  SQLRETURN rc = Wait([&] { return SQLFetch(statement_.handle); });
+  for (Column& col : columns_) col.ready = false;
+  if (rc == SQL_NO_DATA) {
+    eof_ = true;
+    return;
+  }
+  if (!Ok(rc)) {
+    eof_ = true;
+    Fail(u"The next row cannot be read");
+  }
+  eof_ = false;
+  ++row_;
+  if (bind_) return;
+  // Without SQLGetData on bound columns every column is read now, in
+  // order, as the driver requires.
+  for (SQLUSMALLINT i = 1; i <= columns_.size(); ++i) {
+    Column& col = columns_[i - 1];
+    if (col.buffer.empty()) col.buffer.assign(kStartChars + 1, 0);
+    if (!ReadColumn(i, col.buffer, col.length)) col.length = 0;
+  }
+}
+
+bool OdbcResultSet::ReadColumn(SQLUSMALLINT number, std::vector<SQLWCHAR>& buffer, size_t& length) {
+  length = 0;
+  for (;;) {
+    SQLLEN indicator = 0;
+    const size_t room = buffer.size() - length;  // units, terminator included
+    SQLRETURN rc = Wait([&] {
+      return SQLGetData(statement_.handle, number, SQL_C_WCHAR, buffer.data() + length,
+                        static_cast<SQLLEN>(room * sizeof(SQLWCHAR)), &indicator);
+    });
+    if (rc == SQL_NO_DATA) return true;
+    if (!Ok(rc)) Fail(u"A value cannot be read");
+    if (indicator == SQL_NULL_DATA) return false;
+    const size_t got = room - 1;
+    const bool truncated =
+        indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) / sizeof(SQLWCHAR) > got;
+    if (!truncated) {
+      length += static_cast<size_t>(indicator) / sizeof(SQLWCHAR);
+      return true;
+    }
+    length += got;
+    size_t rest = indicator == SQL_NO_TOTAL
+                      ? buffer.size()
+                      : static_cast<size_t>(indicator) / sizeof(SQLWCHAR) - got;
+    buffer.resize(length + rest + 1);
+  }
+}
+
+bool OdbcResultSet::Eof() {
+  FinishExecution();
+  return eof_;
+}
+
+void OdbcResultSet::MoveNext() {
+  FinishExecution();
+  if (eof_) throw Failure(u"No current record.", kNoCurrentRecord);
+  Fetch();
+}
+
+void OdbcResultSet::MoveFirst() {
+  FinishExecution();
+  if (row_ == 0 && !eof_) return;
+  SQLFreeStmt(statement_.handle, SQL_CLOSE);
+  SQLRETURN rc = Wait([&] { return Execute(); });
+  Finish(rc);
+}
+
+long OdbcResultSet::RecordCount() {
+  FinishExecution();
+  return count_;
+}
+
+int OdbcResultSet::ColumnIndex(TextView name) {
+  FinishExecution();
+  const uint32_t h = NameHash(name);
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const Text& OdbcResultSet::Value(int column) {
+  FinishExecution();
+  if (column < 0 || static_cast<size_t>(column) >= columns_.size()) {
+    throw Failure(u"Item not found in this collection.", kItemNotFound);
+  }
+  if (eof_) throw Failure(u"No current record.", kNoCurrentRecord);
+  Column& col = columns_[static_cast<size_t>(column)];
+  if (col.ready) return col.value;
+  if (!col.bound) {
+    col.value.assign(col.buffer.begin(), col.buffer.begin() + static_cast<ptrdiff_t>(col.length));
+  } else if (col.indicator == SQL_NULL_DATA) {
+    col.value.clear();
+  } else if (col.indicator == SQL_NO_TOTAL ||
+             static_cast<size_t>(col.indicator) >= col.buffer.size() * sizeof(SQLWCHAR)) {
+    // Longer than the driver declared: read the whole value, and bind a
+    // buffer big enough for it from the next row on.
+    if (scratch_.size() < col.buffer.size() * 2) scratch_.resize(col.buffer.size() * 2);
+    size_t length = 0;
+    if (!ReadColumn(static_cast<SQLUSMALLINT>(column + 1), scratch_, length)) length = 0;
+    col.value.assign(scratch_.begin(), scratch_.begin() + static_cast<ptrdiff_t>(length));
+    col.buffer.assign(length + length / 2 + 1, 0);
+    if (!Ok(SQLBindCol(statement_.handle, static_cast<SQLUSMALLINT>(column + 1), SQL_C_WCHAR,
+                       col.buffer.data(), static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)),
+                       &col.indicator))) {
+      Fail(u"The statement's columns cannot be bound");
+    }
+  } else {
+    const size_t n = static_cast<size_t>(col.indicator) / sizeof(SQLWCHAR);
+    col.value.assign(col.buffer.begin(), col.buffer.begin() + static_cast<ptrdiff_t>(n));
+  }
+  col.ready = true;
+  return col.value;
+}
+
+}  // namespace pellory::odbc
