@@ -1,5 +1,6 @@
 #include "assembly.h"
 
+#include "automation/actions.h"
 #include "crmdb/crmdb.h"
 #include "dialogs/show_dialog.h"
 
@@ -12,6 +13,7 @@ const SessionLogic& FullSessionLogic() {
     l.load_real = &LoadReal;
     l.unload_real = &UnloadReal;
     l.check_running = &CheckRunning;
+    l.do_action_real = &DoActionReal;
     l.show_dialog = &ShowDialog;
     return l;
   }();
