@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Runs the contact-lookup benchmarks side by side with raw ODBC on synthetic
+# address books and prints the plug-in / raw ratios against their targets.
+#
+# Usage: bench/run-lookup.sh [SIZE...]        (default: 10000 1000000)
+#   BUILD_DIR=...   build directory (default: build-bench, Release)
+#   NO_PG=1         skip PostgreSQL
+#
+# Everything lives in a temporary directory: private unixODBC configuration,
+# registry file and trace log, the address books, and a PostgreSQL server on
+# 127.0.0.1 that is stopped when the script ends.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build-bench}
+SIZES=("$@")
+[ ${#SIZES[@]} -gt 0 ] || SIZES=(10000 1000000)
+
+cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DPELLORY_BENCH=ON >/dev/null
+cmake --build "$BUILD_DIR" -j2 --target lookup_bench pellory-addressbook maxodbc >/dev/null
+
+WORK=$(mktemp -d /tmp/pellory-bench.XXXXXX)
+chmod 755 "$WORK"
+PGBIN=/usr/lib/postgresql/15/bin
+PGDATA=$WORK/pg/data
+cleanup() {
+  if [ -f "$PGDATA/postmaster.pid" ]; then
+    as_pg "$PGBIN/pg_ctl" -D "$PGDATA" -m fast stop >/dev/null 2>&1 || true
+  fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+as_pg() {
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+
+cp "$BUILD_DIR/odbc/odbcinst.ini" "$WORK/odbcinst.ini"
+: >"$WORK/odbc.ini"
+export ODBCSYSINI=$WORK ODBCINSTINI=odbcinst.ini ODBCINI=$WORK/odbc.ini HOME=$WORK
+export PELLORY_REGISTRY=$WORK/registry.reg PELLORY_TRACE_LOG=$WORK/trace.log
+BOOKTOOL=$(find "$BUILD_DIR" -name pellory-addressbook -type f -perm -u+x | head -1)
+BENCH=$BUILD_DIR/bench/lookup_bench
+
+PG_PORT=""
+if [ -z "${NO_PG:-}" ] && [ -x "$PGBIN/initdb" ]; then
+  mkdir -p "$WORK/pg"
+  [ "$(id -u)" -ne 0 ] || chown postgres "$WORK/pg"
+  as_pg "$PGBIN/initdb" -D "$PGDATA" -A trust -U postgres >/dev/null
+  PG_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  as_pg "$PGBIN/pg_ctl" -D "$PGDATA" -l "$WORK/pg/log" -w \
+    -o "-c listen_addresses=127.0.0.1 -p $PG_PORT -k $WORK/pg -c fsync=off" start >/dev/null
+fi
+psql_() { "$PGBIN/psql" -h 127.0.0.1 -p "$PG_PORT" -U postgres -v ON_ERROR_STOP=1 -q "$@"; }
+
+COLUMNS_DDL="Client_Id text, Name_Type text, First_Name text, Name text, Firm text,
+  DEPARTMENT text, TITLE text, PHONE_1 text, PHONE_1_Extension text, PHONE_2 text,
+  PHONE_2_Extension text, PHONE_3 text, PHONE_3_Extension text, PHONE_4 text,
+  PHONE_4_Extension text, Reverse_Phone_1 text, Reverse_Phone_2 text, Reverse_Phone_3 text,
+  Reverse_Phone_4 text, ADDRESS_Line_1 text, ADDRESS_Line_2 text, CITY text,
+  STATE_PROVINCE text, ZIP_CODE text, COUNTRY text"
+
+echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), $(free -g | awk '/Mem:/{print $2}') GiB"
+for n in "${SIZES[@]}"; do
+  label=$n
+  [ "$n" -ge 1000000 ] && label="$((n / 1000000))M" || { [ "$n" -ge 1000 ] && label="$((n / 1000))k"; }
+  book=$WORK/book-$n
+  "$BOOKTOOL" create "$book" --synthetic "$n" --seed 7 >/dev/null
+  pg_connect=""
+  if [ -n "$PG_PORT" ]; then
+    db=bench_$n
+    psql_ -d postgres -c "create database $db"
+    psql_ -d "$db" -c "create table Client ($COLUMNS_DDL)"
+    sqlite3 -csv "$book/mxza.max" "select * from Client" | psql_ -d "$db" -c "\\copy client from stdin with (format csv)"
+    psql_ -d "$db" -c "analyze client"
+    pg_connect="DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=$PG_PORT;Database=$db;UID=postgres;UseDeclareFetch=1;Fetch=1000"
+  fi
+  export PELLORY_BENCH_LABEL=$label PELLORY_BENCH_BOOK=$book PELLORY_BENCH_SQLITE=$book/mxza.max
+  export PELLORY_BENCH_PG=$pg_connect
+  echo "== $n contacts"
+  "$BENCH" --benchmark_out="$WORK/result-$n.json" --benchmark_out_format=json >/dev/null
+  python3 - "$WORK/result-$n.json" <<'PY'
+import json, sys
+runs = json.load(open(sys.argv[1]))["benchmarks"]
+median = {}
+for r in runs:
+    if r.get("aggregate_name") == "median":
+        median[r["run_name"]] = r
+targets = {"file_number": ("time", 1.2), "file_words50": ("time", None),
+           "sql_number_sqlite": ("rate", 0.8), "sql_number_pg": ("rate", 0.8),
+           "export_file": ("rate", 0.5), "export_pg": ("rate", 0.5)}
+for name, (kind, target) in targets.items():
+    plugin = next((r for k, r in median.items() if k.startswith(name + "/plugin/")), None)
+    raw = next((r for k, r in median.items() if k.startswith(name + "/raw/")), None)
+    if not plugin or not raw:
+        continue
+    unit = plugin["time_unit"]
+    if kind == "time":
+        ratio = plugin["real_time"] / raw["real_time"]
+        verdict = "" if target is None else ("ok" if ratio <= target else "MISSED")
+        print(f"{name:20} plugin {plugin['real_time']:10.3f} {unit}  raw {raw['real_time']:10.3f} {unit}"
+              f"  ratio {ratio:5.2f}  (target <= {target})  {verdict}")
+    else:
+        scale = {"ms": 1e3, "us": 1e6, "ns": 1e9, "s": 1}[unit]
+        p = plugin["rows"] / (plugin["real_time"] / scale)
+        q = raw["rows"] / (raw["real_time"] / scale)
+        ratio = p / q
+        print(f"{name:20} plugin {p:12,.0f} rows/s  raw {q:12,.0f} rows/s  ratio {ratio:5.2f}"
+              f"  (target >= {target})  {'ok' if ratio >= target else 'MISSED'}")
+PY
+  for mode in file pg; do
+    [ "$mode" = pg ] && [ -z "$pg_connect" ] && continue
+    "$BENCH" --export-rss "$mode"
+  done
+done

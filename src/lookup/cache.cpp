@@ -1,0 +1,83 @@
+#include "lookup/columns.h"
+#include "lookup/lookup.h"
+#include "plugin/records.h"
+#include "plugin/trap.h"
+
+namespace pellory::lookup {
+namespace {
+
+constexpr char16_t kNoRecordset[] = u"No recordset: Client";
+
+}  // namespace
+
+// The export's states: "START" (inside CacheStart), "RUN1" while records are
+// handed out, "END" after the last one, "TERMINATE" after CacheEnd, and the
+// empty text before any export.
+Text CacheRecordReal(Session& session) {
+  Env& env = session.env();
+  SessionState& st = session.state();
+  auto step = [&](auto&& body) { return Trap(env, kCacheTag, body); };
+  Text reply;
+
+  if (st.cache_state == u"START") {
+    step([&] { st.cache_rs.reset(); });
+    ResultSetRef rs;
+    step([&] {
+      DatabaseRef db = st.database;
+      if (!db) throw Failure(u"Object variable or With block variable not set", 91);
+      if (st.use_sql) {
+        rs = db->OpenResultSet(u"Select " + Text(kColumnList) + u" from " + st.table_name, false);
+      } else {
+        // The contact table itself, as a table-name source opens it.
+        rs = db->OpenResultSet(u"select * from " + st.table_name, false);
+      }
+      st.cache_rs = rs;
+    });
+    if (rs && !st.use_sql) step([&] { rs->MoveFirst(); });
+    step([&] { st.cache_state = u"RUN1"; });
+    if (!rs) {
+      step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
+      step([&] { AddVar(env, reply, u"Reason", Variant(kNoRecordset)); });
+    } else if (st.use_sql) {
+      step([&] { AddVar(env, reply, u"Records", Variant(int32_t{-1})); });
+    } else {
+      step([&] {
+        AddVar(env, reply, u"Records", Variant(static_cast<int32_t>(rs->RecordCount())));
+      });
+    }
+    return reply;
+  }
+
+  if (st.cache_state == u"TERMINATE") return reply;
+
+  ResultSetRef rs = st.cache_rs;
+  if (!rs) {
+    // No export open: after the last record the answer stays "Eof"; before
+    // any CacheStart, or after one that failed, the host hears the failure
+    // CacheStart gave.
+    if (st.cache_state == u"END") {
+      step([&] { AddVar(env, reply, u"Result", Variant(u"Eof")); });
+    } else {
+      step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
+      step([&] { AddVar(env, reply, u"Reason", Variant(kNoRecordset)); });
+    }
+    return reply;
+  }
+
+  bool at_end = true;
+  step([&] { at_end = rs->Eof(); });
+  if (!at_end) {
+    Text contact;
+    step([&] { AddVar(env, reply, u"Result", Variant(u"Success")); });
+    step([&] { contact = BuildContact(env, *rs, ColumnsFor(rs)); });
+    step([&] { rs->MoveNext(); });
+    step([&] { AddVar(env, reply, u"Fields", Variant(std::move(contact))); });
+  } else {
+    step([&] { AddVar(env, reply, u"Result", Variant(u"Eof")); });
+    step([&] { st.cache_rs.reset(); });
+    step([&] { st.cache_state = u"END"; });
+  }
+  return reply;
+}
+
+}  // namespace pellory::lookup

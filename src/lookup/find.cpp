@@ -1,0 +1,302 @@
+#include <cmath>
+
+#include "lookup/columns.h"
+#include "lookup/lookup.h"
+#include "plugin/records.h"
+#include "plugin/text_functions.h"
+#include "plugin/trap.h"
+
+namespace pellory::lookup {
+namespace {
+
+constexpr char16_t kNotGiven[] = u"#";
+constexpr Column kReverseColumns[4] = {kReversePhone1, kReversePhone2, kReversePhone3,
+                                       kReversePhone4};
+constexpr const char16_t* kReverseFragments[4] = {u"Reverse_Phone_1 = '", u"Reverse_Phone_2 = '",
+                                                  u"Reverse_Phone_3 = '", u"Reverse_Phone_4 = '"};
+
+// DigitsOnly and WordsOnly, appending to a buffer that the scan reuses row
+// after row instead of building a new text for every column.
+void AppendDigitsOnly(Text& out, TextView text) {
+  for (char16_t c : text) {
+    if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#') out += c;
+  }
+}
+
+void AppendWordsOnly(Text& out, TextView text) {
+  bool inside_word = true;
+  for (char16_t raw : text) {
+    char16_t c = UpperChar(raw);
+    if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
+      if (!inside_word) out += u',';
+      out += c;
+      inside_word = true;
+    } else {
+      inside_word = false;
+    }
+  }
+}
+
+// The request as the search reads it.
+struct Request {
+  int16_t max_find = 0;
+  bool list = false;
+  Text begin = kNotGiven;
+  Text tel = kNotGiven;
+  Text id = kNotGiven;
+  Text text = kNotGiven;
+  Text reversed = kNotGiven;
+
+  static bool Given(const Text& value) { return value != kNotGiven; }
+};
+
+Text Selection(const Request& r, const bool (&search_phone)[4]) {
+  if (Request::Given(r.id)) return u"Client_Id = '" + QuoteDoubled(r.id) + u"'";
+  if (Request::Given(r.begin)) return u"Name  >= '" + QuoteDoubled(r.begin) + u"'";
+  if (Request::Given(r.text)) {
+    Text t = QuoteDoubled(r.text);
+    for (char16_t& c : t) {
+      if (c == u',') c = u'%';
+    }
+    return u"(ucase(Name) like '%" + t + u"%') or (ucase(Firm) like '%" + t + u"%')";
+  }
+  if (Request::Given(r.tel)) {
+    Text selection;
+    Text quoted = QuoteDoubled(r.reversed);
+    for (int n = 0; n < 4; ++n) {
+      if (!search_phone[n]) continue;
+      selection += kReverseFragments[n];
+      selection += quoted;
+      selection += u"' or ";
+    }
+    if (selection.size() >= 4) {
+      selection.resize(selection.size() - 4);
+    } else {
+      selection.clear();
+    }
+    return selection;
+  }
+  return Text();
+}
+
+// A list search's entry for the current row.
+Text ListEntry(Env& env, ResultSet& rs, const Columns& c) {
+  Text entry;
+  auto step = [&](auto&& body) { Trap(env, kFindTag, body); };
+  auto set = [&](const char16_t* key, Column column) {
+    step([&] { AddVar(env, entry, key, Variant(TextView(c.Read(rs, column)))); });
+  };
+  bool company = false;
+  step([&] { company = c.Read(rs, kNameType) == u"C"; });
+  if (company) {
+    set(u"Company", kName);
+  } else {
+    step([&] {
+      Text name = Trim(c.Read(rs, kFirstName));
+      name += u' ';
+      name += c.Read(rs, kName);
+      AddVar(env, entry, u"Name", Variant(Trim(name)));
+    });
+    set(u"Company", kFirm);
+  }
+  set(u"Id", kClientId);
+  set(u"Phone 1", kPhone1);
+  set(u"Phone 2", kPhone2);
+  set(u"Phone 3", kPhone3);
+  set(u"Other", kPhone4);
+  return entry;
+}
+
+// Seconds since midnight as the search timer keeps them: single precision.
+float TimerNow(Env& env) { return static_cast<float>(env.clock().SecondsSinceMidnight()); }
+
+}  // namespace
+
+Text QuoteDoubled(TextView value) {
+  Text out;
+  out.reserve(value.size());
+  for (char16_t c : value) {
+    out += c;
+    if (c == u'\'') out += u'\'';
+  }
+  return out;
+}
+
+int16_t MaxFindValue(const Variant& value) {
+  double d = value.ToDouble();
+  if (std::isnan(d)) throw Failure(u"Type mismatch", 13);
+  if (d > 32767) d = 32767;
+  if (d < -32768) d = -32768;
+  return Variant(d).ToInt16();
+}
+
+Text FindReal(Session& session, Text rd) {
+  Env& env = session.env();
+  SessionState& st = session.state();
+  auto step = [&](auto&& body) { return Trap(env, kFindTag, body); };
+
+  // Reconnect when the handle the search needs is gone.
+  step([&] {
+    bool closed = st.use_sql ? !st.database : !st.contact_rs;
+    if (closed && !st.load_failed) {
+      Text empty;
+      session.LoadReal(empty);
+    }
+  });
+
+  Request r;
+  float start = 0;
+  step([&] { r.max_find = MaxFindValue(GetVar(env, rd, u"MaxFind", Variant(int16_t{50}))); });
+  step([&] { r.list = UpperCase(GetText(env, rd, u"Cmd")) == u"FINDLIST"; });
+  step([&] { r.begin = GetText(env, rd, u"Begin", Variant(kNotGiven)); });
+  step([&] { r.tel = GetText(env, rd, u"Tel", Variant(kNotGiven)); });
+  step([&] { r.id = GetText(env, rd, u"Id", Variant(kNotGiven)); });
+  step([&] { r.text = GetText(env, rd, u"Text", Variant(kNotGiven)); });
+  step([&] { r.reversed = Reverse(r.tel); });
+  step([&] { start = TimerNow(env); });
+
+  Text query;
+  step([&] {
+    Text selection = Selection(r, st.search_phone);
+    if (st.use_sql) {
+      query = u"select " + Text(kColumnList) + u" from " + st.table_name;
+    } else if (!selection.empty()) {
+      query = u"select * from " + st.table_name + u" where " + selection;
+    }
+  });
+
+  // The scan reads through its own reference: a call that arrives while the
+  // message loop runs may replace the session's contact recordset, and this
+  // scan must go on over the result set it started with.
+  ResultSetRef rs;
+  if (!query.empty()) {
+    step([&] { st.contact_rs.reset(); });
+    step([&] {
+      DatabaseRef db = st.database;
+      if (!db) throw Failure(u"Object variable or With block variable not set", 91);
+      rs = db->OpenResultSet(query, true);
+      st.contact_rs = rs;
+    });
+  }
+
+  Text reply;
+  int16_t matches = 0;
+  if (rs) {
+    step([&] {
+      while (rs->StillExecuting()) env.pump().DoEvents();
+    });
+    Columns c;
+    step([&] { c = Columns::Of(*rs); });
+    auto at_end = [&] {
+      bool end = true;
+      step([&] { end = rs->Eof(); });
+      return end;
+    };
+
+    if (Request::Given(r.id)) {
+      // File mode selects the identifier in the statement. SQL mode reads
+      // the whole table, so the row is picked here by its identifier.
+      bool found = false;
+      if (st.use_sql) {
+        while (!at_end()) {
+          step([&] { found = c.Read(*rs, kClientId) == r.id; });
+          if (found) break;
+          if (!step([&] { rs->MoveNext(); })) break;
+          env.pump().DoEvents();
+        }
+      } else {
+        found = !at_end();
+      }
+      if (found) {
+        step([&] { reply = BuildContact(env, *rs, c); });
+        step([&] { AddVar(env, reply, u"Result", Variant(u"Success")); });
+      } else {
+        step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
+      }
+      return reply;
+    }
+
+    const bool text_given = Request::Given(r.text);
+    const bool begin_given = Request::Given(r.begin);
+    Text phones, words;
+    phones.reserve(64);
+    words.reserve(128);
+    while (!at_end()) {
+      step([&] {
+        phones.assign(1, u',');
+        for (int n = 0; n < 4; ++n) {
+          if (!st.search_phone[n]) continue;
+          AppendDigitsOnly(phones, c.Read(*rs, kReverseColumns[n]));
+          phones += u',';
+        }
+      });
+      step([&] {
+        words.assign(1, u',');
+        if (text_given) {
+          AppendWordsOnly(words, c.Read(*rs, kName));
+          words += u',';
+          AppendWordsOnly(words, c.Read(*rs, kFirm));
+          words += u',';
+        }
+        if (begin_given) {
+          const Text& name = c.Read(*rs, kName);
+          words.clear();
+          if (!name.empty()) words += UpperChar(name[0]);
+        }
+      });
+      bool match = false;
+      step([&] {
+        match =
+            phones.find(r.reversed) != Text::npos || WordsMatch(words, r.text) || r.begin == words;
+      });
+      if (match) {
+        ++matches;
+        bool stop = false;
+        if (r.list) {
+          step([&] {
+            AddVar(env, reply, u"List" + IntegerText(matches), Variant(ListEntry(env, *rs, c)));
+          });
+          stop = matches >= r.max_find;
+        } else if (matches > 1) {
+          stop = true;
+        } else {
+          step([&] { reply = BuildContact(env, *rs, c); });
+          step([&] { AddVar(env, reply, u"Tel", GetVar(env, rd, u"Tel")); });
+          step([&] { AddVar(env, reply, u"NiceTel", GetVar(env, rd, u"NiceTel")); });
+        }
+        if (stop) break;
+      }
+      // A row the result set cannot move past would be read forever.
+      if (!step([&] { rs->MoveNext(); })) break;
+      env.pump().DoEvents();
+    }
+  }
+
+  step([&] {
+    if (!r.list) return;
+    AddVar(env, reply, u"HasName", Variant(int16_t{1}));
+    AddVar(env, reply, u"HasCompany", Variant(int16_t{1}));
+  });
+  float speed = 0;
+  step([&] {
+    float end = TimerNow(env);
+    speed = std::floor((end - start) * 1000.0f) / 1000.0f;
+  });
+  if (matches == 0) {
+    step([&] { AddVar(env, reply, u"Tel", GetVar(env, rd, u"Tel")); });
+    step([&] { AddVar(env, reply, u"NiceTel", GetVar(env, rd, u"NiceTel")); });
+    step([&] { AddVar(env, reply, u"Speed", Variant(speed)); });
+    step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
+    step([&] { AddVar(env, reply, u"Reason", Variant(u"NoFind")); });
+  } else {
+    step([&] {
+      if (r.list) AddVar(env, reply, u"ListCount", Variant(matches));
+    });
+    step([&] { AddVar(env, reply, u"Speed", Variant(speed)); });
+    step([&] { AddVar(env, reply, u"Matches", Variant(matches)); });
+    step([&] { AddVar(env, reply, u"Result", Variant(u"Success")); });
+  }
+  return reply;
+}
+
+}  // namespace pellory::lookup
