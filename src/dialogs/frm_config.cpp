@@ -1,8 +1,7 @@
 #include "dialogs/frm_config.h"
 
-#include <exception>
 
-#include "dialogs/interim_settings.h"
+#include "crmdb/crmdb.h"
 #include "plugin/records.h"
 #include "plugin/translate.h"
 #include "plugin/trap.h"
