@@ -75,6 +75,7 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
     : env_(std::move(env)) {
   FindConnectAttribute(connect, u"PWD", &secret_) ||
       FindConnectAttribute(connect, u"PASSWORD", &secret_);
+  FindConnectAttribute(connect, u"DSN", &requested_dsn_);
   if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env_->handle(), &dbc_))) {
     dbc_ = SQL_NULL_HDBC;
     ThrowDiagnostics(SQL_HANDLE_ENV, env_->handle(), u"Could not create a connection", secret_);

@@ -67,6 +67,8 @@ class ConnectionHandle {
   SQLHDBC handle() const { return dbc_; }
   const Text& secret() const { return secret_; }
   const Text& completed() const { return completed_; }
+  // The DSN the connect string named, if any.
+  const Text& requested_dsn() const { return requested_dsn_; }
   // Whether SQLGetData may be used on bound columns, in any order.
   bool GetDataOnBound();
 
@@ -76,6 +78,7 @@ class ConnectionHandle {
   bool connected_ = false;
   Text secret_;
   Text completed_;
+  Text requested_dsn_;
   int getdata_bound_ = -1;
 };
 

@@ -1,5 +1,10 @@
 #include "platform/odbc/odbc_engines.h"
 
+#ifndef _WIN32
+#include <map>
+#include <mutex>
+#endif
+
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_api.h"
 #include "platform/odbc/odbc_installer.h"
@@ -41,7 +46,12 @@ class OdbcConnection : public Connection {
       odbc::ThrowDiagnostics(SQL_HANDLE_DBC, handle_->handle(), u"The data source is unknown",
                              handle_->secret());
     }
-    return odbc::FromWideZ(name, std::size(name) - 1);
+    Text dsn = odbc::FromWideZ(name, std::size(name) - 1);
+    // Some drivers report no name when the driver was named as well.
+    if (dsn.empty() && !FindConnectAttribute(handle_->completed(), u"DSN", &dsn)) {
+      dsn = handle_->requested_dsn();
+    }
+    return dsn;
   }
 
   Text ConnectString() override { return handle_->completed(); }
@@ -73,6 +83,38 @@ class OdbcConnection : public Connection {
   bool tables_loaded_ = false;
 };
 
+#ifndef _WIN32
+// unixODBC's driver manager caches its look-ups of data sources (failed
+// ones too) for a while, and the installer's writes do not clear that
+// cache: a source registered by this process would stay "not found" to a
+// connection attempt made right after a failed one. Sources registered
+// here are therefore named to the driver manager with their driver, which
+// it takes before the source name; the driver still reads the source.
+class RegisteredSources {
+ public:
+  static void Add(TextView dsn, TextView driver) {
+    std::lock_guard<std::mutex> lock(mutex());
+    drivers()[UpperCase(dsn)] = Text(driver);
+  }
+  static std::optional<Text> Driver(TextView dsn) {
+    std::lock_guard<std::mutex> lock(mutex());
+    auto it = drivers().find(UpperCase(dsn));
+    if (it == drivers().end()) return std::nullopt;
+    return it->second;
+  }
+
+ private:
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
+  }
+  static std::map<Text, Text>& drivers() {
+    static std::map<Text, Text> d;
+    return d;
+  }
+};
+#endif
+
 // The connect string handed to the driver manager: the "ODBC;" prefix of
 // the DAO and RDO forms dropped, and the named source put in front when
 // the string does not name one itself.
@@ -84,6 +126,14 @@ Text DriverConnectString(TextView name, TextView connect) {
     if (!text.empty()) named += u";";
     text = named + text;
   }
+#ifndef _WIN32
+  Text dsn;
+  if (FindConnectAttribute(text, u"DSN", &dsn) && !FindConnectAttribute(text, u"DRIVER", nullptr)) {
+    if (std::optional<Text> driver = RegisteredSources::Driver(dsn)) {
+      text = u"DRIVER=" + ConnectValue(*driver) + u";" + text;
+    }
+  }
+#endif
   return text;
 }
 
@@ -167,6 +217,9 @@ class OdbcDaoEngine : public DaoEngine {
       if (a.key.empty() || SkippedAttribute(a.key)) continue;
       odbc::WriteDataSourceValue(false, dsn, a.key, a.value);
     }
+#ifndef _WIN32
+    RegisteredSources::Add(dsn, driver);
+#endif
   }
 
  private:

@@ -1,0 +1,395 @@
+// Start-up, load, unload and CheckRunning over scripted engines.
+#include "crmdb/crmdb.h"
+
+#include <gtest/gtest.h>
+
+#include "assembly.h"
+#include "crmdb/crmdb_fakes.h"
+#include "platform/odbc/connect_string.h"
+#include "plugin/records.h"
+
+namespace pellory::testing {
+namespace {
+
+using namespace pellory::crmdb;
+constexpr RegistryRoot kUser = RegistryRoot::kCurrentUser;
+
+class App : public AutoObject {
+ public:
+  Variant Invoke(TextView, std::span<const Variant>) override { return Variant(); }
+};
+
+class Attach : public AutoObject {
+ public:
+  explicit Attach(Variant app) : app(std::move(app)) {}
+  Variant Invoke(TextView member, std::span<const Variant>) override {
+    if (member != u"GetApplicationObject") throw Failure(u"no member", 438);
+    return app;
+  }
+  Variant app;
+};
+
+class CrmdbTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SessionCount() = 0;
+    ReleaseThreadEngines();
+    dao = std::make_shared<ScriptedDao>(log);
+    rdo = std::make_shared<ScriptedRdo>();
+    auto& engines = static_cast<FakeDatabases&>(*env.database_engines);
+    engines.dao = [this] { return dao; };
+    engines.rdo = [this] { return rdo; };
+  }
+  void TearDown() override { ReleaseThreadEngines(); }
+
+  std::unique_ptr<Session> Start(Text data_rd, Text user_rd = Text()) {
+    auto s = std::make_unique<Session>(env, FullSessionLogic());
+    ObjectRef callback;
+    s->Initialize(data_rd, user_rd, callback);
+    return s;
+  }
+  Text Load(Session& s) {
+    Text any = u"{Anything=1}";
+    return s.Load(any);
+  }
+  bool Logged(TextView what) const {
+    for (const Text& l : env.trace_file.lines) {
+      if (l.find(what) != Text::npos) return true;
+    }
+    return false;
+  }
+  void Registry(TextView key, TextView name, TextView value) {
+    env.fake_registry.SetString(kUser, key, name, value);
+  }
+  void RunningApp() {
+    env.fake_automation.servers[u"MAXIMIZER.ATTACHTOCURRENTINSTANCE"] = [] {
+      return std::make_shared<Attach>(Variant(ObjectRef(std::make_shared<App>())));
+    };
+  }
+
+  FakeEnv env;
+  DaoLog log;
+  std::shared_ptr<ScriptedDao> dao;
+  std::shared_ptr<ScriptedRdo> rdo;
+};
+
+TEST_F(CrmdbTest, StartUpWithNothingConfiguredUsesTheFixedDefaults) {
+  auto s = Start(u"");
+  const SessionState& st = s->state();
+  EXPECT_EQ(st.db_path, u"C:\\Program Files\\Maximizer\\Data");
+  EXPECT_EQ(st.db_user, u"MASTER");
+  EXPECT_EQ(st.db_password, u"KESTREL");
+  EXPECT_TRUE(st.search_phone[0] && st.search_phone[1] && st.search_phone[2] && st.search_phone[3]);
+  EXPECT_FALSE(st.use_sql);
+  EXPECT_EQ(env.fake_registry.deleted,
+            std::vector<Text>{u"Software\\ODBC\\ODBC.INI\\Maximizer SP1"});
+  EXPECT_EQ(log.workspaces, std::vector<Text>{u"ODBCWorkspace|admin||1"});
+  EXPECT_EQ(log.appended, std::vector<Text>{u"ODBCWorkspace"});
+  EXPECT_EQ(log.registered,
+            std::vector<Text>{u"Maximizer SP1|Maximizer ODBC Driver|1|Autolock=True\r"
+                              u"DataDirectory=C:\\Program Files\\Maximizer\\Data\rmr_mr=false\r"
+                              u"seperator=,\rTrueDate=True\rVisible=True"});
+  EXPECT_NE(st.workspace, nullptr);
+  EXPECT_TRUE(env.trace_file.lines.empty());
+
+  // The second Session of the thread registers its own source.
+  auto second = Start(u"");
+  EXPECT_EQ(log.registered.size(), 2u);
+  EXPECT_EQ(log.registered[1].substr(0, 14), u"Maximizer SP2|");
+}
+
+TEST_F(CrmdbTest, StartUpTakesTheCrmApplicationsRegistryValues) {
+  Registry(kMaximizerStartup, u"DefDirPath", u"D:\\Max\\Data");
+  Registry(kMaximizerStartup, u"Last User", u"SAM\x01junk");
+  EXPECT_EQ(Start(u"")->state().db_path, u"D:\\Max\\Data");
+  auto s = Start(u"");
+  EXPECT_EQ(s->state().db_user, u"SAM");  // cut at the control character
+  EXPECT_EQ(s->state().db_password, u"");
+  Registry(kMultiactiveStartup, u"Address Book Path", u"E:\\Books\\Escher");
+  EXPECT_EQ(Start(u"")->state().db_path, u"E:\\Books\\Escher");
+  // Settings of the record come first; "(Default)" is a value like any other.
+  EXPECT_EQ(Start(u"{DBFile=(Default)}")->state().db_path, u"(Default)");
+}
+
+TEST_F(CrmdbTest, StartUpReadsUserPasswordAndSwitchesFromTheSettings) {
+  EXPECT_EQ(Start(u"{DBUser=master}")->state().db_password, u"KESTREL");
+  EXPECT_EQ(Start(u"{DBUser=Jo}")->state().db_password, u"");
+  EXPECT_EQ(Start(u"{DBUser=MASTER}{DBPwd=}")->state().db_password, u"");
+  auto s = Start(u"{Phone1=0}");
+  const bool* p = s->state().search_phone;
+  EXPECT_TRUE(!p[0] && p[1] && p[2] && p[3]);
+
+  // An unreadable switch keeps what the Session had: off when new, the
+  // earlier value on a repeated start-up. Each failure is logged.
+  auto t = Start(u"{Phone2=maybe}{Phone3=}");
+  EXPECT_FALSE(t->state().search_phone[1]);
+  EXPECT_FALSE(t->state().search_phone[2]);
+  EXPECT_TRUE(Logged(u"Type mismatch @ Pell.Initialize"));
+  Text rd = u"{Phone2=True}{Phone4=False}", user;
+  ObjectRef cb;
+  t->Initialize(rd, user, cb);
+  rd = u"{Phone2=maybe}";
+  t->Initialize(rd, user, cb);
+  EXPECT_TRUE(t->state().search_phone[1]);
+  // The repeated start-up created a second workspace; the engine holds one
+  // of that name already, which is only logged by a real engine.
+  EXPECT_EQ(log.workspaces.size(), 7u);
+}
+
+TEST_F(CrmdbTest, SqlModeKeepsTheConnectionRecordAndTouchesNoDataSource) {
+  const Text record = u"{ConnName=Sales}{Connect=DSN=Sales;UID=u;PWD=p}{Driver=SQLite3}";
+  Text rd = u"{UseSQL=True}";
+  AddVar(env, rd, u"Connection", Variant(record));
+  auto s = Start(rd);
+  EXPECT_TRUE(s->state().use_sql);
+  EXPECT_EQ(s->state().db_path, record);
+  EXPECT_EQ(s->state().connection_rd, record);
+  EXPECT_TRUE(env.fake_registry.deleted.empty());
+  EXPECT_TRUE(log.registered.empty());
+  EXPECT_TRUE(log.workspaces.empty());
+  EXPECT_EQ(s->state().workspace, nullptr);
+}
+
+TEST_F(CrmdbTest, RegistryHelpersGiveDefaultsAndNeverFail) {
+  env.fake_registry.SetString(RegistryRoot::kLocalMachine, u"K", u"Text", u"abc\0def");
+  env.fake_registry.SetDword(RegistryRoot::kLocalMachine, u"K", u"Num", 7);
+  EXPECT_EQ(RegistryGet(env, u"K", u"Num", Variant(int16_t{5})), Variant(int32_t{7}));
+  EXPECT_EQ(RegistryGet(env, u"K", u"Missing", Variant(int16_t{5})), Variant(int16_t{5}));
+  EXPECT_EQ(RegistryGet(env, u"None", u"Num", Variant(int16_t{5})), Variant(u"5"));
+  EXPECT_EQ(RegistryGet(env, u"K", u"Text"), Variant(u"abc"));
+  EXPECT_EQ(RegistryGet(env, u"K", u"Num", Variant(u"d")), Variant(u"d"));
+  EXPECT_EQ(RegistryGet(env, u"K", u"Text", Variant(), kUser), Variant(u""));
+  env.fake_registry.SetString(RegistryRoot::kLocalMachine, u"K", u"Long", Text(2000, u'x'));
+  EXPECT_EQ(RegistryGet(env, u"K", u"Long", Variant(u"short")), Variant(u"short"));
+
+  EXPECT_EQ(ZTrim(env, Text(u"abc\0def", 7)), u"abc");
+  EXPECT_EQ(ZTrim(env, u"\tabc"), u"");
+  EXPECT_EQ(FilePath(env, u"C:\\Data\\mxza.max"), u"C:\\Data");
+  EXPECT_EQ(FilePath(env, u"C:\\mxza.max"), u"C:");
+  EXPECT_EQ(FilePath(env, u"/srv/max/mxza.max"), u"/srv/max");
+  EXPECT_EQ(FilePath(env, u"   "), u"");
+  EXPECT_TRUE(env.trace_file.lines.empty());
+  EXPECT_EQ(FilePath(env, u"mxza.max"), u"");
+  EXPECT_TRUE(Logged(u" @ basGlobal.FilePath"));
+}
+
+TEST_F(CrmdbTest, FileModeLoadRepliesForEachMissingPiece) {
+  auto s = Start(u"{DBUser=Sam}{DBPwd=a;b}", u"{Start=1}");
+  RunningApp();
+  EXPECT_EQ(Load(*s), u"{Result=Success}");
+  EXPECT_EQ(log.opened, std::vector<Text>{u"ODBC;DSN=Maximizer SP1;uid=Sam;pwd={a;b}"});
+  auto db = std::static_pointer_cast<ScriptedConnection>(s->state().database);
+  EXPECT_EQ(db->statements, std::vector<Text>{u"select * from Client"});
+  EXPECT_NE(s->state().contact_rs, nullptr);
+  EXPECT_NE(s->state().app, nullptr);  // CheckRunning attached
+  EXPECT_FALSE(s->state().load_failed);
+
+  // The database is open but the contact table is not.
+  dao->open = [](TextView) { return std::make_shared<ScriptedConnection>(); };
+  auto t = Start(u"");
+  EXPECT_EQ(Load(*t), u"{Result=Fail}{Reason=Could not load 'Client'}");
+  EXPECT_TRUE(t->state().load_failed);
+
+  // A wrong password: the driver's message echoes the connect string.
+  dao->open = [](TextView connect) -> DatabaseRef {
+    throw Failure(u"Login failed for " + Text(connect), 3146);
+  };
+  auto u = Start(u"{DBUser=Sam}{DBPwd=Secret1}");
+  EXPECT_EQ(Load(*u), u"{Result=Fail}{Reason=Could not load Database}");
+  EXPECT_TRUE(Logged(u"Login failed for ODBC;DSN=Maximizer SP3;uid=Sam;pwd=**** @ Pellory.Load"));
+  EXPECT_FALSE(Logged(u"Secret1"));
+
+  // No engine at all: no workspace at start-up, none at load.
+  ReleaseThreadEngines();
+  static_cast<FakeDatabases&>(*env.database_engines).dao = nullptr;
+  auto v = Start(u"");
+  EXPECT_EQ(v->state().workspace, nullptr);
+  EXPECT_EQ(Load(*v), u"{Result=Fail}{Reason=Could not load Workspace}");
+}
+
+TEST_F(CrmdbTest, FileModeLoadRecreatesAMissingWorkspaceAndKeepsOldHandles) {
+  dao->fail_workspaces = true;
+  auto s = Start(u"");
+  EXPECT_EQ(s->state().workspace, nullptr);
+  dao->fail_workspaces = false;
+  EXPECT_EQ(Load(*s), u"{Result=Success}");
+  EXPECT_EQ(log.appended.size(), 0u);  // made again at load, not appended
+  DatabaseRef first = s->state().database;
+
+  // A second load whose open fails keeps the handle it had.
+  dao->open = [](TextView) -> DatabaseRef { throw Failure(u"gone", 3146); };
+  static_cast<ScriptedWorkspace&>(*s->state().workspace).open = dao->open;
+  EXPECT_EQ(Load(*s), u"{Result=Success}");
+  EXPECT_EQ(s->state().database, first);
+
+  EXPECT_EQ(s->Unload(), u"");
+  EXPECT_EQ(s->state().database, nullptr);
+  EXPECT_EQ(s->state().contact_rs, nullptr);
+  EXPECT_NE(s->state().workspace, nullptr);
+  EXPECT_EQ(s->Unload(), u"");
+}
+
+TEST_F(CrmdbTest, AnUnreadableStartSkipsCheckRunning) {
+  auto s = Start(u"{DBFile=D:\\Data}", u"{Start=perhaps}{DBFile=E:\\Other}");
+  EXPECT_EQ(Load(*s), u"{Result=Success}");
+  EXPECT_TRUE(Logged(u"Type mismatch @ Pellory.Load"));
+  EXPECT_EQ(s->state().db_path, u"D:\\Data");  // not rewritten
+}
+
+Text SqlSettings(TextView record) {
+  FakeEnv scratch;
+  Text rd = u"{UseSQL=True}";
+  AddVar(scratch, rd, u"Connection", Variant(Text(record)));
+  return rd;
+}
+
+TEST_F(CrmdbTest, SqlModeTriesOnlyClientTablesInTheListedOrder) {
+  rdo->connection->tables = {u"Accounts", u"dbo.CLIENT", u"Client_Notes"};
+  rdo->connection->answering = {u"Client_Notes"};
+  auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}"));
+  EXPECT_EQ(Load(*s), u"{Result=Success}");
+  EXPECT_EQ(rdo->attempts, std::vector<Text>{u"ODBC;|1|rw|DSN=Sales"});
+  EXPECT_EQ(rdo->connection->statements,
+            (std::vector<Text>{u"select Client_Id from dbo.CLIENT",
+                               u"select Client_Id from Client_Notes"}));
+  EXPECT_EQ(env.fake_pump.calls, 1);  // between the two table tests
+  EXPECT_EQ(s->state().table_name, u"Client_Notes");
+  EXPECT_EQ(s->state().cache_rs, nullptr);
+  EXPECT_TRUE(env.trace_file.lines.empty());
+
+  // No table passes: the name is that of the last table tried.
+  rdo->connection->answering.clear();
+  rdo->connection->statements.clear();
+  EXPECT_EQ(Load(*s), u"{Result=Fail}{Reason=Could not load connection: Sales}");
+  EXPECT_EQ(s->state().table_name, u"Client_Notes");
+  // No table even names the contact table: the name stays "Client".
+  rdo->connection->tables = {u"Accounts"};
+  EXPECT_EQ(Load(*s), u"{Result=Fail}{Reason=Could not load connection: Sales}");
+  EXPECT_EQ(s->state().table_name, u"Client");
+}
+
+TEST_F(CrmdbTest, SqlModeRegistersAMissingSourceAndTriesOnceMore) {
+  rdo->connection->tables = {u"Client"};
+  rdo->connection->answering = {u"Client"};
+  rdo->failures = {Failure(u"IM002: not found", kRdoDataSourceNotFound)};
+  auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales;PWD=Secret9}{Driver=SQLite3}"));
+  EXPECT_EQ(Load(*s), u"{Result=Success}");
+  EXPECT_EQ(log.registered, std::vector<Text>{u"Sales|SQLite3|1|DSN=Sales;PWD=Secret9"});
+  EXPECT_EQ(rdo->attempts.size(), 2u);
+
+  // Any other failure: one attempt, nothing registered, not logged.
+  log.registered.clear();
+  rdo->attempts.clear();
+  s->Unload();
+  rdo->failures = {Failure(u"08001: refused", 3146)};
+  auto t = Start(SqlSettings(u"{Connect=DSN=Sales}"));
+  EXPECT_EQ(Load(*t), u"{Result=Fail}{Reason=Could not load connection: Database}");
+  EXPECT_EQ(rdo->attempts.size(), 1u);
+  EXPECT_TRUE(log.registered.empty());
+  EXPECT_TRUE(env.trace_file.lines.empty());
+
+  // The retry fails too: logged, password masked.
+  rdo->failures = {Failure(u"IM002", kRdoDataSourceNotFound),
+                   Failure(u"refused DSN=Sales;PWD=Secret9", 3146)};
+  auto u = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales;PWD=Secret9}{Driver=X}"));
+  EXPECT_EQ(Load(*u), u"{Result=Fail}{Reason=Could not load connection: Sales}");
+  EXPECT_TRUE(Logged(u"refused DSN=Sales;PWD=**** @ Pellory.Load"));
+  EXPECT_FALSE(Logged(u"Secret9"));
+}
+
+TEST_F(CrmdbTest, SqlModeReloadAfterAnActionStillFindsTheConnection) {
+  rdo->connection->tables = {u"Client"};
+  rdo->connection->answering = {u"Client"};
+  auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}"));
+  bool start = false;
+  s->CheckRunning(start);  // as every action does
+  EXPECT_EQ(s->state().db_path, u"C:\\Program Files\\Maximizer\\Data");
+  s->Unload();
+  EXPECT_EQ(Load(*s), u"{Result=Success}");
+  EXPECT_EQ(rdo->attempts.back(), u"ODBC;|1|rw|DSN=Sales");
+}
+
+TEST_F(CrmdbTest, SqlModeTableTestIgnoresAnExportLeftOpen) {
+  rdo->connection->tables = {u"Client"};
+  auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}"));
+  s->state().cache_rs = std::make_shared<ScriptedResultSet>();
+  EXPECT_EQ(Load(*s), u"{Result=Fail}{Reason=Could not load connection: Sales}");
+  EXPECT_EQ(s->state().cache_rs, nullptr);
+}
+
+TEST_F(CrmdbTest, CheckRunningRefreshesTheDetailsWhateverTheAttach) {
+  auto s = Start(u"{DBFile=D:\\Data}{DBUser=Jo}");
+  bool start = false;
+  EXPECT_FALSE(s->CheckRunning(start));
+  EXPECT_EQ(s->state().db_path, u"D:\\Data");  // the settings' "dbFile"
+  EXPECT_EQ(s->state().db_user, u"MASTER");
+  EXPECT_EQ(s->state().db_password, u"KESTREL");
+
+  // No application to attach to: both steps logged, details refreshed.
+  Text user = u"{DBFile=U:\\Mine}{DBUser=master}{DBPwd=}";
+  Text data = u"";
+  ObjectRef cb;
+  s->Initialize(data, user, cb);
+  start = true;
+  EXPECT_FALSE(s->CheckRunning(start));
+  EXPECT_TRUE(start);
+  EXPECT_TRUE(Logged(u"ActiveX component can't create object @ Pell.CheckRunning"));
+  EXPECT_TRUE(Logged(u"Object variable or With block variable not set @ Pell.CheckRunning"));
+  EXPECT_EQ(s->state().db_path, u"U:\\Mine");
+  EXPECT_EQ(s->state().db_user, u"master");
+  EXPECT_EQ(s->state().db_password, u"");
+
+  RunningApp();
+  EXPECT_TRUE(s->CheckRunning(start));
+  auto app = s->state().app;
+  // A failed attach keeps the earlier object; one that returns nothing
+  // empties it.
+  env.fake_automation.servers.clear();
+  EXPECT_TRUE(s->CheckRunning(start));
+  EXPECT_EQ(s->state().app, app);
+  env.fake_automation.servers[u"MAXIMIZER.ATTACHTOCURRENTINSTANCE"] = [] {
+    return std::make_shared<Attach>(Variant(ObjectRef()));
+  };
+  EXPECT_FALSE(s->CheckRunning(start));
+  EXPECT_EQ(s->state().app, nullptr);
+
+  // The registry comes before the settings record.
+  Registry(kMaximizerStartup, u"DefDirPath", u"R:\\Reg");
+  Registry(kMaximizerStartup, u"Last User", u"Lee");
+  user = u"";
+  data = u"{DBFile=D:\\Data}";
+  s->Initialize(data, user, cb);
+  start = false;
+  s->CheckRunning(start);
+  EXPECT_EQ(s->state().db_path, u"R:\\Reg");
+  EXPECT_EQ(s->state().db_user, u"Lee");
+  EXPECT_EQ(s->state().db_password, u"");
+}
+
+TEST(ConnectString, BracesOnlyValuesThatNeedIt) {
+  EXPECT_EQ(FileConnectString(1, u"MASTER", u"KESTREL"),
+            u"ODBC;DSN=Maximizer SP1;uid=MASTER;pwd=KESTREL");
+  EXPECT_EQ(FileConnectString(2, u"", u""), u"ODBC;DSN=Maximizer SP2;uid=;pwd=");
+  EXPECT_EQ(FileConnectString(1, u"Jo Ann", u"p=w,d's"),
+            u"ODBC;DSN=Maximizer SP1;uid=Jo Ann;pwd=p=w,d's");
+  EXPECT_EQ(FileConnectString(1, u" Jo", u"a;PWD=x"),
+            u"ODBC;DSN=Maximizer SP1;uid={ Jo};pwd={a;PWD=x}");
+  EXPECT_EQ(FileConnectString(1, u"u", u"{x}}y"), u"ODBC;DSN=Maximizer SP1;uid=u;pwd={{x}}}}y}");
+  // What the driver reads back is the value as typed.
+  Text pwd;
+  ASSERT_TRUE(FindConnectAttribute(FileConnectString(1, u"u", u"{x}}y;"), u"pwd", &pwd));
+  EXPECT_EQ(pwd, u"{x}}y;");
+}
+
+TEST(ConnectString, MasksPasswordsInAnyForm) {
+  EXPECT_EQ(MaskPasswords(u"DSN=a;UID=b;PWD=secret;X=1"), u"DSN=a;UID=b;PWD=****;X=1");
+  EXPECT_EQ(MaskPasswords(u"dsn=a;pwd={se;c}}ret};x=1"), u"dsn=a;pwd=****;x=1");
+  EXPECT_EQ(MaskPasswords(u"Password = hunter2"), u"Password =****");
+  EXPECT_EQ(MaskPasswords(u"failed: 'DSN=a;Pwd=p'"), u"failed: 'DSN=a;Pwd=****");
+  EXPECT_EQ(MaskPasswords(u"NewPWD=keep"), u"NewPWD=keep");
+  EXPECT_EQ(MaskPasswords(u"user Secret9 denied", u"Secret9"), u"user **** denied");
+  EXPECT_EQ(MaskPasswords(u"port 12", u"1"), u"port 12");
+}
+
+}  // namespace
+}  // namespace pellory::testing

@@ -1,0 +1,200 @@
+// The ODBC engines against a real driver manager and the SQLite ODBC
+// driver, with private data-source files.
+#include "platform/odbc/odbc_engines.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/failure.h"
+#include "support/crmdb_odbc.h"
+#include "support/fake_env.h"
+
+namespace pellory::testing {
+namespace {
+
+class OdbcEnginesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = odbc_.dir() + "/contacts.db";
+    std::string err = ExecSql("Driver=SQLite3;Database=" + db_,
+                              {"create table Accounts (Id integer)",
+                               "create table CLIENT (Client_Id varchar(12), Name varchar(5), "
+                               "Notes text, Phone_1 varchar(20))",
+                               "create table Client_Notes (Client_Id varchar(12))",
+                               "insert into CLIENT values ('C1', 'Smith', null, '01234 567890')",
+                               "insert into CLIENT values ('C2', 'Björk-Guðmundsdóttir', "
+                               "'東京 ' || hex(randomblob(3000)), null)",
+                               "insert into CLIENT values ('C3', 'Li', '', '+44')"});
+    ASSERT_EQ(err, "");
+  }
+
+  Text Connect() const { return T(("Driver=SQLite3;Database=" + db_).c_str()); }
+
+  PrivateOdbc odbc_;
+  std::string db_;
+  OdbcEngines engines_;
+};
+
+TEST_F(OdbcEnginesTest, ReadsRowsByColumnNameWithNullsAndLongValues) {
+  auto rdo = engines_.CreateRdoEngine();
+  ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect());
+  for (bool async : {false, true}) {
+    ResultSetRef rs = conn->OpenResultSet(u"select * from CLIENT order by Client_Id", async);
+    while (rs->StillExecuting()) {
+    }
+    ASSERT_FALSE(rs->Eof());
+    EXPECT_EQ(rs->Field(u"client_id"), u"C1");
+    EXPECT_EQ(rs->Field(u"NOTES"), u"");  // null reads as empty
+    EXPECT_EQ(rs->Field(u"Phone_1"), u"01234 567890");
+    rs->MoveNext();
+    // Longer than the declared varchar(5), and far longer than any buffer
+    // sized from the declaration.
+    EXPECT_EQ(rs->Field(u"Name"), u"Björk-Guðmundsdóttir");
+    const Text& notes = rs->Field(u"Notes");
+    EXPECT_EQ(notes.size(), 3u + 6000u);
+    EXPECT_EQ(notes.substr(0, 3), u"東京 ");
+    EXPECT_EQ(rs->Field(u"Phone_1"), u"");
+    rs->MoveNext();
+    EXPECT_EQ(rs->Field(u"Name"), u"Li");
+    EXPECT_EQ(rs->Field(u"Notes"), u"");
+    rs->MoveNext();
+    EXPECT_TRUE(rs->Eof());
+    EXPECT_THROW(rs->Value(0), Failure);
+    EXPECT_THROW(rs->MoveNext(), Failure);
+    rs->MoveFirst();
+    ASSERT_FALSE(rs->Eof());
+    EXPECT_EQ(rs->Field(u"Client_ID"), u"C1");
+    try {
+      rs->Field(u"Missing");
+      ADD_FAILURE();
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.number(), kItemNotFound);
+    }
+  }
+}
+
+TEST_F(OdbcEnginesTest, ListsTablesInTheDriversOrder) {
+  auto rdo = engines_.CreateRdoEngine();
+  ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect());
+  ASSERT_EQ(conn->TableCount(), 3);
+  EXPECT_EQ(conn->TableName(0), u"Accounts");
+  EXPECT_EQ(conn->TableName(1), u"CLIENT");
+  EXPECT_EQ(conn->TableName(2), u"Client_Notes");
+  EXPECT_THROW(conn->TableName(3), Failure);
+  ResultSetRef empty = conn->OpenResultSet(u"select Client_Id from Client_Notes", false);
+  EXPECT_TRUE(empty->Eof());
+  EXPECT_THROW(conn->OpenResultSet(u"select Client_Id from Accounts", false), Failure);
+}
+
+TEST_F(OdbcEnginesTest, MissingSourceIsRdoErrorAndRegistrationMakesItUsable) {
+  auto rdo = engines_.CreateRdoEngine();
+  auto dao = engines_.CreateDaoEngine();
+  const Text connect = u"DSN=Contacts;UID=sam;PWD={se;cr}}et}";
+  try {
+    rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, connect);
+    ADD_FAILURE() << "connected to a source that does not exist";
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.number(), kRdoDataSourceNotFound) << U8(f.description());
+    EXPECT_EQ(f.description().find(u"se;cr"), Text::npos);
+  }
+
+  // A connect string as the attribute text, as SQL mode registers it.
+  dao->RegisterDatabase(u"Contacts", u"SQLite3", true,
+                        u"DSN=Contacts;Database=" + T(db_.c_str()) + u";PWD={se;cr}}et}");
+  ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, connect);
+  EXPECT_EQ(conn->DataSourceName(), u"Contacts");
+  EXPECT_NE(FindNoCase(conn->ConnectString(), u"DSN=Contacts"), Text::npos);
+  EXPECT_EQ(conn->OpenResultSet(u"select count(*) as n from CLIENT", false)->Field(u"n"), u"3");
+  // The source went to the user's file; its password was not stored.
+  std::string user_ini = odbc_.UserIni();
+  EXPECT_NE(user_ini.find("[Contacts]"), std::string::npos);
+  EXPECT_EQ(user_ini.find("cr}"), std::string::npos);
+  EXPECT_EQ(odbc_.SystemIni().find("Contacts"), std::string::npos);
+
+  // Attributes one a line, as file mode registers them; re-registering
+  // replaces the source.
+  dao->RegisterDatabase(u"Contacts", u"SQLite3", true,
+                        u"Timeout=100\rDatabase=" + T(db_.c_str()) + u"\rseperator=,");
+  user_ini = odbc_.UserIni();
+  EXPECT_NE(user_ini.find("seperator"), std::string::npos);
+  EXPECT_NE(user_ini.find("Timeout"), std::string::npos);
+  rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, u"DSN=Contacts");
+
+  try {
+    dao->RegisterDatabase(u"Other", u"No Such ODBC Driver", true, u"A=1");
+    ADD_FAILURE();
+  } catch (const Failure& f) {
+    EXPECT_NE(f.description().find(u"No Such ODBC Driver"), Text::npos);
+  }
+}
+
+TEST_F(OdbcEnginesTest, WorkspaceOpensReadOnlyAndMasksPasswordsInFailures) {
+  auto dao = engines_.CreateDaoEngine();
+  WorkspaceRef ws = dao->CreateWorkspace(u"ODBCWorkspace", u"admin", u"", kDbUseOdbc);
+  dao->AppendWorkspace(ws);
+  try {
+    dao->AppendWorkspace(dao->CreateWorkspace(u"ODBCWorkspace", u"admin", u"", kDbUseOdbc));
+    ADD_FAILURE();
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.number(), kNameInCollection);
+  }
+  EXPECT_THROW(dao->CreateWorkspace(u"Jet", u"admin", u"", 2), Failure);
+
+  DatabaseRef db = ws->OpenDatabase(u"", true, u"ODBC;" + Connect());
+  EXPECT_EQ(db->OpenResultSet(u"select * from CLIENT", false)->RecordCount() >= -1, true);
+  try {
+    ws->OpenDatabase(u"", true, u"ODBC;DSN=Nowhere;uid=MASTER;pwd=Hunter2;");
+    ADD_FAILURE();
+  } catch (const Failure& f) {
+    EXPECT_NE(f.number(), kRdoDataSourceNotFound);
+    EXPECT_EQ(f.description().find(u"Hunter2"), Text::npos) << U8(f.description());
+  }
+}
+
+TEST_F(OdbcEnginesTest, PromptPicksTheSourceOrCancels) {
+  auto dao = engines_.CreateDaoEngine();
+  dao->RegisterDatabase(u"Picked", u"SQLite3", true,
+                        u"Database=" + T(db_.c_str()) + u"\rDescription=Contacts here");
+  std::vector<DataSourceInfo> seen;
+  std::optional<Text> answer = u"DSN=Picked";
+  OdbcEngines prompting([&](const std::vector<DataSourceInfo>& list) {
+    seen = list;
+    return answer;
+  });
+  auto rdo = prompting.CreateRdoEngine();
+  ConnectionRef conn = rdo->OpenConnection(u"", PromptMode::kPrompt, false, u"");
+  EXPECT_EQ(conn->DataSourceName(), u"Picked");
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen[0].name, u"Picked");
+  EXPECT_EQ(seen[0].driver, u"SQLite3");
+  EXPECT_EQ(seen[0].description, u"Contacts here");
+  EXPECT_FALSE(seen[0].system);
+
+  answer.reset();
+  try {
+    rdo->OpenConnection(u"", PromptMode::kPrompt, false, u"");
+    ADD_FAILURE();
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.description(), u"Operation cancelled");
+  }
+  EXPECT_THROW(engines_.CreateRdoEngine()->OpenConnection(u"", PromptMode::kPrompt, false, u""),
+               Failure);
+}
+
+TEST_F(OdbcEnginesTest, DataSourceStoreSeesUserAndSystemSources) {
+  auto store = MakeOdbcDataSourceStore();
+  auto dao = engines_.CreateDaoEngine();
+  dao->RegisterDatabase(u"Maximizer SP1", u"SQLite3", true, u"DataDirectory=/srv/max");
+  EXPECT_TRUE(store->Exists(false, u"maximizer sp1"));
+  EXPECT_FALSE(store->Exists(true, u"Maximizer SP1"));
+  EXPECT_EQ(store->Driver(false, u"Maximizer SP1"), Text(u"SQLite3"));
+  EXPECT_EQ(store->Value(false, u"Maximizer SP1", u"DataDirectory"), Text(u"/srv/max"));
+  EXPECT_EQ(store->Value(false, u"Maximizer SP1", u"Nothing"), std::nullopt);
+  store->SetValue(true, u"Shared", u"Driver", u"SQLite3");
+  EXPECT_EQ(store->Names(true), std::vector<Text>{u"Shared"});
+  EXPECT_TRUE(store->Remove(false, u"Maximizer SP1"));
+  EXPECT_FALSE(store->Remove(false, u"Maximizer SP1"));
+  EXPECT_FALSE(store->Exists(false, u"Maximizer SP1"));
+}
+
+}  // namespace
+}  // namespace pellory::testing

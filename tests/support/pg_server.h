@@ -1,0 +1,24 @@
+// The PostgreSQL server that scripts/pg-test-server.sh starts for the test
+// run (a CTest fixture). Tests read where it listens from the state file
+// named by $PELLORY_PG_STATE and skip when it is not there.
+#pragma once
+
+#include <string>
+
+namespace pellory::testing {
+
+struct PgServer {
+  bool available = false;
+  std::string reason;  // why not, when unavailable
+  std::string host, port, user, password;
+
+  static PgServer FromEnvironment();
+  // A driver connect string for the PostgreSQL ODBC driver (Unicode).
+  std::string ConnectString(const std::string& database) const;
+};
+
+}  // namespace pellory::testing
+
+// Skips the current test when the server is not running.
+#define PELLORY_REQUIRE_PG(server) \
+  if (!(server).available) GTEST_SKIP() << "PostgreSQL test server: " << (server).reason
