@@ -1,19 +1,20 @@
+// One action run the way `pellory action` runs it.
 #include <gtest/gtest.h>
 
-#include <CLI/CLI.hpp>
-#include <sstream>
-
 #include "automation/actions.h"
-#include "cli/cmd_action.h"
 #include "crm_env.h"
 #include "platform/posix/posix_env.h"
+#include "standins/crm/action_run.h"
 
 namespace pellory::testing {
 namespace {
 
-class ActionCommandTest : public ::testing::Test {
+using standin::ActionCall;
+using Strings = std::vector<std::string>;
+
+class ActionRunTest : public ::testing::Test {
  protected:
-  ActionCommandTest() {
+  ActionRunTest() {
     // Attaches, and refreshes the database details as from empty settings.
     logic.check_running = [](Session& session, bool& start) {
       session.state().db_path = u"C:\\Program Files\\Maximizer\\Data";
@@ -27,61 +28,66 @@ class ActionCommandTest : public ::testing::Test {
     env.set_trace(std::move(trace));
   }
 
-  std::string Run(std::vector<std::string> argv) {
-    CLI::App app;
-    std::ostringstream out;
-    cli::AddActionCommand(app, env, out, logic);
-    argv.insert(argv.begin(), {"pellory", "action"});
-    std::vector<const char*> c;
-    for (const std::string& s : argv) c.push_back(s.c_str());
-    app.parse(static_cast<int>(c.size()), c.data());
-    return out.str();
-  }
+  Strings Run(const ActionCall& call) { return standin::RunAction(env, logic, u"", u"", call); }
 
   PosixEnv env;
   SessionLogic logic;
   std::vector<Text>* trace_lines = nullptr;
 };
 
-const char kAttach[] =
-    "create Maximizer.AttachToCurrentInstance\n"
-    "AttachToCurrentInstance.GetApplicationObject()\n"
-    "Application.SetVisibilityState(\"Max\")\n"
-    "Application.getcurrentdbpath()\n"
-    "Application.GetBusyIndicator()\n";
-const char kActivation[] =
-    "main window: SetForegroundWindow\n"
-    "main window: sent WM_ACTIVATE 1\n";
+const Strings kAttach = {
+    "create Maximizer.AttachToCurrentInstance", "AttachToCurrentInstance.GetApplicationObject()",
+    "Application.SetVisibilityState(\"Max\")",  "Application.getcurrentdbpath()",
+    "Application.GetBusyIndicator()",
+};
 
-TEST_F(ActionCommandTest, PrintsWhatTheApplicationReceivedInOrder) {
-  EXPECT_EQ(Run({"New Contact", "--tel", "4401234567890", "--nice-tel", "+44 (0)1234 567890"}),
-            std::string(kAttach) + "main window: sent WM_COMMAND 10238\n" + kActivation +
-                "main window: posted WM_COMMAND 10024\n"
-                "main window: keys Alt+1\n"
-                "main window: typed \"+44 (0)1234 567890\"\n"
-                "main window: keys Alt+/\n");
-  EXPECT_EQ(Run({"show contact item", "--id", "C{7}", "--new-window", "--item", "View Phone Log"}),
-            std::string(kAttach) +
-                "Application.ActivateWindow(\"Client\")\n"
-                "Application.GetCurrentRecordObject()\n"
-                "Record.SearchByClientID(\"C{7}\", <omitted>, 2)\n"
-                "main window: sent WM_COMMAND 10211\n" +
-                kActivation);
-  // A number given as empty is typed as empty, not replaced by "Tel".
-  std::string typed = Run({"NEWCONTACT", "--tel", "123", "--nice-tel", ""});
-  EXPECT_EQ(typed.find("typed"), std::string::npos) << typed;
+TEST_F(ActionRunTest, ReportsWhatTheApplicationReceivedInOrder) {
+  ActionCall call;
+  call.action = u"New Contact";
+  call.tel = u"4401234567890";
+  call.nice_tel = u"+44 (0)1234 567890";
+  Strings expected = kAttach;
+  for (const char* line :
+       {"main window: sent WM_COMMAND 10238", "main window: SetForegroundWindow",
+        "main window: sent WM_ACTIVATE 1", "main window: posted WM_COMMAND 10024",
+        "main window: keys Alt+1", "main window: typed \"+44 (0)1234 567890\"",
+        "main window: keys Alt+/"}) {
+    expected.push_back(line);
+  }
+  EXPECT_EQ(Run(call), expected);
+  // A display number given as empty stays empty rather than falling back to "Tel".
+  call.nice_tel = u"";
+  Strings empty_number = Run(call);
+  ASSERT_EQ(empty_number.size(), kAttach.size() + 6);
+  EXPECT_EQ(empty_number[kAttach.size() + 4], "main window: keys Alt+1");
+  EXPECT_EQ(empty_number[kAttach.size() + 5], "main window: keys Alt+/");
   EXPECT_TRUE(trace_lines->empty());
 }
 
-TEST_F(ActionCommandTest, StandInOptions) {
-  EXPECT_EQ(Run({"Show Contact", "--id", "1", "--crm-busy"}), kAttach);
-  std::string switched =
-      Run({"Run Macro", "--macro", "M", "--crm-database", "D:\\Other", "--crm-modal-view"});
-  EXPECT_NE(switched.find("Application.CloseDatabase()\nmodal view: sent WM_CLOSE\n"
-                          "Application.OpenDatabase(\"Open\", <omitted>, "),
-            std::string::npos)
-      << switched;
-  EXPECT_EQ(Run({"Run Macro", "--no-crm"}), "no CRM application is running\n");
+TEST_F(ActionRunTest, RequestHoldsOnlyWhatWasGiven) {
+  ActionCall call;
+  call.action = u"Show Contact";
+  call.id = u"C{7}";
+  call.new_window = true;
+  call.nice_tel = u"";
+  EXPECT_EQ(standin::ActionRequest(env, call),
+            u"{Action(S12)=Show Contact}{Id(S4)=C{7}}{NewWindow(N1)=1}{NiceTel(S0)=}");
+}
+
+TEST_F(ActionRunTest, StandInOptions) {
+  ActionCall call;
+  call.action = u"Run Macro";
+  call.crm_busy = true;
+  EXPECT_EQ(Run(call), kAttach);
+  call.crm_busy = false;
+  call.crm_database = u"D:\\Other";
+  call.crm_modal_view = true;
+  Strings switched = Run(call);
+  ASSERT_GE(switched.size(), 7u);
+  EXPECT_EQ(switched[4], "Application.CloseDatabase()");
+  EXPECT_EQ(switched[5], "modal view: sent WM_CLOSE");
+  call.no_crm = true;
+  EXPECT_EQ(Run(call), Strings{"no CRM application is running"});
   // The attach (two steps), the visibility step, the database compare, close
   // and open, and the busy test.
   EXPECT_EQ(trace_lines->size(), 2u + 5u);
