@@ -16,6 +16,7 @@ PACKAGES=(
   odbcinst
   libsqliteodbc
   odbc-postgresql
+  tmux
 )
 
 missing=()

@@ -12,6 +12,9 @@
 #include <stdexcept>
 
 #include "assembly.h"
+#include "platform/odbc/odbc_engines.h"
+#include "platform/posix/reg_registry.h"
+#include "platform/posix/terminal_dialogs.h"
 #include "plugin/records.h"
 
 #ifndef PELLORY_SAMPLE_DIR
@@ -46,7 +49,10 @@ void MakeFolders(const std::string& path) {
 void WirePosixAdapters(PosixEnv& env) {
   // One line per adapter, for example:
   //   env.set_registry(MakeRegFileRegistry());
-  (void)env;
+  env.set_registry(
+      std::make_unique<RegFileRegistry>(DefaultRegistryPath(), MakeOdbcDataSourceStore()));
+  env.set_databases(std::make_unique<OdbcEngines>(&TerminalDataSourcePrompt<DataSourceInfo>));
+  env.set_dialogs(std::make_unique<TerminalDialogHost>());
 }
 
 std::string HostSettingsPath() {

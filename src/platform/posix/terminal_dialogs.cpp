@@ -1095,7 +1095,7 @@ std::optional<Text> RunDataSourcePrompt(TerminalIo& io,
       line += Fit(ToU32(d.driver), static_cast<int>(driver_w)) + U"  ";
       line += d.system ? U"(system)  " : U"(user)    ";
       line += ToU32(d.description);
-      s.Put(1, 2 + i, Fit(line, page.width - 2), i == chosen ? Screen::kReverse : Screen::kPlain);
+      s.Put(2, 2 + i, Fit(line, page.width - 4), i == chosen ? Screen::kReverse : Screen::kPlain);
     }
     io.Show(s);
 

@@ -145,6 +145,15 @@ std::optional<Text> RunDataSourcePrompt(TerminalIo& io,
 // The same on the terminal of the dialog being shown, or on the process's
 // terminal; nullopt without one.
 std::optional<Text> PromptForDataSource(const std::vector<DataSourceChoice>& sources);
+// The prompt function for a database adapter whose data-source list has
+// fields name, driver, description and system.
+template <typename Info>
+std::optional<Text> TerminalDataSourcePrompt(const std::vector<Info>& sources) {
+  std::vector<DataSourceChoice> choices;
+  choices.reserve(sources.size());
+  for (const Info& s : sources) choices.push_back({s.name, s.driver, s.description, s.system});
+  return PromptForDataSource(choices);
+}
 
 // The file-open prompt: asks for a path, refuses a name that does not fit the
 // request's filter or a file that does not exist, and returns the file's
