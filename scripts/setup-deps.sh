@@ -16,6 +16,13 @@ PACKAGES=(
   odbcinst
   libsqliteodbc
   odbc-postgresql
+  ninja-build
+  libbenchmark-dev
+  libcli11-dev
+  nlohmann-json3-dev
+  clang
+  libclang-rt-dev
+  mingw-w64
   tmux
 )
 

@@ -17,19 +17,41 @@ struct Header {
   size_t length = 0;       // clamped to what the record holds
 };
 
+// The form every writer produces, "<letter><digits>)=", read without the
+// general rule; it gives what the general rule gives for such a header.
+bool ReadCommonHeader(TextView header, size_t after_paren, Header* h, double* length) {
+  const char16_t type = header.empty() ? u'0' : header[0];
+  if (!((type >= u'A' && type <= u'Z') || (type >= u'a' && type <= u'z'))) return false;
+  size_t k = 1;
+  uint32_t n = 0;
+  while (k < header.size() && k < 9 && header[k] >= u'0' && header[k] <= u'9') {
+    n = n * 10 + static_cast<uint32_t>(header[k] - u'0');
+    ++k;
+  }
+  if (k == 1 || k + 1 >= header.size() || header[k] != u')' || header[k + 1] != u'=') {
+    return false;
+  }
+  h->type = type;
+  h->value_start = after_paren + k + 2;
+  *length = n;
+  return true;
+}
+
 Header ReadHeader(TextView rd, size_t after_paren) {
   Header h;
   TextView header = rd.substr(after_paren, kHeaderLength);
-  double n = LeadingNumber(header);
   double length;
-  if (n != 0) {
-    length = n;  // no type letter: "{Tel(11)=...}"
-  } else {
-    h.type = header.empty() ? u'S' : header[0];
-    length = header.size() > 1 ? LeadingNumber(header.substr(1)) : 0;
+  if (!ReadCommonHeader(header, after_paren, &h, &length)) {
+    double n = LeadingNumber(header);
+    if (n != 0) {
+      length = n;  // no type letter: "{Tel(11)=...}"
+    } else {
+      h.type = header.empty() ? u'S' : header[0];
+      length = header.size() > 1 ? LeadingNumber(header.substr(1)) : 0;
+    }
+    size_t eq = header.find(u'=');
+    h.value_start = after_paren + (eq == TextView::npos ? header.size() : eq + 1);
   }
-  size_t eq = header.find(u'=');
-  h.value_start = after_paren + (eq == TextView::npos ? header.size() : eq + 1);
   // A negative or fractional length cannot come from a writer; read it as
   // the nearest sensible count instead of failing.
   length = std::nearbyint(length);
@@ -176,14 +198,19 @@ Variant GetVar(Env& env, TextView rd, TextView name, const Variant& fallback) {
     }
     // Not at the top level: an entry inside another entry's value is still
     // found, length-prefixed form first.
-    Text key = u"{" + Text(name);
-    size_t p = FindNoCase(rd, key + u"(");
+    Text key;
+    key.reserve(name.size() + 2);
+    key += u'{';
+    key += name;
+    key += u'(';
+    size_t p = FindNoCase(rd, key);
     if (p != TextView::npos) {
-      result = PrefixedValue(env, rd, p + key.size() + 1);
+      result = PrefixedValue(env, rd, p + key.size());
       return;
     }
-    p = FindNoCase(rd, key + u"=");
-    result = p != TextView::npos ? PlainValue(rd, p + key.size() + 1) : fallback;
+    key.back() = u'=';
+    p = FindNoCase(rd, key);
+    result = p != TextView::npos ? PlainValue(rd, p + key.size()) : fallback;
   });
   return result;
 }

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# All tests: Debug build + ctest, AddressSanitizer/UndefinedBehaviorSanitizer
+# build + ctest, the Windows cross build of the core (mingw-w64; nothing runs
+# there), and the records fuzz target for about 30 seconds.
+# Exits non-zero when any step fails. Build folders: build-test-*.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+JOBS="${JOBS:-2}"
+FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
+failed_steps=()
+passed=0
+failed=0
+
+bash scripts/setup-deps.sh || exit 1
+
+# Runs ctest in build folder $1 and adds its counts to the totals.
+run_ctest() {
+  local log
+  log="$(mktemp)"
+  ctest --test-dir "$1" --output-on-failure -j"$JOBS" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line total bad
+  line="$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)"
+  rm -f "$log"
+  if [[ -z "$line" ]]; then
+    echo "test.sh: ctest in $1 printed no summary"
+    return 1
+  fi
+  bad="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")"
+  total="$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")"
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  [[ "$total" -gt 0 ]] && return "$rc"
+  echo "test.sh: ctest in $1 ran no test"
+  return 1
+}
+
+step() {
+  local name="$1"
+  shift
+  echo
+  echo "=== $name"
+  local start=$SECONDS
+  if "$@"; then
+    echo "=== $name: ok ($((SECONDS - start)) s)"
+  else
+    echo "=== $name: FAILED ($((SECONDS - start)) s)"
+    failed_steps+=("$name")
+  fi
+}
+
+debug() {
+  cmake -S . -B build-test-debug -G Ninja -DCMAKE_BUILD_TYPE=Debug &&
+    cmake --build build-test-debug -j"$JOBS" &&
+    run_ctest build-test-debug
+}
+
+sanitizers() {
+  cmake -S . -B build-test-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLORY_SANITIZE=ON \
+    -DPELLORY_BENCH=OFF &&
+    cmake --build build-test-asan -j"$JOBS" &&
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      run_ctest build-test-asan
+}
+
+windows() {
+  cmake -S . -B build-test-mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DPELLORY_CORE_ONLY=ON &&
+    cmake --build build-test-mingw -j"$JOBS"
+}
+
+fuzz() {
+  CC=clang CXX=clang++ cmake -S . -B build-test-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPELLORY_CORE_ONLY=ON -DPELLORY_FUZZ=ON -DPELLORY_SANITIZE=ON &&
+    cmake --build build-test-fuzz -j"$JOBS" --target records_fuzz &&
+    mkdir -p build-test-fuzz/corpus &&
+    build-test-fuzz/fuzz/records_fuzz -max_total_time="$FUZZ_SECONDS" -max_len=512 \
+      -print_final_stats=1 build-test-fuzz/corpus fuzz/seeds
+}
+
+step "Debug build and tests" debug
+step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests" sanitizers
+step "Windows cross build of the core (mingw-w64)" windows
+step "Fuzzing GetVar/AddVar for ${FUZZ_SECONDS} s" fuzz
+
+echo
+if [[ ${#failed_steps[@]} -gt 0 ]]; then
+  printf 'test.sh: failed step: %s\n' "${failed_steps[@]}"
+fi
+echo "ctest: $passed passed, $failed failed"
+[[ ${#failed_steps[@]} -eq 0 && $failed -eq 0 ]]
