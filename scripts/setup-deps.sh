@@ -23,6 +23,7 @@ PACKAGES=(
   clang
   libclang-rt-dev
   mingw-w64
+  postgresql-15
   tmux
 )
 

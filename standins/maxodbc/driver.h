@@ -89,6 +89,7 @@ struct ColumnRead {
   std::uint64_t row = 0;  // the fetched row this state belongs to
   SQLSMALLINT c_type = 0;
   bool finished = false;
+  bool total_known = false;
   std::size_t total = 0;      // length of the value in units of c_type
   std::size_t delivered = 0;  // units already returned
   std::size_t pos = 0;        // UTF-8 position reached (wide reads)

@@ -228,50 +228,63 @@ SQLRETURN NextRow(Stmt* s) {
   return SQL_SUCCESS;
 }
 
-std::string_view ColumnText(sqlite3_stmt* st, int column) {
+// The value of a column of the current row as UTF-8 text; nothing for NULL.
+std::optional<std::string_view> ColumnValue(sqlite3_stmt* st, int column) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, column));
-  if (text == nullptr) return {};
-  return {text, static_cast<std::size_t>(sqlite3_column_bytes(st, column))};
+  if (text == nullptr) {
+    if (sqlite3_column_type(st, column) == SQLITE_NULL) return std::nullopt;
+    throw std::bad_alloc();
+  }
+  return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(st, column)));
+}
+
+// Converts `value` into a wide buffer of `units` characters (with the terminator) from its
+// start; returns the number of units written and sets `total` to the value's full length.
+std::size_t WriteWideValue(std::string_view value, SQLWCHAR* out, std::size_t units,
+                           std::size_t& total) {
+  std::size_t pos = 0;
+  std::size_t unit = 0;
+  const std::size_t n = ConvertToUtf16(value, pos, unit, 0, out, units - 1);
+  out[n] = 0;
+  total = unit + (pos < value.size() ? Utf16Length(value.substr(pos)) : 0);
+  return n;
 }
 
 // Writes a bound column of the current row. Returns SQL_SUCCESS, SQL_SUCCESS_WITH_INFO on
 // truncation, or SQL_ERROR for a NULL without an indicator.
 SQLRETURN WriteBound(Stmt* s, int column, const Binding& b) {
-  if (sqlite3_column_type(s->st, column) == SQLITE_NULL) {
+  const auto value = ColumnValue(s->st, column);
+  if (!value) {
     if (b.indicator == nullptr) {
       return s->Error("22002", "Indicator variable required but not supplied");
     }
     *b.indicator = SQL_NULL_DATA;
     return SQL_SUCCESS;
   }
-  const std::string_view value = ColumnText(s->st, column);
   bool truncated = false;
   if (b.c_type == SQL_C_WCHAR) {
-    const std::size_t total = Utf16Length(value);
     const std::size_t units = static_cast<std::size_t>(b.capacity) / sizeof(SQLWCHAR);
+    std::size_t total = 0;
     if (b.data != nullptr && units > 0) {
-      std::size_t pos = 0;
-      std::size_t unit = 0;
-      auto* out = static_cast<SQLWCHAR*>(b.data);
-      const std::size_t n = ConvertToUtf16(value, pos, unit, 0, out, units - 1);
-      out[n] = 0;
+      const std::size_t n = WriteWideValue(*value, static_cast<SQLWCHAR*>(b.data), units, total);
       truncated = n < total;
     } else {
+      total = Utf16Length(*value);
       truncated = b.data != nullptr && total > 0;
     }
     if (b.indicator != nullptr) *b.indicator = static_cast<SQLLEN>(total * sizeof(SQLWCHAR));
   } else {
     const std::size_t capacity = static_cast<std::size_t>(b.capacity);
     if (b.data != nullptr && capacity > 0) {
-      const std::size_t n = std::min(value.size(), capacity - 1);
+      const std::size_t n = std::min(value->size(), capacity - 1);
       auto* out = static_cast<char*>(b.data);
-      std::memcpy(out, value.data(), n);
+      std::memcpy(out, value->data(), n);
       out[n] = '\0';
-      truncated = n < value.size();
+      truncated = n < value->size();
     } else {
-      truncated = b.data != nullptr && !value.empty();
+      truncated = b.data != nullptr && !value->empty();
     }
-    if (b.indicator != nullptr) *b.indicator = static_cast<SQLLEN>(value.size());
+    if (b.indicator != nullptr) *b.indicator = static_cast<SQLLEN>(value->size());
   }
   return truncated ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
@@ -321,17 +334,20 @@ SQLRETURN GetData(Stmt* s, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER o
 
   const int c = column - 1;
   ColumnRead& read = s->reads[static_cast<std::size_t>(c)];
-  const bool is_null = sqlite3_column_type(s->st, c) == SQLITE_NULL;
-  const std::string_view value = is_null ? std::string_view() : ColumnText(s->st, c);
+  const auto value = ColumnValue(s->st, c);
+  const bool wide = c_type == SQL_C_WCHAR;
   if (read.row != s->row_number || read.c_type != c_type) {
     read = ColumnRead{};
     read.row = s->row_number;
     read.c_type = c_type;
-    read.total = is_null ? 0 : c_type == SQL_C_WCHAR ? Utf16Length(value) : value.size();
+    if (value && !wide) {
+      read.total = value->size();
+      read.total_known = true;
+    }
   }
   if (read.finished) return SQL_NO_DATA;
 
-  if (is_null) {
+  if (!value) {
     if (indicator == nullptr) {
       return s->Error("22002", "Indicator variable required but not supplied");
     }
@@ -340,30 +356,34 @@ SQLRETURN GetData(Stmt* s, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER o
     return SQL_SUCCESS;
   }
 
-  const std::size_t remaining = read.total - read.delivered;
-  const std::size_t unit_size = c_type == SQL_C_WCHAR ? sizeof(SQLWCHAR) : 1;
-  if (indicator != nullptr) *indicator = static_cast<SQLLEN>(remaining * unit_size);
+  const std::size_t unit_size = wide ? sizeof(SQLWCHAR) : 1;
   const std::size_t room = static_cast<std::size_t>(capacity) / unit_size;
-  if (out == nullptr || room == 0) {
-    // Nothing can be written: only the length is reported.
-    if (remaining == 0) {
-      read.finished = true;
-      return SQL_SUCCESS;
+  const std::size_t before = read.delivered;
+  if (out != nullptr && room > 0) {
+    if (wide) {
+      auto* buffer = static_cast<SQLWCHAR*>(out);
+      const std::size_t written =
+          ConvertToUtf16(*value, read.pos, read.unit, read.delivered, buffer, room - 1);
+      buffer[written] = 0;
+      if (!read.total_known) {
+        // Counted in the same pass: what was converted plus what is left.
+        read.total = read.unit + Utf16Length(value->substr(read.pos));
+        read.total_known = true;
+      }
+      read.delivered += written;
+    } else {
+      auto* buffer = static_cast<char*>(out);
+      const std::size_t written = std::min(read.total - read.delivered, room - 1);
+      std::memcpy(buffer, value->data() + read.delivered, written);
+      buffer[written] = '\0';
+      read.delivered += written;
     }
-    return s->Warning("01004", "String data, right truncated");
+  } else if (!read.total_known) {
+    read.total = Utf16Length(*value);
+    read.total_known = true;
   }
-  std::size_t written;
-  if (c_type == SQL_C_WCHAR) {
-    auto* wide = static_cast<SQLWCHAR*>(out);
-    written = ConvertToUtf16(value, read.pos, read.unit, read.delivered, wide, room - 1);
-    wide[written] = 0;
-  } else {
-    auto* narrow = static_cast<char*>(out);
-    written = std::min(remaining, room - 1);
-    std::memcpy(narrow, value.data() + read.delivered, written);
-    narrow[written] = '\0';
-  }
-  read.delivered += written;
+  // The length reported is what was left before this call.
+  if (indicator != nullptr) *indicator = static_cast<SQLLEN>((read.total - before) * unit_size);
   if (read.delivered < read.total) return s->Warning("01004", "String data, right truncated");
   read.finished = true;
   return SQL_SUCCESS;

@@ -112,6 +112,13 @@ std::size_t ConvertToUtf16(std::string_view utf8, std::size_t& pos, std::size_t&
                            std::size_t skip_units, SQLWCHAR* out, std::size_t max_units) {
   std::size_t written = 0;
   while (pos < utf8.size() && written < max_units) {
+    const auto lead = static_cast<unsigned char>(utf8[pos]);
+    if (lead < 0x80) {  // fast path for ASCII
+      if (unit >= skip_units) out[written++] = lead;
+      ++pos;
+      ++unit;
+      continue;
+    }
     const std::size_t start_pos = pos;
     const std::size_t start_unit = unit;
     const char32_t cp = DecodeUtf8(utf8, pos);

@@ -7,6 +7,7 @@
 #include "platform/failure.h"
 #include "support/crmdb_odbc.h"
 #include "support/fake_env.h"
+#include "support/odbc_sandbox.h"
 
 namespace pellory::testing {
 namespace {
@@ -14,8 +15,8 @@ namespace {
 class OdbcEnginesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    db_ = odbc_.dir() + "/contacts.db";
-    std::string err = ExecSql("Driver=SQLite3;Database=" + db_,
+    db_ = (odbc_.Dir() / "contacts.db").string();
+    std::string err = ExecSql("Driver={SQLite3 ODBC Driver};Database=" + db_,
                               {"create table Accounts (Id integer)",
                                "create table CLIENT (Client_Id varchar(12), Name varchar(5), "
                                "Notes text, Phone_1 varchar(20))",
@@ -27,17 +28,20 @@ class OdbcEnginesTest : public ::testing::Test {
     ASSERT_EQ(err, "");
   }
 
-  Text Connect() const { return T(("Driver=SQLite3;Database=" + db_).c_str()); }
+  Text Connect() const { return T(("Driver={SQLite3 ODBC Driver};Database=" + db_).c_str()); }
 
-  PrivateOdbc odbc_;
+  OdbcSandbox odbc_;
   std::string db_;
   OdbcEngines engines_;
 };
 
 TEST_F(OdbcEnginesTest, ReadsRowsByColumnNameWithNullsAndLongValues) {
   auto rdo = engines_.CreateRdoEngine();
-  ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect());
   for (bool async : {false, true}) {
+    // Bound columns, then (for drivers that need it) every value fetched
+    // on its own.
+    if (async) ::setenv("PELLORY_ODBC_NO_BINDING", "1", 1);
+    ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect());
     ResultSetRef rs = conn->OpenResultSet(u"select * from CLIENT order by Client_Id", async);
     while (rs->StillExecuting()) {
     }
@@ -70,6 +74,7 @@ TEST_F(OdbcEnginesTest, ReadsRowsByColumnNameWithNullsAndLongValues) {
       EXPECT_EQ(f.number(), kItemNotFound);
     }
   }
+  ::unsetenv("PELLORY_ODBC_NO_BINDING");
 }
 
 TEST_F(OdbcEnginesTest, ListsTablesInTheDriversOrder) {
@@ -98,23 +103,23 @@ TEST_F(OdbcEnginesTest, MissingSourceIsRdoErrorAndRegistrationMakesItUsable) {
   }
 
   // A connect string as the attribute text, as SQL mode registers it.
-  dao->RegisterDatabase(u"Contacts", u"SQLite3", true,
+  dao->RegisterDatabase(u"Contacts", u"SQLite3 ODBC Driver", true,
                         u"DSN=Contacts;Database=" + T(db_.c_str()) + u";PWD={se;cr}}et}");
   ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, connect);
   EXPECT_EQ(conn->DataSourceName(), u"Contacts");
   EXPECT_NE(FindNoCase(conn->ConnectString(), u"DSN=Contacts"), Text::npos);
   EXPECT_EQ(conn->OpenResultSet(u"select count(*) as n from CLIENT", false)->Field(u"n"), u"3");
   // The source went to the user's file; its password was not stored.
-  std::string user_ini = odbc_.UserIni();
+  std::string user_ini = ReadText(odbc_.UserIni());
   EXPECT_NE(user_ini.find("[Contacts]"), std::string::npos);
   EXPECT_EQ(user_ini.find("cr}"), std::string::npos);
-  EXPECT_EQ(odbc_.SystemIni().find("Contacts"), std::string::npos);
+  EXPECT_EQ(ReadText(odbc_.ConfigDir() / "odbc.ini").find("Contacts"), std::string::npos);
 
   // Attributes one a line, as file mode registers them; re-registering
   // replaces the source.
-  dao->RegisterDatabase(u"Contacts", u"SQLite3", true,
+  dao->RegisterDatabase(u"Contacts", u"SQLite3 ODBC Driver", true,
                         u"Timeout=100\rDatabase=" + T(db_.c_str()) + u"\rseperator=,");
-  user_ini = odbc_.UserIni();
+  user_ini = ReadText(odbc_.UserIni());
   EXPECT_NE(user_ini.find("seperator"), std::string::npos);
   EXPECT_NE(user_ini.find("Timeout"), std::string::npos);
   rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, u"DSN=Contacts");
@@ -152,7 +157,7 @@ TEST_F(OdbcEnginesTest, WorkspaceOpensReadOnlyAndMasksPasswordsInFailures) {
 
 TEST_F(OdbcEnginesTest, PromptPicksTheSourceOrCancels) {
   auto dao = engines_.CreateDaoEngine();
-  dao->RegisterDatabase(u"Picked", u"SQLite3", true,
+  dao->RegisterDatabase(u"Picked", u"SQLite3 ODBC Driver", true,
                         u"Database=" + T(db_.c_str()) + u"\rDescription=Contacts here");
   std::vector<DataSourceInfo> seen;
   std::optional<Text> answer = u"DSN=Picked";
@@ -165,7 +170,7 @@ TEST_F(OdbcEnginesTest, PromptPicksTheSourceOrCancels) {
   EXPECT_EQ(conn->DataSourceName(), u"Picked");
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen[0].name, u"Picked");
-  EXPECT_EQ(seen[0].driver, u"SQLite3");
+  EXPECT_EQ(seen[0].driver, u"SQLite3 ODBC Driver");
   EXPECT_EQ(seen[0].description, u"Contacts here");
   EXPECT_FALSE(seen[0].system);
 
@@ -183,13 +188,13 @@ TEST_F(OdbcEnginesTest, PromptPicksTheSourceOrCancels) {
 TEST_F(OdbcEnginesTest, DataSourceStoreSeesUserAndSystemSources) {
   auto store = MakeOdbcDataSourceStore();
   auto dao = engines_.CreateDaoEngine();
-  dao->RegisterDatabase(u"Maximizer SP1", u"SQLite3", true, u"DataDirectory=/srv/max");
+  dao->RegisterDatabase(u"Maximizer SP1", u"SQLite3 ODBC Driver", true, u"DataDirectory=/srv/max");
   EXPECT_TRUE(store->Exists(false, u"maximizer sp1"));
   EXPECT_FALSE(store->Exists(true, u"Maximizer SP1"));
-  EXPECT_EQ(store->Driver(false, u"Maximizer SP1"), Text(u"SQLite3"));
+  EXPECT_EQ(store->Driver(false, u"Maximizer SP1"), Text(u"SQLite3 ODBC Driver"));
   EXPECT_EQ(store->Value(false, u"Maximizer SP1", u"DataDirectory"), Text(u"/srv/max"));
   EXPECT_EQ(store->Value(false, u"Maximizer SP1", u"Nothing"), std::nullopt);
-  store->SetValue(true, u"Shared", u"Driver", u"SQLite3");
+  store->SetValue(true, u"Shared", u"Driver", u"SQLite3 ODBC Driver");
   EXPECT_EQ(store->Names(true), std::vector<Text>{u"Shared"});
   EXPECT_TRUE(store->Remove(false, u"Maximizer SP1"));
   EXPECT_FALSE(store->Remove(false, u"Maximizer SP1"));

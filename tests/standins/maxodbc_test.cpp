@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sql.h>
 #include <sqlext.h>
+// odbcinst.h needs the ODBC types above.
+#include <odbcinst.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -316,6 +318,35 @@ TEST_F(MaxOdbcTest, BracedPasswordMayHoldSemicolonsAndBraces) {
   std::u16string dsn = Wide("Maximizer SP1"), user = Wide("ANNA"), pwd = Wide("se;cr}et");
   EXPECT_EQ(SQL_SUCCESS, SQLConnectW(dbc_, W(dsn), SQL_NTS, W(user), SQL_NTS, W(pwd), SQL_NTS))
       << AllMessages(SQL_HANDLE_DBC, dbc_);
+}
+
+TEST_F(MaxOdbcTest, DataSourceRegisteredThroughTheInstallerIsUsableAtOnce) {
+  // Attributes as SQLConfigDataSource takes them: "key=value" pairs each ended by a NUL.
+  std::string attributes = "DSN=Maximizer SP7";
+  attributes += '\0';
+  attributes += "DataDirectory=" + book_.string();
+  attributes += '\0';
+  attributes += "Visible=True";
+  attributes += '\0';
+  ASSERT_TRUE(SQLConfigDataSource(nullptr, ODBC_ADD_DSN, kDriver, attributes.c_str()));
+  ConnectOrFail("DSN=Maximizer SP7;UID=MASTER;PWD=KESTREL");
+  EXPECT_EQ(6u, Query("select * from Client").size());
+  sandbox_.RemoveDataSource("Maximizer SP7");
+}
+
+TEST_F(MaxOdbcTest, DisconnectReleasesStatementsLeftOpen) {
+  ConnectOrFail();
+  SQLHSTMT open_cursor = NewStatement();
+  ASSERT_EQ(SQL_SUCCESS, Exec(open_cursor, "select * from Client"));
+  ASSERT_EQ(SQL_SUCCESS, SQLFetch(open_cursor));
+  SQLHSTMT idle = NewStatement();
+  (void)idle;
+  EXPECT_EQ(SQL_SUCCESS, SQLDisconnect(dbc_)) << AllMessages(SQL_HANDLE_DBC, dbc_);
+  // The connection handle can connect again.
+  std::u16string in = Wide("DSN=Maximizer SP1;UID=MASTER;PWD=KESTREL");
+  EXPECT_EQ(SQL_SUCCESS, SQLDriverConnectW(dbc_, nullptr, W(in), SQL_NTS, nullptr, 0, nullptr,
+                                           SQL_DRIVER_NOPROMPT));
+  EXPECT_EQ(6u, Query("select * from Client").size());
 }
 
 // ---- the statements the plug-in sends ----

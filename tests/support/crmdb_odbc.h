@@ -1,14 +1,9 @@
-// A private driver-manager configuration for one test process: the
-// installed drivers are copied into a temporary odbcinst.ini, and the
-// user's and the system's data sources live in temporary files, so tests
-// never touch the machine's own. Also a small direct-SQL helper to build
-// test databases. Header-only: only the ODBC test programs link unixODBC.
+// Small helpers for the tests that go through the driver manager (with
+// OdbcSandbox): building test databases with plain SQL, reading files.
 #pragma once
 
 #include <sql.h>
 #include <sqlext.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -18,41 +13,12 @@
 
 namespace pellory::testing {
 
-class PrivateOdbc {
- public:
-  // `extra_drivers` is appended to the copied odbcinst.ini.
-  explicit PrivateOdbc(const std::string& extra_drivers = "") {
-    char tmpl[] = "/tmp/pellory-odbc-XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    std::string drivers;
-    std::ifstream system_ini("/etc/odbcinst.ini");
-    std::stringstream ss;
-    ss << system_ini.rdbuf();
-    drivers = ss.str();
-    std::ofstream(dir_ + "/odbcinst.ini") << drivers << "\n" << extra_drivers << "\n";
-    std::ofstream(dir_ + "/odbc.ini") << "";
-    std::ofstream(dir_ + "/user-odbc.ini") << "";
-    ::setenv("ODBCSYSINI", dir_.c_str(), 1);
-    ::setenv("ODBCINSTINI", "odbcinst.ini", 1);
-    ::setenv("ODBCINI", (dir_ + "/user-odbc.ini").c_str(), 1);
-  }
-  ~PrivateOdbc() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  const std::string& dir() const { return dir_; }
-  std::string UserIni() const { return Read(dir_ + "/user-odbc.ini"); }
-  std::string SystemIni() const { return Read(dir_ + "/odbc.ini"); }
-  static std::string Read(const std::string& path) {
-    std::ifstream f(path);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
-
- private:
-  std::string dir_;
-};
+inline std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream f(path);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
 
 // Runs statements on a connection opened with `connect`; returns the first
 // failure's message, or "" when all ran.

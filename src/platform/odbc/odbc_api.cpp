@@ -1,5 +1,7 @@
 #include "platform/odbc/odbc_api.h"
 
+#include <cstdlib>
+
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_engines.h"
 
@@ -111,6 +113,9 @@ ConnectionHandle::~ConnectionHandle() {
 }
 
 bool ConnectionHandle::GetDataOnBound() {
+  // PELLORY_ODBC_NO_BINDING=1 reads every value with SQLGetData, as for a
+  // driver that cannot mix it with bound columns (a diagnostic switch).
+  if (getdata_bound_ < 0 && std::getenv("PELLORY_ODBC_NO_BINDING")) getdata_bound_ = 0;
   if (getdata_bound_ < 0) {
     SQLUINTEGER ext = 0;
     SQLRETURN rc = SQLGetInfoW(dbc_, SQL_GETDATA_EXTENSIONS, &ext, sizeof ext, nullptr);

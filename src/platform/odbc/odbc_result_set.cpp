@@ -100,9 +100,7 @@ void OdbcResultSet::FinishExecution() {
 
 void OdbcResultSet::Finish(SQLRETURN rc) {
   if (rc != SQL_NO_DATA && !Ok(rc)) Fail(u"The statement failed");
-  SQLLEN count = -1;
-  if (!Ok(Wait([&] { return SQLRowCount(statement_.handle, &count); }))) count = -1;
-  count_ = count < 0 ? -1 : static_cast<long>(count);
+  count_known_ = false;
   if (!described_) Describe();
   row_ = -1;
   Fetch();
@@ -224,6 +222,13 @@ void OdbcResultSet::MoveFirst() {
 
 long OdbcResultSet::RecordCount() {
   FinishExecution();
+  // Asked for only when wanted: a driver may have to count the rows first.
+  if (!count_known_) {
+    SQLLEN count = -1;
+    if (!Ok(Wait([&] { return SQLRowCount(statement_.handle, &count); }))) count = -1;
+    count_ = count < 0 ? -1 : static_cast<long>(count);
+    count_known_ = true;
+  }
   return count_;
 }
 

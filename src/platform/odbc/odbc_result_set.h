@@ -74,6 +74,7 @@ class OdbcResultSet : public ResultSet {
   bool bind_ = false;
   long row_ = -1;
   long count_ = -1;
+  bool count_known_ = false;
 };
 
 }  // namespace pellory::odbc
