@@ -688,3 +688,68 @@ TEST_F(MaxOdbcTest, SampleAddressBookOfTheBuildIsUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Connects once to `dsn` in a fresh environment; returns the SQLSTATE, or "" on success.
+std::string TryConnect(const std::string& dsn) {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  std::u16string in = Wide("DSN=" + dsn + ";UID=MASTER;PWD=KESTREL");
+  const SQLRETURN rc =
+      SQLDriverConnectW(dbc, nullptr, W(in), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  const std::string state = SQL_SUCCEEDED(rc) ? "" : FirstState(SQL_HANDLE_DBC, dbc);
+  if (SQL_SUCCEEDED(rc)) SQLDisconnect(dbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return state;
+}
+
+TEST(OdbcSandboxTest, DataSourcesArePrivateToOneSandboxAndUserOnesComeFirst) {
+  setenv("ODBCINI", "/nonexistent/odbc.ini", 1);
+  {
+    pellory::testing::OdbcSandbox sandbox;
+    const auto book = sandbox.MakeAddressBook("book", kContacts);
+    sandbox.AddDataSource("Shared", kDriver, {{"DataDirectory", "/nonexistent"}}, false);
+    EXPECT_EQ("08001", TryConnect("Shared"));
+    // A user data source of the same name is found before the system one.
+    sandbox.AddDataSource("Shared", kDriver, {{"DataDirectory", book.string()}}, true);
+    EXPECT_EQ("", TryConnect("Shared"));
+    EXPECT_THROW(pellory::testing::OdbcSandbox second, std::logic_error);
+  }
+  EXPECT_STREQ("/nonexistent/odbc.ini", std::getenv("ODBCINI"));
+  {
+    pellory::testing::OdbcSandbox sandbox;
+    EXPECT_THAT(sandbox.DataSources(true), ElementsAre());
+    EXPECT_THAT(sandbox.DataSources(false), ElementsAre());
+    EXPECT_EQ("IM002", TryConnect("Never defined"));
+    sandbox.AddDataSource("Maximizer SP1", kDriver, {{"Autolock", "True"}, {"Visible", "True"}});
+    EXPECT_THAT(sandbox.DataSources(true), ElementsAre("Maximizer SP1"));
+    EXPECT_EQ("True", sandbox.DataSourceAttribute("Maximizer SP1", "Visible"));
+    EXPECT_EQ("", sandbox.DataSourceAttribute("Maximizer SP1", "Visible", false));
+  }
+  unsetenv("ODBCINI");
+}
+
+TEST(OdbcSandboxDeathTest, RefusesWhenUnixOdbcWasUsedWithAnotherConfigurationFirst) {
+  // In a child process, so that the configuration unixODBC fixes there stays there.
+  EXPECT_EXIT(
+      {
+        setenv("ODBCSYSINI", "/nonexistent", 1);
+        TryConnect("Anything");
+        try {
+          pellory::testing::OdbcSandbox sandbox;
+        } catch (const std::runtime_error& e) {
+          std::exit(std::string(e.what()).find("before the first OdbcSandbox") != std::string::npos
+                        ? 3
+                        : 4);
+        }
+        std::exit(5);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace

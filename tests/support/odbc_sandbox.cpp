@@ -72,12 +72,6 @@ class ProcessConfigDir {
   fs::path path_;
 };
 
-// The data sources the current sandbox defined, removed through odbcinst when it ends.
-std::vector<std::pair<std::string, bool>>& DefinedSources() {
-  static std::vector<std::pair<std::string, bool>> sources;
-  return sources;
-}
-
 class ConfigMode {
  public:
   explicit ConfigMode(bool user_level) {
@@ -88,19 +82,70 @@ class ConfigMode {
   ConfigMode& operator=(const ConfigMode&) = delete;
 };
 
-// Checks that unixODBC reads the system odbc.ini of `config`: it does not when it was used in
-// this process before the first sandbox with another ODBCSYSINI.
+std::vector<std::string> SectionNames(bool user_level) {
+  ConfigMode mode(user_level);
+  std::vector<char> sections(64 * 1024);
+  const int length = SQLGetPrivateProfileString(nullptr, nullptr, "", sections.data(),
+                                                static_cast<int>(sections.size()), "odbc.ini");
+  std::vector<std::string> names;
+  for (int i = 0; i < length && sections[static_cast<std::size_t>(i)] != '\0';) {
+    std::string name(&sections[static_cast<std::size_t>(i)]);
+    i += static_cast<int>(name.size()) + 1;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+// Removes every data source of the user or system odbc.ini through odbcinst, which also drops
+// libodbcinst's cached values of them (including sources that code under test registered).
+void RemoveAllDataSources(bool user_level) {
+  const auto names = SectionNames(user_level);
+  ConfigMode mode(user_level);
+  for (const auto& name : names) {
+    SQLWritePrivateProfileString(name.c_str(), nullptr, nullptr, "odbc.ini");
+  }
+}
+
+// Whether the driver manager lists `name` among the system data sources.
+bool DriverManagerListsSystemSource(const std::string& name) {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return false;
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  bool found = false;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST_SYSTEM;
+  for (;;) {
+    SQLCHAR source[256] = {};
+    SQLCHAR description[256] = {};
+    SQLSMALLINT source_length = 0;
+    SQLSMALLINT description_length = 0;
+    if (!SQL_SUCCEEDED(SQLDataSources(env, direction, source, sizeof source, &source_length,
+                                      description, sizeof description, &description_length))) {
+      break;
+    }
+    if (name == reinterpret_cast<const char*>(source)) found = true;
+    direction = SQL_FETCH_NEXT;
+  }
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return found;
+}
+
+// Checks that libodbcinst and the driver manager (which carries its own copy of the odbcinst
+// code) both read the system odbc.ini of `config`. They do not when unixODBC was used in this
+// process with another ODBCSYSINI before the first sandbox.
 void CheckConfigDirInUse(const fs::path& config) {
   static int check = 0;
   const std::string section = "PelloryConfigCheck" + std::to_string(++check);
-  WriteFile(config / "odbc.ini", "[" + section + "]\nMarker = here\n");
+  WriteFile(config / "odbc.ini",
+            "[" + section + "]\nDriver = Maximizer ODBC Driver\nMarker = here\n");
   char value[16] = {};
   {
     ConfigMode mode(false);
     SQLGetPrivateProfileString(section.c_str(), "Marker", "", value, sizeof value, "odbc.ini");
   }
+  const bool manager_ok = DriverManagerListsSystemSource(section);
+  RemoveAllDataSources(false);
   WriteFile(config / "odbc.ini", "");
-  if (std::string_view(value) != "here") {
+  if (std::string_view(value) != "here" || !manager_ok) {
     throw std::runtime_error(
         "unixODBC does not read the sandbox's configuration in " + config.string() +
         ": it was used in this process with another ODBCSYSINI before the first OdbcSandbox");
@@ -139,12 +184,8 @@ OdbcSandbox::OdbcSandbox() {
 }
 
 OdbcSandbox::~OdbcSandbox() {
-  auto sources = DefinedSources();
-  for (const auto& [name, user_level] : sources) {
-    ConfigMode mode(user_level);
-    SQLWritePrivateProfileString(name.c_str(), nullptr, nullptr, "odbc.ini");
-  }
-  DefinedSources().clear();
+  RemoveAllDataSources(true);
+  RemoveAllDataSources(false);
   std::error_code ec;
   fs::remove_all(dir_, ec);
   std::ofstream(ConfigDir() / "odbc.ini", std::ios::trunc);
@@ -167,12 +208,24 @@ void OdbcSandbox::AddDataSource(const std::string& name, const std::string& driv
     ok = ok && SQLWritePrivateProfileString(name.c_str(), key.c_str(), value.c_str(), file);
   }
   if (!ok) throw std::runtime_error("cannot write the data source " + name);
-  DefinedSources().emplace_back(name, user_level);
 }
 
 void OdbcSandbox::RemoveDataSource(const std::string& name, bool user_level) {
   ConfigMode mode(user_level);
   SQLWritePrivateProfileString(name.c_str(), nullptr, nullptr, "odbc.ini");
+}
+
+std::vector<std::string> OdbcSandbox::DataSources(bool user_level) const {
+  return SectionNames(user_level);
+}
+
+std::string OdbcSandbox::DataSourceAttribute(const std::string& name, const std::string& key,
+                                             bool user_level) const {
+  ConfigMode mode(user_level);
+  std::vector<char> value(4096);
+  SQLGetPrivateProfileString(name.c_str(), key.c_str(), "", value.data(),
+                             static_cast<int>(value.size()), "odbc.ini");
+  return value.data();
 }
 
 fs::path OdbcSandbox::Resolve(const fs::path& dir) const {

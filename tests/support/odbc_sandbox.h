@@ -20,6 +20,10 @@ namespace pellory::testing {
 // use in a process, so all sandboxes of a process share one configuration directory, emptied
 // again for every sandbox; only one sandbox may live at a time. Each sandbox also has a fresh
 // temporary directory of its own, Dir(), for address books and other files.
+//
+// The driver manager keeps its own cache of odbc.ini values for up to 20 seconds: within one
+// process it may still find a data source's old driver after the source was removed or given
+// another driver. Attributes such as DataDirectory are read by the driver and always current.
 class OdbcSandbox {
  public:
   using Attributes = std::vector<std::pair<std::string, std::string>>;
@@ -42,6 +46,11 @@ class OdbcSandbox {
   void AddDataSource(const std::string& name, const std::string& driver,
                      const Attributes& attributes, bool user_level = true);
   void RemoveDataSource(const std::string& name, bool user_level = true);
+  // The data sources of the user's or the system odbc.ini, in file order, and one attribute of
+  // one of them ("" when absent): to check what code under test registered.
+  std::vector<std::string> DataSources(bool user_level = true) const;
+  std::string DataSourceAttribute(const std::string& name, const std::string& key,
+                                  bool user_level = true) const;
 
   // Creates DIR/mxza.max from CSV text (see pellory-addressbook) with the user MASTER/KESTREL
   // and the users given. A relative DIR is taken inside Dir(). Returns the directory.
