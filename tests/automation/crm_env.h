@@ -1,6 +1,5 @@
 // A test platform with the simulated desktop, the in-process object registry
-// and keystrokes that type into the desktop, and the attach step that the
-// actions begin with.
+// and keystrokes that type into the desktop.
 #pragma once
 
 #include <string>
@@ -9,8 +8,6 @@
 #include "platform/posix/desktop.h"
 #include "platform/posix/keystrokes.h"
 #include "platform/posix/object_registry.h"
-#include "plugin/session.h"
-#include "plugin/trap.h"
 #include "support/fake_env.h"
 
 namespace pellory::testing {
@@ -53,22 +50,5 @@ class DesktopEnv : public FakeEnv {
   ObjectRegistry registry;
   RecordingKeystrokes keys;
 };
-
-// Attaches as the session's CheckRunning does: the attach object's
-// application object becomes the session's, a failure leaves it as it was.
-inline bool AttachLikeCheckRunning(Session& session, bool& start) {
-  constexpr char16_t kTag[] = u" @ Pell.CheckRunning";
-  Env& env = session.env();
-  if (start) {
-    std::shared_ptr<AutoObject> attach;
-    Trap(env, kTag,
-         [&] { attach = env.automation().CreateObject(u"Maximizer.AttachToCurrentInstance"); });
-    Trap(env, kTag, [&] {
-      if (!attach) throw Failure(u"Object variable or With block variable not set", 91);
-      session.state().app = attach->Invoke(u"GetApplicationObject", {}).object_as<AutoObject>();
-    });
-  }
-  return session.state().app != nullptr;
-}
 
 }  // namespace pellory::testing

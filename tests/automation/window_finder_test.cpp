@@ -40,14 +40,6 @@ TEST_F(FindWindowTitleTest, BeginsWithExactAndContains) {
   EXPECT_TRUE(env.trace_file.lines.empty());
 }
 
-TEST_F(FindWindowTitleTest, FrontmostMatchWins) {
-  Windows({"Maximizer - [First]", "Untitled - Notepad", "Maximizer - [Second]"});
-  env.desktop.SetForegroundWindow(handles[2]);  // now in front of the others
-  EXPECT_EQ(Find("Maximizer"), handles[2]);
-  env.desktop.SetForegroundWindow(handles[1]);
-  EXPECT_EQ(Find("Maximizer"), handles[2]);
-}
-
 TEST_F(FindWindowTitleTest, NoForegroundWindowFindsNothing) {
   Windows({"Maximizer - [Address Book]"});
   env.desktop.ClearForeground();

@@ -59,8 +59,17 @@ void Desktop::DestroyWindow(WindowHandle window) {
   for (WindowHandle child : children) DestroyWindow(child);
   if (auto* siblings = SiblingsOf(window)) std::erase(*siblings, window);
   std::erase_if(posted_, [window](const Posted& p) { return p.window == window; });
-  if (foreground_ == window) foreground_ = 0;
   windows_.erase(window);
+  if (foreground_ == window) {
+    // The system activates another window: the frontmost one still shown.
+    foreground_ = 0;
+    for (WindowHandle h : top_level_) {
+      if (Find(h)->spec.visible) {
+        foreground_ = h;
+        break;
+      }
+    }
+  }
 }
 
 bool Desktop::IsWindow(WindowHandle window) const { return Find(window) != nullptr; }

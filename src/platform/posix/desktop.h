@@ -65,7 +65,9 @@ class Desktop : public WindowSystem {
   // front to back is built in that order. It does not become the
   // foreground window.
   WindowHandle CreateWindow(WindowSpec spec, WindowHandlers handlers = {});
-  // Removes the window and its children; messages queued for them are dropped.
+  // Removes the window and its children; messages queued for them are
+  // dropped. When the foreground window goes, the frontmost visible
+  // top-level window takes its place.
   void DestroyWindow(WindowHandle window);
   bool IsWindow(WindowHandle window) const;
   Text ClassName(WindowHandle window) const;
