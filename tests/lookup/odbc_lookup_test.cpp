@@ -1,0 +1,371 @@
+// The lookup over real drivers: file mode through the stand-in Maximizer
+// ODBC driver (its statement log shows what reached it), SQL mode through
+// the SQLite ODBC driver (unixODBC's trace shows the statement) and, when a
+// server is at hand, PostgreSQL.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "assembly.h"
+#include "crmdb/crmdb.h"
+#include "lookup/lookup.h"
+#include "platform/odbc/odbc_engines.h"
+#include "plugin/records.h"
+#include "support/crmdb_odbc.h"
+#include "support/fake_env.h"
+#include "support/odbc_sandbox.h"
+#include "support/pg_server.h"
+
+namespace pellory::testing {
+namespace {
+
+constexpr char kBook[] =
+    "Client_Id,Name_Type,First_Name,Name,Firm,PHONE_1,PHONE_1_Extension,PHONE_3,"
+    "PHONE_3_Extension,CITY,ZIP_CODE\n"
+    "P1,I,Anne,Smith,Acme Ltd,+44 (0)1234 567890,MAIN,,,Leeds,LS1 4AP\n"
+    "P2,I,John,Smith,Smith & Sons,01632 960001,WORK,+44 (0) 1234 567 890,Mobile,York,\n"
+    "C1,C,,Acme Ltd,,020 7946 0000,FAX,,,London,\n"
+    "Q'1,I,Seán,O'Brien,O'Brien & Co,+353 1 555 0100,,,,Dublin,\n"
+    "T1,I,Gerard,'t Hooft,Universiteit Utrecht,+31 30 253 5000,WORK,,,Utrecht,\n"
+    "J1,I,John,Smithers,,(555) 123-4567,Home,,,Springfield,\n";
+
+// The book as a table of the address book's 25 text columns.
+std::string BookTableSql() {
+  std::string sql = "create table Client (";
+  for (const char* column : {"Client_Id",
+                             "Name_Type",
+                             "First_Name",
+                             "Name",
+                             "Firm",
+                             "DEPARTMENT",
+                             "TITLE",
+                             "PHONE_1",
+                             "PHONE_1_Extension",
+                             "PHONE_2",
+                             "PHONE_2_Extension",
+                             "PHONE_3",
+                             "PHONE_3_Extension",
+                             "PHONE_4",
+                             "PHONE_4_Extension",
+                             "Reverse_Phone_1",
+                             "Reverse_Phone_2",
+                             "Reverse_Phone_3",
+                             "Reverse_Phone_4",
+                             "ADDRESS_Line_1",
+                             "ADDRESS_Line_2",
+                             "CITY",
+                             "STATE_PROVINCE",
+                             "ZIP_CODE",
+                             "COUNTRY"}) {
+    sql += std::string(sql.back() == '(' ? "" : ", ") + column + " text";
+  }
+  return sql + ")";
+}
+
+std::string Quoted(const std::string& v) {
+  std::string out = "'";
+  for (char c : v) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+// One insert per row of the book (whose fields hold no commas), with the
+// reversed phone columns as the address book computes them.
+std::vector<std::string> BookInserts() {
+  std::istringstream in(kBook);
+  std::string line;
+  std::getline(in, line);
+  std::vector<std::string> header, out;
+  for (std::istringstream h(line); std::getline(h, line, ',');) header.push_back(line);
+  while (std::getline(in, line)) {
+    std::vector<std::string> values;
+    std::istringstream row(line);
+    for (std::string v; std::getline(row, v, ',');) values.push_back(v);
+    values.resize(header.size());
+    std::string columns, list;
+    for (size_t i = 0; i < header.size(); ++i) {
+      columns += (i ? ", " : "") + header[i];
+      list += (i ? ", " : "") + Quoted(values[i]);
+      if (header[i].rfind("PHONE_", 0) == 0 && header[i].size() == 7) {
+        std::string reversed;
+        for (char c : values[i]) {
+          if (std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#') {
+            reversed.insert(reversed.begin(), c);
+          }
+        }
+        columns += ", Reverse_" + std::string("Phone_") + header[i].substr(6);
+        list += ", " + Quoted(reversed);
+      }
+    }
+    out.push_back("insert into Client (" + columns + ") values (" + list + ")");
+  }
+  return out;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The statements the SQLite ODBC driver's own trace shows it prepared.
+std::vector<std::string> PreparedStatements(const std::string& log) {
+  std::vector<std::string> out;
+  const std::string mark = "-- sqlite3_prepare_v2: ";
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(mark, 0) == 0) out.push_back(line.substr(mark.size()));
+  }
+  return out;
+}
+
+class OdbcLookup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ReleaseThreadEngines();
+    env.database_engines = std::make_unique<OdbcEngines>();
+    book = sandbox.MakeAddressBook("book", kBook);
+  }
+  void TearDown() override {
+    session.reset();
+    ReleaseThreadEngines();
+  }
+
+  Text Settings(std::initializer_list<std::pair<const char16_t*, Text>> entries) {
+    Text rd;
+    for (const auto& [name, value] : entries) AddVar(env, rd, name, Variant(value));
+    return rd;
+  }
+
+  // A loaded session over `data_rd`.
+  void Open(Text data_rd) {
+    session = std::make_unique<Session>(env, FullSessionLogic());
+    Text user;
+    ObjectRef callback;
+    session->Initialize(data_rd, user, callback);
+    Text vars;
+    ASSERT_EQ(session->Load(vars), u"{Result=Success}") << Trace();
+  }
+  void OpenFileMode() {
+    Open(Settings({{u"DBFile", FromUtf8(book.string())}, {u"Phone2", u"0"}, {u"Phone4", u"0"}}));
+  }
+  Text SqliteConnect() {
+    return u"DRIVER={SQLite3 ODBC Driver};Database=" + FromUtf8((book / "mxza.max").string());
+  }
+  void OpenSqlMode(const Text& connect, const Text& driver) {
+    Text connection =
+        Settings({{u"ConnName", u"PelloryTest"}, {u"Connect", connect}, {u"Driver", driver}});
+    Open(Settings(
+        {{u"UseSQL", u"True"}, {u"Phone2", u"0"}, {u"Phone4", u"0"}, {u"Connection", connection}}));
+  }
+
+  Text Get(TextView rd, const char16_t* name) { return GetText(env, rd, name); }
+  std::string Trace() {
+    std::string all;
+    for (const Text& line : env.trace_file.lines) all += U8(line) + "\n";
+    return all;
+  }
+
+  // The identifiers of a list reply, in order.
+  std::vector<Text> ListIds(TextView reply) {
+    std::vector<Text> ids;
+    for (int i = 1;; ++i) {
+      Text entry = Get(reply, (u"List" + IntegerText(i)).c_str());
+      if (entry.empty()) return ids;
+      ids.push_back(Get(entry, u"Id"));
+    }
+  }
+
+  // The whole export as (reply of CacheStart, identifiers, closing reply).
+  void ExpectExport(const Text& records) {
+    EXPECT_EQ(session->CacheStart(),
+              u"{Records(N" + IntegerText(records.size()) + u")=" + records + u"}");
+    std::vector<Text> ids;
+    Text reply;
+    for (int guard = 0; guard < 20; ++guard) {
+      reply = session->CacheRecord();
+      if (Get(reply, u"Result") != u"Success") break;
+      Text fields = Get(reply, u"Fields");
+      ids.push_back(Get(fields, u"Id"));
+      if (ids.back() == u"P2") {
+        EXPECT_EQ(Get(fields, u"Business"), u"01632 960001");
+        EXPECT_EQ(Get(fields, u"Phone3"), u"+44 (0) 1234 567 890");
+        EXPECT_NE(fields.find(u"{PostCode(S0)=}"), Text::npos);
+      }
+    }
+    EXPECT_EQ(reply, u"{Result(S3)=Eof}");
+    EXPECT_EQ(ids, (std::vector<Text>{u"P1", u"P2", u"C1", u"Q'1", u"T1", u"J1"}));
+    EXPECT_EQ(session->CacheEnd(), u"");
+  }
+
+  OdbcSandbox sandbox;
+  FakeEnv env;
+  std::filesystem::path book;
+  std::unique_ptr<Session> session;
+};
+
+TEST_F(OdbcLookup, FileModeStatementsAndReplies) {
+  StatementLog log;
+  OpenFileMode();
+  log.Clear();
+
+  Text reply = session->FindContact(u"{Tel=+44 (0)1234 567890}{NiceTel=Anne}");
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             "select * from Client where Reverse_Phone_1 = '0987654321044' or "
+                             "Reverse_Phone_3 = '0987654321044'"}));
+  EXPECT_EQ(Get(reply, u"Id"), u"P1");
+  EXPECT_EQ(Get(reply, u"Name"), u"Anne Smith");
+  EXPECT_EQ(Get(reply, u"MainTel"), u"+44 (0)1234 567890");
+  EXPECT_EQ(Get(reply, u"Tel"), u"4401234567890");
+  EXPECT_EQ(Get(reply, u"NiceTel"), u"Anne");
+  EXPECT_EQ(Get(reply, u"Matches"), u"2");
+  EXPECT_EQ(Get(reply, u"Result"), u"Success");
+
+  log.Clear();
+  session->FindList(u"{Text=john smith}");
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{
+                             "select * from Client where (ucase(Name) like '%JOHN%SMITH%') or "
+                             "(ucase(Firm) like '%JOHN%SMITH%')"}));
+  // The database matches inside words; the plug-in keeps words that begin so.
+  reply = session->FindList(u"{Text=SMITH}");
+  EXPECT_EQ(ListIds(reply), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+
+  log.Clear();
+  reply = session->FindList(u"{Begin=a}");
+  EXPECT_EQ(log.Lines(), (std::vector<std::string>{"select * from Client where Name  >= 'A'"}));
+  EXPECT_EQ(ListIds(reply), (std::vector<Text>{u"C1"}));
+  EXPECT_EQ(Get(Get(reply, u"List1"), u"Company"), u"Acme Ltd");
+
+  // Nothing found: the number is sent back, and a list says what it holds.
+  reply = session->FindList(u"{Tel=0800 000 000}");
+  EXPECT_EQ(reply,
+            u"{HasName(N1)=1}{HasCompany(N1)=1}{Tel(S10)=0800000000}{Speed(N1)=0}"
+            u"{Result(S4)=Fail}{Reason(S6)=NoFind}");
+  EXPECT_EQ(Trace(), "");
+}
+
+TEST_F(OdbcLookup, QuotesInTheIdentifierAndTheLetterAreData) {
+  StatementLog log;
+  OpenFileMode();
+  log.Clear();
+  Text reply = session->FindContact(u"{Id=Q'1}");
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"select * from Client where Client_Id = 'Q''1'"}));
+  EXPECT_EQ(Get(reply, u"Name"), u"Seán O'Brien");
+  EXPECT_EQ(Get(reply, u"Result"), u"Success");
+
+  // Crafted identifiers find nothing and break nothing.
+  for (const char16_t* id : {u"x' or '1'='1", u"' or Client_Id <> '", u"P1' --", u"'"}) {
+    EXPECT_EQ(session->FindContact(u"{Id(S" + IntegerText(Text(id).size()) + u")=" + id + u"}"),
+              u"{Result(S4)=Fail}")
+        << U8(id);
+  }
+
+  reply = session->FindList(u"{Begin='}");
+  EXPECT_EQ(ListIds(reply), (std::vector<Text>{u"T1"}));
+  // The working method takes a whole text where the host method keeps one letter.
+  log.Clear();
+  reply = session->FindReal(u"{Cmd=FindList}{Begin=' or '1'='1}");
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{"select * from Client where Name  >= ''' or ''1''=''1'"}));
+  EXPECT_EQ(Get(reply, u"Reason"), u"NoFind");
+  EXPECT_EQ(Trace(), "");
+}
+
+TEST_F(OdbcLookup, FileModeExport) {
+  OpenFileMode();
+  ExpectExport(u"6");
+}
+
+TEST_F(OdbcLookup, ExportOfASessionWhoseLoadFails) {
+  session = std::make_unique<Session>(env, FullSessionLogic());
+  Text data = Settings({{u"DBFile", FromUtf8((sandbox.Dir() / "nowhere").string())}}), user;
+  ObjectRef callback;
+  session->Initialize(data, user, callback);
+  EXPECT_EQ(session->CacheStart(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
+  EXPECT_TRUE(session->state().load_failed);
+  EXPECT_EQ(session->CacheRecord(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
+}
+
+TEST_F(OdbcLookup, ACallFromTheMessageLoopDuringASlowSearch) {
+  setenv("PELLORY_MAXODBC_DELAY_MS", "40", 1);
+  OpenFileMode();
+  Text inner;
+  env.fake_pump.hook = [&] {
+    if (!inner.empty()) return;
+    inner = u"-";
+    inner = session->FindContact(u"{Tel=020 7946 0000}");
+  };
+  Text outer = session->FindList(u"{Text=smith}");
+  unsetenv("PELLORY_MAXODBC_DELAY_MS");
+  EXPECT_EQ(ListIds(outer), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+  EXPECT_EQ(Get(inner, u"Id"), u"C1");
+  EXPECT_EQ(Get(inner, u"Fax"), u"020 7946 0000");
+  EXPECT_GT(env.fake_pump.calls, 1);
+  EXPECT_EQ(Trace(), "");
+}
+
+TEST_F(OdbcLookup, SqlModeOverSqlite) {
+  // The SQLite driver's own trace of the statements it runs.
+  const std::filesystem::path trace = sandbox.Dir() / "sqlite-trace.log";
+  OpenSqlMode(SqliteConnect() + u";Tracefile=" + FromUtf8(trace.string()), u"SQLite3 ODBC Driver");
+
+  // Digits anywhere inside an enabled phone field.
+  Text reply = session->FindContact(u"{Tel=1234 567890}");
+  EXPECT_EQ(Get(reply, u"Id"), u"P1");
+  EXPECT_EQ(Get(reply, u"Matches"), u"2");
+
+  reply = session->FindContact(u"{Id=Q'1}");
+  EXPECT_EQ(Get(reply, u"Id"), u"Q'1");
+  EXPECT_EQ(Get(reply, u"Result"), u"Success");
+  EXPECT_EQ(session->FindContact(u"{Id=x' or '1'='1}"), u"{Result(S4)=Fail}");
+  EXPECT_EQ(session->FindList(u"{Id=Nobody}"), u"{Result(S4)=Fail}");
+
+  reply = session->FindList(u"{Begin=s}{MaxFind=2}");
+  EXPECT_EQ(ListIds(reply), (std::vector<Text>{u"P1", u"P2"}));
+  EXPECT_EQ(Trace(), "");
+
+  ExpectExport(u"-1");
+  // Every search sent the same statement without a where clause; the export
+  // its own, with a capital S.
+  const std::string search = "select " + U8(lookup::kColumnList) + " from Client";
+  std::vector<std::string> expected = {
+      "select Client_Id from Client", search, search, search, search, search};
+  expected.push_back("Select " + U8(lookup::kColumnList) + " from Client");
+  EXPECT_EQ(PreparedStatements(ReadFile(trace)), expected);
+}
+
+TEST_F(OdbcLookup, SqlModeOverPostgresql) {
+  PgServer pg = PgServer::FromEnvironment();
+  PELLORY_REQUIRE_PG(pg);
+  // A database of its own holding the book's rows.
+  const std::string db = "pellory_lookup_" + std::to_string(getpid());
+  const std::string admin = pg.ConnectString("postgres");
+  ASSERT_EQ(ExecSql(admin, {"drop database if exists " + db, "create database " + db}), "");
+  ASSERT_EQ(ExecSql(pg.ConnectString(db), {BookTableSql()}), "");
+  for (const std::string& insert : BookInserts()) {
+    ASSERT_EQ(ExecSql(pg.ConnectString(db), {insert}), "");
+  }
+
+  OpenSqlMode(FromUtf8(pg.ConnectString(db)), u"PostgreSQL Unicode");
+  Text reply = session->FindContact(u"{Tel=1234 567890}");
+  EXPECT_EQ(Get(reply, u"Id"), u"P1");
+  EXPECT_EQ(Get(reply, u"Matches"), u"2");
+  EXPECT_EQ(Get(session->FindContact(u"{Id=Q'1}"), u"Name"), u"Seán O'Brien");
+  EXPECT_EQ(session->FindContact(u"{Id=x' or '1'='1}"), u"{Result(S4)=Fail}");
+  EXPECT_EQ(ListIds(session->FindList(u"{Text=smith}")), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+  ExpectExport(u"-1");
+  EXPECT_EQ(Trace(), "");
+
+  session.reset();
+  ReleaseThreadEngines();
+  EXPECT_EQ(ExecSql(admin, {"drop database " + db}), "");
+}
+
+}  // namespace
+}  // namespace pellory::testing
