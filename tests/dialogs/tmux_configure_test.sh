@@ -65,7 +65,11 @@ type_text() { tm send-keys -t dlg -l -- "$1"; sleep 0.15; }
 export PELLORY_HOST_SETTINGS="$work/host.rec"
 export PELLORY_REGISTRY="$work/registry.reg"
 export PELLORY_TRACE_LOG="$work/trace.log"
-export ODBCSYSINI="$build/odbc"
+# The build's drivers, but no data sources other than the test's own.
+mkdir -p "$work/odbcsys"
+cp "$build/odbc/odbcinst.ini" "$work/odbcsys/" || { echo "FAIL: no $build/odbc/odbcinst.ini"; exit 1; }
+: >"$work/odbcsys/odbc.ini"
+export ODBCSYSINI="$work/odbcsys"
 export ODBCINI="$work/odbc.ini"
 : >"$ODBCINI"
 
