@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fnmatch.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 
 namespace pellory {
 namespace {
@@ -183,14 +185,51 @@ constexpr char32_t kFormHelp[] =
 // ---------------------------------------------------------------------------
 // The terminal of the process.
 
+// What a signal that ends the process must put back: the terminal's modes and
+// its normal screen. Set while a terminal is open (one at a time per process).
+constexpr char kLeaveScreen[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
+volatile sig_atomic_t g_restore_in = -1;
+volatile sig_atomic_t g_restore_out = -1;
+struct termios g_restore_modes;
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+struct sigaction g_previous[std::size(kEndingSignals)];
+
+extern "C" void RestoreTerminalAndDie(int sig) {
+  if (g_restore_in >= 0) {
+    ::tcsetattr(g_restore_in, TCSANOW, &g_restore_modes);
+    ssize_t ignored = ::write(g_restore_out, kLeaveScreen, sizeof kLeaveScreen - 1);
+    (void)ignored;
+  }
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
 class PosixTerminal : public TerminalIo {
  public:
   PosixTerminal(int in, int out, const struct termios& saved) : in_(in), out_(out), saved_(saved) {
+    if (g_restore_in < 0) {
+      g_restore_modes = saved;
+      g_restore_out = out;
+      g_restore_in = in;
+      struct sigaction sa {};
+      sa.sa_handler = RestoreTerminalAndDie;
+      sigemptyset(&sa.sa_mask);
+      for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &sa, &g_previous[i]);
+      }
+      owns_signals_ = true;
+    }
     Write("\x1b[?1049h\x1b[H\x1b[2J");
   }
   ~PosixTerminal() override {
-    Write("\x1b[0m\x1b[?25h\x1b[?1049l");
+    Write(kLeaveScreen);
     ::tcsetattr(in_, TCSADRAIN, &saved_);
+    if (owns_signals_) {
+      for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
+      }
+      g_restore_in = -1;
+    }
   }
 
   Key ReadKey() override;
@@ -239,6 +278,7 @@ class PosixTerminal : public TerminalIo {
 
   int in_, out_;
   struct termios saved_;
+  bool owns_signals_ = false;
 };
 
 Key PosixTerminal::Escape() {
