@@ -1,6 +1,5 @@
 #include "dialogs/frm_config.h"
 
-
 #include "crmdb/crmdb.h"
 #include "plugin/records.h"
 #include "plugin/translate.h"
