@@ -2,6 +2,7 @@
 
 #include "automation/actions.h"
 #include "crmdb/crmdb.h"
+#include "dialogs/show_dialog.h"
 #include "lookup/lookup.h"
 
 namespace pellory {
@@ -13,10 +14,11 @@ const SessionLogic& FullSessionLogic() {
     l.load_real = &LoadReal;
     l.unload_real = &UnloadReal;
     l.check_running = &CheckRunning;
-    l.do_action_real = &DoActionReal;
     l.find_real = lookup::FindReal;
     l.get_contact = lookup::GetContact;
     l.cache_record_real = lookup::CacheRecordReal;
+    l.do_action_real = &DoActionReal;
+    l.show_dialog = &ShowDialog;
     return l;
   }();
   return logic;

@@ -98,8 +98,14 @@ class FakeDialogHost : public DialogHost {
     ++shown;
     if (run) run(form);
   }
+  Text ShowOpen(const FileOpenRequest& request) override {
+    open_requests.push_back(request);
+    return open ? open(request) : Text();
+  }
   int shown = 0;
   std::function<void(ModalForm&)> run;  // none: closes as Cancel
+  std::vector<FileOpenRequest> open_requests;
+  std::function<Text(const FileOpenRequest&)> open;  // none: the person cancels
 };
 
 // An empty desktop unless a test installs its own window system.

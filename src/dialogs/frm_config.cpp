@@ -1,0 +1,209 @@
+#include "dialogs/frm_config.h"
+
+#include "crmdb/crmdb.h"
+#include "plugin/records.h"
+#include "plugin/translate.h"
+#include "plugin/trap.h"
+
+namespace pellory {
+namespace {
+
+constexpr char16_t kLoadTag[] = u" @ Pell.frmConfig.Form_Load";
+constexpr char16_t kActivateTag[] = u" @ Pell.frmConfig.Form_Activate";
+constexpr char16_t kBrowseTag[] = u" @ Pell.frmConfig.bIni_Click";
+constexpr char16_t kSelectTag[] = u" @ Pellory.OSel_Click";
+constexpr char16_t kOkTag[] = u" @ Pell.frmConfig.OK_Click";
+constexpr char16_t kCancelTag[] = u" @ Pell.frmConfig.Cancel_Click";
+
+constexpr char16_t kDataSourcesKey[] = u"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources";
+
+constexpr int kLookupTab = 0;
+constexpr int kUserTab = 1;
+
+Control Make(Text name, ControlKind kind, Text caption, int x, int y, int width, int height = 1,
+             int tab = -1, Text container = Text(), int index = -1) {
+  Control c;
+  c.name = std::move(name);
+  c.index = index;
+  c.kind = kind;
+  c.caption = std::move(caption);
+  c.x = x;
+  c.y = y;
+  c.width = width;
+  c.height = height;
+  c.tab = tab;
+  c.container = std::move(container);
+  return c;
+}
+
+// Runs a step whose failure must leave no trace: the data-source prompt.
+template <typename Step>
+bool Quietly(Step&& step) noexcept {
+  try {
+    step();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
+Text DataDirectoryCaption(TextView db_file) {
+  if (UpperCase(db_file) == u"(DEFAULT)") return u"Maximizer";
+  if (db_file.size() <= 25) return Text(db_file);
+  size_t start = db_file.size() - 23;
+  // Never start inside a surrogate pair: the caption must stay valid text.
+  if (db_file[start] >= 0xDC00 && db_file[start] <= 0xDFFF) ++start;
+  return u"..." + Text(db_file.substr(start));
+}
+
+FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_rd) {
+  using K = ControlKind;
+  caption_ = u"Maximizer Configuration";
+  controls_.reserve(24);
+  Control& tabs = Add(Make(u"Tabs", K::kTabControl, u"", 0, 0, 72, 12));
+  tabs.list = {Text(), Text()};
+  Control& data =
+      Add(Make(u"bData", K::kOptionButton, u"&Data directory:", 2, 2, 19, 1, kLookupTab));
+  data.value = 1;
+  Control& file = Add(Make(u"dbFile", K::kTextBox, u"", 22, 2, 41, 1, kLookupTab));
+  file.text = u"(Default)";
+  Add(Make(u"bIni", K::kCommandButton, u"...", 64, 2, 5, 1, kLookupTab));
+  Add(Make(u"bConn", K::kOptionButton, u"&SQL server:", 2, 3, 19, 1, kLookupTab));
+  Add(Make(u"OConn", K::kTextBox, u"", 22, 3, 41, 1, kLookupTab));
+  Add(Make(u"OSel", K::kCommandButton, u"...", 64, 3, 5, 1, kLookupTab));
+  // Beneath fData: it shows only while fData is hidden.
+  Add(Make(u"Label2", K::kLabel,
+           u"Enter the location of the database files (*.max).  This needs to be a valid path "
+           u"for the user(s).",
+           2, 5, 67, 3, kLookupTab));
+  Add(Make(u"fData", K::kContainer, u"", 1, 5, 70, 6, kLookupTab));
+  Add(Make(u"Frame1", K::kFrame, u"&Search telephone fields", 2, 5, 67, 6, kLookupTab, u"fData"));
+  Add(Make(u"Phone", K::kCheckBox, u"Phone &1", 4, 6, 14, 1, kLookupTab, u"Frame1", 0));
+  Add(Make(u"Label4", K::kLabel,
+           u"Searching is much faster when only indexed field 'Phone 1' is searched.", 4, 7, 36, 3,
+           kLookupTab, u"Frame1"));
+  Add(Make(u"Phone", K::kCheckBox, u"Phone &2", 46, 6, 14, 1, kLookupTab, u"Frame1", 1));
+  Add(Make(u"Phone", K::kCheckBox, u"Phone &3", 46, 7, 14, 1, kLookupTab, u"Frame1", 2));
+  Add(Make(u"Phone", K::kCheckBox, u"Phone &4", 46, 8, 14, 1, kLookupTab, u"Frame1", 3));
+  Add(Make(u"Label6", K::kLabel, u"&User:", 2, 2, 11, 1, kUserTab));
+  Add(Make(u"User", K::kTextBox, u"", 14, 2, 30, 1, kUserTab));
+  Add(Make(u"Label3", K::kLabel, u"&Password:", 2, 4, 11, 1, kUserTab));
+  Add(Make(u"Pwd", K::kPasswordBox, u"", 14, 4, 30, 1, kUserTab));
+  Add(Make(u"OK", K::kCommandButton, u"OK", 46, 13, 10)).is_default = true;
+  Add(Make(u"Cancel", K::kCommandButton, u"Cancel", 58, 13, 10)).is_cancel = true;
+}
+
+void FrmConfig::Form_Load() {
+  const TextView tag = kLoadTag;
+  Trap(env_, tag, [&] { caption_ = Translate(env_, u"", u"<1> Configuration", u"Maximizer"); });
+  Trap(env_, tag, [&] { Ctl(u"Tabs").list.at(0) = Translate(env_, u"", u"Lookup"); });
+  Trap(env_, tag, [&] { Ctl(u"Tabs").list.at(1) = Translate(env_, u"", u"User"); });
+  Trap(env_, tag, [&] {
+    Text fallback = Translate(env_, u"", u"(Default)");
+    Ctl(u"dbFile").text =
+        GetVar(env_, config_rd_, u"dbFile", Variant(fallback)).ToText(&env_.regional());
+  });
+  Trap(env_, tag, [&] {
+    if (GetVar(env_, config_rd_, u"UseSQL", Variant(int16_t{0})).ToBool()) {
+      SelectOption(Ctl(u"bConn"));
+    }
+  });
+  Trap(env_, tag, [&] { oconn_tag_ = GetText(env_, config_rd_, u"Connection"); });
+  Trap(env_, tag, [&] { Ctl(u"OConn").text = GetText(env_, oconn_tag_, u"ConnName"); });
+  for (int i = 0; i < 4; ++i) {
+    Trap(env_, tag, [&] {
+      Text key = u"Phone" + IntegerText(i + 1);
+      SetCheckValue(Ctl(u"Phone", i), GetVar(env_, config_rd_, key, Variant(int16_t{1})).ToInt16());
+    });
+  }
+  Trap(env_, tag, [&] { Ctl(u"User").text = GetText(env_, config_rd_, u"DBUser"); });
+  Trap(env_, tag, [&] { Ctl(u"Pwd").text = GetText(env_, config_rd_, u"DBPwd"); });
+  Trap(env_, tag, [&] { Ctl(u"fData").visible = GetText(env_, config_rd_, u"Page") != u"USER"; });
+  Trap(env_, tag, [&] { Ctl(u"Tabs").value = kLookupTab; });
+}
+
+void FrmConfig::Form_Activate(WindowHandle window) {
+  Trap(env_, kActivateTag, [&] { env_.windows().SetTopmost(window, true); });
+  Trap(env_, kActivateTag, [&] { env_.windows().SetTopmost(window, false); });
+}
+
+void FrmConfig::bIni_Click() {
+  const TextView tag = kBrowseTag;
+  FileOpenRequest request;
+  Trap(env_, tag, [&] { request.title = u"Select database file (mxza.max)"; });
+  Trap(env_, tag, [&] { request.default_extension = u"max"; });
+  Trap(env_, tag, [&] { request.filter = u"Database file (mxza.max)|mxza.max"; });
+  Trap(env_, tag, [&] { request.file_name = Text(); });
+  Text chosen;
+  Trap(env_, tag, [&] { chosen = env_.dialogs().ShowOpen(request); });
+  Trap(env_, tag, [&] {
+    if (!chosen.empty()) Ctl(u"dbFile").text = FilePath(env_, chosen);
+  });
+}
+
+void FrmConfig::OSel_Click() {
+  const TextView tag = kSelectTag;
+  Trap(env_, tag, [&] { Ctl(u"OConn").text.clear(); });
+  ConnectionRef connection;
+  Quietly([&] {
+    connection = env_.databases().CreateRdoEngine()->OpenConnection(u"", PromptMode::kPrompt, false,
+                                                                    u"ODBC;");
+  });
+  if (!connection) return;
+  Trap(env_, tag, [&] { SelectOption(Ctl(u"bConn")); });
+  Text name;
+  Trap(env_, tag, [&] { name = connection->DataSourceName(); });
+  Trap(env_, tag, [&] { Ctl(u"OConn").text = name; });
+  Text record;
+  Trap(env_, tag, [&] { AddVar(env_, record, u"ConnName", Variant(name)); });
+  Trap(env_, tag, [&] { AddVar(env_, record, u"Connect", Variant(connection->ConnectString())); });
+  Trap(env_, tag, [&] {
+    // A machine-wide data source gives its driver even when the user has one
+    // of the same name.
+    Variant user =
+        RegistryGet(env_, kDataSourcesKey, name, Variant(Text()), RegistryRoot::kCurrentUser);
+    Variant driver = RegistryGet(env_, kDataSourcesKey, name, user, RegistryRoot::kLocalMachine);
+    AddVar(env_, record, u"Driver", driver);
+  });
+  Trap(env_, tag, [&] { oconn_tag_ = record; });
+}
+
+void FrmConfig::OK_Click() {
+  const TextView tag = kOkTag;
+  Trap(env_, tag, [&] { config_rd_.clear(); });
+  Trap(env_, tag, [&] {
+    AddVar(env_, config_rd_, u"Caption", Variant(DataDirectoryCaption(Ctl(u"dbFile").text)));
+  });
+  Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"Dbfile", Variant(Trim(Ctl(u"dbFile").text))); });
+  Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"Connection", Variant(oconn_tag_)); });
+  Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"UseSQL", Variant(Ctl(u"bConn").value != 0)); });
+  for (int i = 0; i < 4; ++i) {
+    Trap(env_, tag, [&] {
+      AddVar(env_, config_rd_, u"Phone" + IntegerText(i + 1),
+             Variant(static_cast<int16_t>(Ctl(u"Phone", i).value)));
+    });
+  }
+  Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"DBUser", Variant(Trim(Ctl(u"User").text))); });
+  Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"DBPwd", Variant(Trim(Ctl(u"Pwd").text))); });
+  Trap(env_, tag, [&] { Close(); });
+}
+
+void FrmConfig::Cancel_Click() {
+  Trap(env_, kCancelTag, [&] { Close(); });
+}
+
+void FrmConfig::OnClick(const Control& control) {
+  if (control.name == u"bIni") {
+    bIni_Click();
+  } else if (control.name == u"OSel") {
+    OSel_Click();
+  } else if (control.name == u"OK") {
+    OK_Click();
+  } else if (control.name == u"Cancel") {
+    Cancel_Click();
+  }
+}
+
+}  // namespace pellory

@@ -1,0 +1,328 @@
+// The terminal front end: the form view, the prompts and the host, driven by
+// scripted key presses; the key decoding through a real pseudo-terminal.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+
+#include "assembly.h"
+#include "platform/posix/terminal_dialogs.h"
+#include "plugin/records.h"
+#include "support/fake_env.h"
+
+namespace pellory::testing {
+namespace {
+
+class ScriptedTerminal : public TerminalIo {
+ public:
+  Key ReadKey() override {
+    if (keys.empty()) return {Key::kEof};
+    Key k = keys.front();
+    keys.pop_front();
+    return k;
+  }
+  void Show(const Screen& screen) override { last = screen.Text(); }
+  int Width() override { return 80; }
+  int Height() override { return 24; }
+
+  ScriptedTerminal& Type(const char* utf8) {
+    for (char16_t c : FromUtf8(utf8)) keys.push_back({Key::kChar, c});
+    return *this;
+  }
+  ScriptedTerminal& Press(Key::Type t, int times = 1) {
+    for (int i = 0; i < times; ++i) keys.push_back({t});
+    return *this;
+  }
+  ScriptedTerminal& Alt(char c) {
+    keys.push_back({Key::kAlt, static_cast<char32_t>(c)});
+    return *this;
+  }
+
+  std::deque<Key> keys;
+  std::string last;
+};
+
+// A FakeEnv whose dialogs run on a scripted terminal.
+class TerminalEnv : public FakeEnv {
+ public:
+  TerminalEnv()
+      : host([this] {
+          ++opened;
+          return std::unique_ptr<TerminalIo>(new Borrowed(term));
+        }) {}
+  DialogHost& dialogs() override { return host; }
+
+  struct Borrowed : TerminalIo {
+    explicit Borrowed(ScriptedTerminal& t) : t(t) {}
+    Key ReadKey() override { return t.ReadKey(); }
+    void Show(const Screen& s) override { t.Show(s); }
+    int Width() override { return t.Width(); }
+    int Height() override { return t.Height(); }
+    ScriptedTerminal& t;
+  };
+
+  ScriptedTerminal term;
+  int opened = 0;
+  TerminalDialogHost host;
+};
+
+bool Has(const std::string& screen, const char* text) {
+  return screen.find(text) != std::string::npos;
+}
+
+TEST(TerminalDialogs, ConfigurationDialogByKeyboard) {
+  TerminalEnv env;
+  Session session(env, FullSessionLogic());
+  std::string first_screen;
+  env.term
+      .Press(Key::kTab)  // from the tab strip to "Data directory"
+      .Press(Key::kTab)
+      .Press(Key::kCtrlU)
+      .Type("/srv/max")
+      .Alt('2')  // untick Phone 2
+      .Press(Key::kPageDown)
+      .Alt('u')
+      .Type("jane")
+      .Alt('p')
+      .Type("s3cret")
+      .Press(Key::kEnter);
+  Text rd, page = u"lookup";
+  Text out = session.Configure(rd, page);
+  EXPECT_EQ(out,
+            u"{Caption(S8)=/srv/max}{Dbfile(S8)=/srv/max}{UseSQL(S5)=False}{Phone1(N1)=1}"
+            u"{Phone2(N1)=0}{Phone3(N1)=1}{Phone4(N1)=1}{DBUser(S4)=jane}{DBPwd(S6)=s3cret}");
+  EXPECT_EQ(env.opened, 1);
+  // The last screen: the user tab, the password masked.
+  EXPECT_TRUE(Has(env.term.last, "Maximizer Configuration")) << env.term.last;
+  EXPECT_TRUE(Has(env.term.last, "[ User ]")) << env.term.last;
+  EXPECT_TRUE(Has(env.term.last, "******")) << env.term.last;
+  EXPECT_FALSE(Has(env.term.last, "s3cret")) << env.term.last;
+}
+
+TEST(TerminalDialogs, LookupPageShowsItsControls) {
+  TerminalEnv env;
+  Text rd = u"{Phone3(N1)=0}", page = u"";
+  env.term.Press(Key::kEscape);
+  Session session(env, FullSessionLogic());
+  // The Escape comes after the first screen has been shown.
+  EXPECT_EQ(session.Configure(rd, page), rd);
+  const std::string& s = env.term.last;
+  for (const char* text : {"[ Lookup ]", "(*) Data directory:", "[(Default)", "( ) SQL server:",
+                           "Search telephone fields", "[x] Phone 1", "[x] Phone 2", "[ ] Phone 3",
+                           "Searching is much faster", "OK   >", "< Cancel >"}) {
+    EXPECT_TRUE(Has(s, text)) << text << "\n" << s;
+  }
+  EXPECT_FALSE(Has(s, "Enter the location")) << s;
+
+  Text user = u"", user_page = u"USER";
+  env.term.Press(Key::kCtrlC);
+  session.Configure(user, user_page);
+  EXPECT_TRUE(Has(env.term.last, "Enter the location of the database files")) << env.term.last;
+  EXPECT_FALSE(Has(env.term.last, "Phone 1")) << env.term.last;
+}
+
+TEST(TerminalDialogs, ActionDialogListsAndRows) {
+  TerminalEnv env;
+  Session session(env, FullSessionLogic());
+  // Focus starts on the action list: "5" picks "Run macro", then the macro row.
+  env.term.Type("5").Press(Key::kTab).Type("Daily").Press(Key::kEnter);
+  Text rd, page = u"action";
+  Text out = session.Configure(rd, page);
+  EXPECT_EQ(out,
+            u"{Action(S9)=Run macro}{Item(S15)=View activities}{Macro(S5)=Daily}"
+            u"{NewWindow(N1)=0}{Window(S8)=Calendar}");
+  EXPECT_TRUE(Has(env.term.last, "Maximizer Action Configuration"));
+  EXPECT_TRUE(Has(env.term.last, "Macro:")) << env.term.last;
+
+  // The open list: Space shows numbered entries, Down and Enter pick one.
+  env.term.Type(" ").Press(Key::kDown, 2);
+  env.term.keys.push_back({Key::kEof});  // stop while the list is open
+  rd.clear();
+  session.Configure(rd, page);
+  EXPECT_TRUE(Has(env.term.last, "3 Show contact item")) << env.term.last;
+  EXPECT_TRUE(Has(env.term.last, "5 Run macro")) << env.term.last;
+
+  env.term.keys.clear();
+  env.term.Type(" ").Press(Key::kDown, 2).Press(Key::kEnter);  // Show contact item
+  env.term.Press(Key::kTab).Type(" ");                         // tick "new list"
+  env.term.Press(Key::kTab).Press(Key::kRight, 2);             // Create opportunity
+  env.term.Press(Key::kEnter);
+  rd.clear();
+  out = session.Configure(rd, page);
+  EXPECT_EQ(out,
+            u"{Action(S17)=Show contact item}{Item(S18)=Create opportunity}"
+            u"{NewWindow(N1)=1}{Window(S8)=Calendar}");
+}
+
+TEST(TerminalDialogs, WithoutATerminalEveryDialogIsCancelled) {
+  class NoTerminalEnv : public FakeEnv {
+   public:
+    DialogHost& dialogs() override { return host; }
+    TerminalDialogHost host{[] { return std::unique_ptr<TerminalIo>(); }};
+  } env;
+  Session session(env, FullSessionLogic());
+  Text rd = u"{A=1}", page = u"action";
+  EXPECT_EQ(session.Configure(rd, page), u"{A=1}{Page(S6)=ACTION}");
+  EXPECT_EQ(env.host.ShowOpen(FileOpenRequest{}), u"");
+  // The process's own terminal: the tests run without one on standard input.
+  if (!isatty(0)) {
+    EXPECT_FALSE(PromptForDataSource({{u"a", u"b", u"", false}}).has_value());
+  }
+}
+
+class FilePromptTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/pellory-dialogs-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    std::ofstream(dir_ + "/mxza.max") << "x";
+    std::ofstream(dir_ + "/contacts.db") << "x";
+    request_.title = u"Select database file (mxza.max)";
+    request_.default_extension = u"max";
+    request_.filter = u"Database file (mxza.max)|mxza.max";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string dir_;
+  FileOpenRequest request_;
+  ScriptedTerminal term_;
+};
+
+TEST_F(FilePromptTest, RefusesWrongNamesAndMissingFiles) {
+  term_.Type((dir_ + "/contacts.db").c_str()).Press(Key::kEnter);
+  term_.keys.push_back({Key::kEof});
+  EXPECT_EQ(RunFileOpenPrompt(term_, request_), u"");
+  EXPECT_TRUE(Has(term_.last, "\"contacts.db\" is not a database file (mxza.max)")) << term_.last;
+
+  term_.Type((dir_ + "/sub/mxza.max").c_str()).Press(Key::kEnter).Press(Key::kEscape);
+  EXPECT_EQ(RunFileOpenPrompt(term_, request_), u"");
+  EXPECT_TRUE(Has(term_.last, "File not found: ")) << term_.last;
+
+  term_.Press(Key::kEnter).Press(Key::kEscape);
+  EXPECT_EQ(RunFileOpenPrompt(term_, request_), u"");
+  EXPECT_TRUE(Has(term_.last, "Type the path of the file")) << term_.last;
+}
+
+TEST_F(FilePromptTest, AcceptsTheFileWithItsAbsolutePath) {
+  // Without an extension the default one is added; a relative path is made
+  // absolute.
+  std::string cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  term_.Type("./mxza").Press(Key::kEnter);
+  Text chosen = RunFileOpenPrompt(term_, request_);
+  std::filesystem::current_path(cwd);
+  EXPECT_EQ(U8(chosen), dir_ + "/mxza.max");
+  EXPECT_TRUE(Has(term_.last, "Select database file (mxza.max)")) << term_.last;
+
+  // Tab completes the name from the folder.
+  term_.Type((dir_ + "/mx").c_str()).Press(Key::kTab).Press(Key::kEnter);
+  EXPECT_EQ(U8(RunFileOpenPrompt(term_, request_)), dir_ + "/mxza.max");
+}
+
+TEST_F(FilePromptTest, BrowseInsideTheDialogUsesTheSameTerminal) {
+  TerminalEnv env;
+  Session session(env, FullSessionLogic());
+  env.term
+      .Press(Key::kTab, 3)  // Tabs -> bData -> dbFile -> "..."
+      .Type(" ")
+      .Type((dir_ + "/mxza.max").c_str())
+      .Press(Key::kEnter)
+      .Press(Key::kTab)     // to "SQL server"
+      .Press(Key::kEnter);  // OK
+  Text rd, page;
+  Text out = session.Configure(rd, page);
+  EXPECT_EQ(U8(GetText(env, out, u"Dbfile")), dir_);
+  EXPECT_EQ(env.opened, 1);
+}
+
+TEST(TerminalDialogs, DataSourcePrompt) {
+  std::vector<DataSourceChoice> sources = {
+      {u"Maximizer SP1", u"Maximizer ODBC Driver", u"", false},
+      {u"Sales", u"PostgreSQL Unicode", u"Sales database", true},
+  };
+  ScriptedTerminal term;
+  term.Type("2").Press(Key::kEnter).Type("jane").Press(Key::kEnter).Type("p;w}").Press(Key::kEnter);
+  EXPECT_EQ(RunDataSourcePrompt(term, sources), u"DSN=Sales;UID=jane;PWD={p;w}}}");
+  EXPECT_TRUE(Has(term.last, "Login: Sales")) << term.last;
+  EXPECT_TRUE(Has(term.last, "[****")) << term.last;
+  EXPECT_FALSE(Has(term.last, "p;w")) << term.last;
+
+  term.Press(Key::kDown).Press(Key::kEnter).Press(Key::kEnter).Press(Key::kEnter);
+  EXPECT_EQ(RunDataSourcePrompt(term, sources), u"DSN=Sales");
+
+  term.Press(Key::kEscape);
+  EXPECT_EQ(RunDataSourcePrompt(term, sources), std::nullopt);
+  for (const char* text : {"Select Data Source", "1  Maximizer SP1  Maximizer ODBC Driver  (user)",
+                           "2  Sales          PostgreSQL Unicode     (system)  Sales database"}) {
+    EXPECT_TRUE(Has(term.last, text)) << text << "\n" << term.last;
+  }
+  term.Press(Key::kEnter).Press(Key::kEscape);
+  EXPECT_EQ(RunDataSourcePrompt(term, sources), std::nullopt);  // cancelled at the login
+
+  term.keys.clear();
+  term.Press(Key::kEnter);
+  EXPECT_EQ(RunDataSourcePrompt(term, {}), std::nullopt);
+  EXPECT_TRUE(Has(term.last, "No ODBC data sources are defined.")) << term.last;
+}
+
+// Key decoding on a real pseudo-terminal.
+TEST(TerminalDialogs, DecodesKeysFromATerminal) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  {
+    std::unique_ptr<TerminalIo> io = OpenTerminal(slave, slave);
+    ASSERT_TRUE(io);
+    const char input[] =
+        "a\xc3\xa9\x1b[A\x1b[Z\x1b[3~\x1b"
+        "d\r\t\x7f\x03\x15\x1bOH";
+    ASSERT_EQ(write(master, input, sizeof input - 1), static_cast<ssize_t>(sizeof input - 1));
+    struct Expect {
+      Key::Type type;
+      char32_t ch;
+    } expected[] = {{Key::kChar, U'a'}, {Key::kChar, U'\u00e9'}, {Key::kUp, 0},
+                    {Key::kBackTab, 0}, {Key::kDelete, 0},       {Key::kAlt, U'd'},
+                    {Key::kEnter, 0},   {Key::kTab, 0},          {Key::kBackspace, 0},
+                    {Key::kCtrlC, 0},   {Key::kCtrlU, 0},        {Key::kHome, 0}};
+    for (const Expect& e : expected) {
+      Key k = io->ReadKey();
+      EXPECT_EQ(k.type, e.type);
+      if (e.ch) {
+        EXPECT_EQ(k.ch, e.ch);
+      }
+    }
+    ASSERT_EQ(write(master, "\x1b", 1), 1);  // a lone Esc, nothing after it
+    EXPECT_EQ(io->ReadKey().type, Key::kEscape);
+    Screen s(10, 2);
+    s.Put(0, 0, U"hi");
+    io->Show(s);
+  }
+  // Closing restores the terminal: the alternate screen is left.
+  char out[4096];
+  ssize_t n = read(master, out, sizeof out);
+  ASSERT_GT(n, 0);
+  std::string shown(out, static_cast<size_t>(n));
+  while (shown.find("\x1b[?1049l") == std::string::npos) {
+    n = read(master, out, sizeof out);
+    if (n <= 0) break;
+    shown.append(out, static_cast<size_t>(n));
+  }
+  EXPECT_NE(shown.find("\x1b[?1049h"), std::string::npos);
+  EXPECT_NE(shown.find("hi"), std::string::npos);
+  EXPECT_NE(shown.find("\x1b[?1049l"), std::string::npos);
+  close(slave);
+  close(master);
+}
+
+}  // namespace
+}  // namespace pellory::testing
