@@ -16,17 +16,46 @@ namespace {
 
 Text Ascii(const std::string& s) { return Text(s.begin(), s.end()); }
 
-// Shortest "%.{p}G" text, p up to max_digits, that reads back as `value`
-// once narrowed by `same`.
+// Shortest text of at most `max_digits` significant digits that reads back
+// as `value` once narrowed by `same`: plain notation while the decimal
+// exponent lies between -5 and max_digits, scientific ("1.5E+20") beyond.
 template <typename Same>
-std::string ShortestG(double value, int max_digits, Same same) {
-  char buf[400];
-  for (int p = 1; p <= max_digits; ++p) {
-    std::snprintf(buf, sizeof buf, "%.*G", p, value);
-    if (same(std::strtod(buf, nullptr))) return buf;
+std::string ShortestNumber(double value, int max_digits, Same same) {
+  char buf[64];
+  int p = 1;
+  for (; p < max_digits; ++p) {
+    std::snprintf(buf, sizeof buf, "%.*e", p - 1, value);
+    if (same(std::strtod(buf, nullptr))) break;
   }
-  std::snprintf(buf, sizeof buf, "%.*G", max_digits, value);
-  return buf;
+  std::snprintf(buf, sizeof buf, "%.*e", p - 1, value);
+  std::string text = buf;
+  const bool negative = text[0] == '-';
+  if (negative) text.erase(0, 1);
+  const size_t e_pos = text.find('e');
+  const int exponent = std::atoi(text.c_str() + e_pos + 1);
+  std::string digits;
+  for (size_t i = 0; i < e_pos; ++i) {
+    if (text[i] != '.') digits += text[i];
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::string out;
+  if (exponent > -5 && exponent < max_digits) {
+    if (exponent >= 0) {
+      while (static_cast<int>(digits.size()) <= exponent) digits += '0';
+      out = digits.substr(0, exponent + 1);
+      if (static_cast<int>(digits.size()) > exponent + 1) out += "." + digits.substr(exponent + 1);
+    } else {
+      out = "0." + std::string(-exponent - 1, '0') + digits;
+    }
+  } else {
+    out = digits.substr(0, 1);
+    if (digits.size() > 1) out += "." + digits.substr(1);
+    char exp_buf[16];
+    std::snprintf(exp_buf, sizeof exp_buf, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+    out += exp_buf;
+  }
+  if (out == "0") return out;
+  return negative ? "-" + out : out;
 }
 
 // Splits a 96-bit magnitude into decimal digits.
@@ -111,12 +140,12 @@ Text NumberText(const Variant& v, char16_t sep) {
       return IntegerText(static_cast<int64_t>(*v.number()));
     case Variant::Kind::kSingle: {
       float f = static_cast<float>(*v.number());
-      s = ShortestG(f, 7, [f](double back) { return static_cast<float>(back) == f; });
+      s = ShortestNumber(f, 7, [f](double back) { return static_cast<float>(back) == f; });
       break;
     }
     case Variant::Kind::kDouble: {
       double d = *v.number();
-      s = ShortestG(d, 15, [d](double back) { return back == d; });
+      s = ShortestNumber(d, 15, [d](double back) { return back == d; });
       break;
     }
     case Variant::Kind::kCurrency:

@@ -81,18 +81,18 @@ Text Session::Uninitialize() {
   return Text();
 }
 
-Text Session::LoadAndRemember() {
+Text Session::LoadAndRemember(TextView tag) {
   Text reply;
-  Trap(env_, Tag(u"Load"), [&] {
+  Trap(env_, tag, [&] {
     Text empty;
     reply = LoadReal(empty);
   });
-  Trap(env_, Tag(u"Load"),
+  Trap(env_, tag,
        [&] { state_.load_failed = UpperCase(GetText(env_, reply, u"Result")) == u"FAIL"; });
   return reply;
 }
 
-Text Session::Load(Text& /*vars*/) { return LoadAndRemember(); }
+Text Session::Load(Text& /*vars*/) { return LoadAndRemember(Tag(u"Load")); }
 
 Text Session::Unload() {
   Text reply;
@@ -144,7 +144,7 @@ Text Session::CacheStart() {
   Text reply;
   Trap(env_, tag, [&] { state_.cache_state = u"START"; });
   Trap(env_, tag, [&] {
-    if (!state_.database) LoadAndRemember();
+    if (!state_.database) LoadAndRemember(tag);
   });
   Trap(env_, tag, [&] { reply = CacheRecordReal(); });
   return reply;

@@ -110,7 +110,8 @@ class Session {
   template <typename R, typename Call>
   R Guarded(TextView tag, Call&& call);
   // Runs `Load` steps 1 and 2: reload and remember whether it failed.
-  Text LoadAndRemember();
+  // `tag` names the host method that asked for the load.
+  Text LoadAndRemember(TextView tag);
 
   Env& env_;
   const SessionLogic& logic_;
