@@ -179,6 +179,16 @@ TEST(TextAndValues, NumberTextAndConversions) {
   EXPECT_EQ(NumberText(Variant(1.0 / 3), u','), u"0,333333333333333");
   EXPECT_EQ(NumberText(Variant(0.1f), u'.'), u"0.1");
   EXPECT_EQ(NumberText(Variant(16777216.0f), u'.'), u"1.677722E+07");
+  // Whole numbers below the precision limit stay plain: a telephone number
+  // held as a number must not turn into 1.23456789E+10.
+  EXPECT_EQ(NumberText(Variant(12345678900.0), u'.'), u"12345678900");
+  EXPECT_EQ(NumberText(Variant(50.0), u'.'), u"50");
+  EXPECT_EQ(NumberText(Variant(-2.5), u'.'), u"-2.5");
+  EXPECT_EQ(NumberText(Variant(1234567.0f), u'.'), u"1234567");
+  EXPECT_EQ(NumberText(Variant(1e15), u'.'), u"1E+15");
+  EXPECT_EQ(NumberText(Variant(0.0001), u'.'), u"0.0001");
+  EXPECT_EQ(NumberText(Variant(0.00001), u'.'), u"1E-05");
+  EXPECT_EQ(NumberText(Variant(0.0), u'.'), u"0");
   EXPECT_EQ(NumberText(Variant(Currency{-5}), u'.'), u"-0.0005");
   EXPECT_EQ(NumberText(Variant(Decimal{5, 0, 3, true}), u'.'), u"-0.005");
   EXPECT_EQ(NumberText(Variant(Decimal{0, 1, 0, false}), u'.'), u"18446744073709551616");
