@@ -19,6 +19,7 @@
 
 #if __has_include("cli/command.h")
 #include "cli/command.h"
+#include "cli/json_text.h"
 #define PELLORY_EXPORT_REGISTERED 1
 #endif
 
@@ -46,38 +47,6 @@ void AppendCsv(std::string& out, TextView value) {
   for (char c : v) {
     if (c == '"') out += '"';
     out += c;
-  }
-  out += '"';
-}
-
-void AppendJson(std::string& out, TextView value) {
-  out += '"';
-  for (unsigned char c : ToUtf8(value)) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
   }
   out += '"';
 }
@@ -129,9 +98,9 @@ void AppendContact(Env& env, std::string& out, TextView fields, bool json, Value
     if (json) {
       if (!values[k]) continue;
       if (!first) out += ',';
-      AppendJson(out, kKeys[k]);
+      AppendJsonString(out, kKeys[k]);
       out += ':';
-      AppendJson(out, *values[k]);
+      AppendJsonString(out, *values[k]);
     } else {
       if (!first) out += ',';
       if (values[k]) AppendCsv(out, *values[k]);

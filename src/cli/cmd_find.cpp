@@ -13,6 +13,7 @@
 
 #if __has_include("cli/command.h")
 #include "cli/command.h"
+#include "cli/json_text.h"
 #define PELLORY_FIND_REGISTERED 1
 #endif
 
@@ -61,35 +62,9 @@ constexpr const char16_t* kEntryKeys[] = {u"Name",    u"Company", u"Id",   u"Pho
                                           u"Phone 2", u"Phone 3", u"Other"};
 
 std::string JsonString(TextView text) {
-  std::string in = ToUtf8(text), out = "\"";
-  for (unsigned char c : in) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+  std::string out;
+  AppendJsonString(out, text);
+  return out;
 }
 
 // The entries of `rd` named in `keys` that it holds, as a JSON object.

@@ -17,28 +17,6 @@ constexpr Column kReverseColumns[4] = {kReversePhone1, kReversePhone2, kReverseP
 constexpr const char16_t* kReverseFragments[4] = {u"Reverse_Phone_1 = '", u"Reverse_Phone_2 = '",
                                                   u"Reverse_Phone_3 = '", u"Reverse_Phone_4 = '"};
 
-// DigitsOnly and WordsOnly, appending to a buffer that the scan reuses row
-// after row instead of building a new text for every column.
-void AppendDigitsOnly(Text& out, TextView text) {
-  for (char16_t c : text) {
-    if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#') out += c;
-  }
-}
-
-void AppendWordsOnly(Text& out, TextView text) {
-  bool inside_word = true;
-  for (char16_t raw : text) {
-    char16_t c = UpperChar(raw);
-    if ((c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')) {
-      if (!inside_word) out += u',';
-      out += c;
-      inside_word = true;
-    } else {
-      inside_word = false;
-    }
-  }
-}
-
 // The request as the search reads it.
 struct Request {
   int16_t max_find = 0;

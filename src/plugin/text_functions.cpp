@@ -4,18 +4,13 @@
 
 namespace pellory {
 
-Text DigitsOnly(TextView text) {
-  Text out;
-  out.reserve(text.size());
+void AppendDigitsOnly(Text& out, TextView text) {
   for (char16_t c : text) {
     if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#') out += c;
   }
-  return out;
 }
 
-Text WordsOnly(TextView text) {
-  Text out;
-  out.reserve(text.size() + 1);
+void AppendWordsOnly(Text& out, TextView text) {
   bool inside_word = true;
   for (char16_t raw : text) {
     char16_t c = UpperChar(raw);
@@ -27,6 +22,19 @@ Text WordsOnly(TextView text) {
       inside_word = false;
     }
   }
+}
+
+Text DigitsOnly(TextView text) {
+  Text out;
+  out.reserve(text.size());
+  AppendDigitsOnly(out, text);
+  return out;
+}
+
+Text WordsOnly(TextView text) {
+  Text out;
+  out.reserve(text.size() + 1);
+  AppendWordsOnly(out, text);
   return out;
 }
 

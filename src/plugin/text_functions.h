@@ -11,6 +11,9 @@ Text DigitsOnly(TextView text);
 // follows leading separators gets a comma before it.
 Text WordsOnly(TextView text);
 Text Reverse(TextView text);
+// The same two, appending to `out`: a scan reuses one buffer row after row.
+void AppendDigitsOnly(Text& out, TextView text);
+void AppendWordsOnly(Text& out, TextView text);
 // The reply key of phone `number` (1 to 4) with label `label`.
 Text PhoneType(int number, TextView label);
 // True when every comma-separated word of `words` begins some word of the
