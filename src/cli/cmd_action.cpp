@@ -6,6 +6,8 @@
 
 #include "assembly.h"
 #include "cli/command.h"
+#include "plugin/records.h"
+#include "plugin/trap.h"
 #include "standins/crm/action_run.h"
 
 namespace pellory::cli {
@@ -22,21 +24,46 @@ std::optional<Text> ToText(const std::optional<std::string>& s) {
   return s ? std::optional<Text>(FromUtf8(*s)) : std::nullopt;
 }
 
+// A value the stored action record holds, where the command line gave none.
+std::optional<Text> Stored(Env& env, const Text& action_rd, const char16_t* key) {
+  Text value = GetText(env, action_rd, key);
+  return value.empty() ? std::nullopt : std::optional<Text>(value);
+}
+
 int Run(CliContext& ctx, const Options& o) {
+  const HostSettings& settings = ctx.settings();
+  Env& env = ctx.env();
   standin::ActionCall call;
   call.action = FromUtf8(o.action);
   call.id = ToText(o.id);
   call.item = ToText(o.item);
   call.window = ToText(o.window);
   call.macro = ToText(o.macro);
+  if (o.action.empty()) {
+    // No action named: run the one stored by `pellory configure --page action`.
+    const Text& stored = settings.action_rd;
+    call.action = GetText(env, stored, u"Action");
+    if (call.action.empty()) {
+      std::cerr << "pellory action: no ACTION given and no action stored in the host settings "
+                   "(pellory configure --page action)\n";
+      return 2;
+    }
+    if (!call.item) call.item = Stored(env, stored, u"Item");
+    if (!call.window) call.window = Stored(env, stored, u"Window");
+    if (!call.macro) call.macro = Stored(env, stored, u"Macro");
+    if (!o.new_window) {
+      Trap(env, u" @ pellory.action", [&] {
+        call.new_window = GetVar(env, stored, u"NewWindow", Variant(int32_t{0})).ToBool();
+      });
+    }
+  }
   call.tel = ToText(o.tel);
   call.nice_tel = ToText(o.nice_tel);
-  call.new_window = o.new_window;
+  call.new_window = call.new_window || o.new_window;
   call.no_crm = o.no_crm;
   call.crm_busy = o.crm_busy;
   call.crm_modal_view = o.crm_modal_view;
   call.crm_database = FromUtf8(o.crm_database);
-  const HostSettings& settings = ctx.settings();
   for (const std::string& line : standin::RunAction(ctx.env(), FullSessionLogic(), settings.data_rd,
                                                     settings.user_rd, call)) {
     std::cout << line << '\n';
@@ -49,8 +76,8 @@ const bool registered = RegisterCommand(
     [](CLI::App& sub, CliContext& ctx) {
       auto o = std::make_shared<Options>();
       sub.add_option("ACTION", o->action,
-                     "Show Contact, Show Contact Item, New Contact, Run Macro or Activate Window")
-          ->required();
+                     "Show Contact, Show Contact Item, New Contact, Run Macro or Activate Window "
+                     "(default: the action stored by `pellory configure --page action`)");
       auto text = [&sub](const char* name, std::optional<std::string>& value, const char* help) {
         sub.add_option_function<std::string>(
             name, [&value](const std::string& v) { value = v; }, help);

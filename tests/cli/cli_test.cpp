@@ -263,5 +263,27 @@ TEST_F(Cli, HostSettingsRoundTripAndDefaults) {
   EXPECT_FALSE(error.empty());
 }
 
+// `pellory action` without an ACTION runs the action stored by the action
+// dialog; with none stored it says so instead of running nothing.
+TEST_F(Cli, ActionRunsTheStoredActionRecord) {
+  Outcome none = Pellory({"action"});
+  EXPECT_EQ(none.exit_code, 2);
+  EXPECT_NE(none.err.find("no action stored"), std::string::npos) << none.err;
+
+  FakeEnv env;
+  cli::HostSettings s;
+  AddVar(env, s.data_rd, u"DBFile", Variant(FromUtf8(PELLORY_SAMPLE_DIR)));
+  AddVar(env, s.action_rd, u"Action", Variant(u"Show contact item"));
+  AddVar(env, s.action_rd, u"Item", Variant(u"View phone log"));
+  AddVar(env, s.action_rd, u"NewWindow", Variant(int32_t{1}));
+  std::string error;
+  ASSERT_TRUE(cli::SaveHostSettings(env, (dir / "host.rec").string(), s, &error)) << error;
+
+  Outcome r = Pellory({"action", "--id", "42"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.out.find("SearchByClientID(\"42\", <omitted>, 2)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("sent WM_COMMAND 10211"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace pellory::testing
