@@ -99,7 +99,7 @@ SQLRETURN OpenAddressBook(Dbc* d, const ConnectRequest& request) {
   sqlite3_finalize(st);
   if (!authorised) {
     sqlite3_close_v2(db);
-    return d->Error("28000", "Invalid authorization specification");
+    return d->Error("28000", "Invalid authorization: wrong user or password");
   }
 
   std::optional<unsigned> delay;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "addressbook.h"
 #include "assembly.h"
 #include "crmdb/crmdb.h"
 #include "lookup/lookup.h"
@@ -37,32 +38,8 @@ constexpr char kBook[] =
 // The book as a table of the address book's 25 text columns.
 std::string BookTableSql() {
   std::string sql = "create table Client (";
-  for (const char* column : {"Client_Id",
-                             "Name_Type",
-                             "First_Name",
-                             "Name",
-                             "Firm",
-                             "DEPARTMENT",
-                             "TITLE",
-                             "PHONE_1",
-                             "PHONE_1_Extension",
-                             "PHONE_2",
-                             "PHONE_2_Extension",
-                             "PHONE_3",
-                             "PHONE_3_Extension",
-                             "PHONE_4",
-                             "PHONE_4_Extension",
-                             "Reverse_Phone_1",
-                             "Reverse_Phone_2",
-                             "Reverse_Phone_3",
-                             "Reverse_Phone_4",
-                             "ADDRESS_Line_1",
-                             "ADDRESS_Line_2",
-                             "CITY",
-                             "STATE_PROVINCE",
-                             "ZIP_CODE",
-                             "COUNTRY"}) {
-    sql += std::string(sql.back() == '(' ? "" : ", ") + column + " text";
+  for (std::string_view column : standins::kClientColumns) {
+    sql += std::string(sql.back() == '(' ? "" : ", ") + std::string(column) + " text";
   }
   return sql + ")";
 }

@@ -283,8 +283,9 @@ TEST_F(MaxOdbcTest, WrongPasswordOrUserIsRefusedWithoutShowingThePassword) {
     const auto diags = Diagnostics(SQL_HANDLE_DBC, dbc_);
     ASSERT_FALSE(diags.empty()) << connect;
     EXPECT_EQ("28000", diags[0].state) << connect;
-    EXPECT_THAT(diags[0].message,
-                HasSubstr("[Pellory][Maximizer ODBC Driver]Invalid authorization specification"));
+    EXPECT_THAT(
+        diags[0].message,
+        HasSubstr("[Pellory][Maximizer ODBC Driver]Invalid authorization: wrong user or password"));
     EXPECT_THAT(diags[0].message, Not(HasSubstr("Kestrel-wrong")));
   }
 }
