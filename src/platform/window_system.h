@@ -34,4 +34,18 @@ class WindowSystem {
   virtual void SetTopmost(WindowHandle window, bool topmost) = 0;
 };
 
+// A desktop without windows: every lookup finds none and every message goes
+// nowhere. Used where the system has no window system of its own.
+class EmptyDesktop : public WindowSystem {
+ public:
+  WindowHandle ForegroundWindow() override { return 0; }
+  WindowHandle GetWindow(WindowHandle, WindowRelation) override { return 0; }
+  Text WindowText(WindowHandle, int) override { return Text(); }
+  WindowHandle FindWindow(const Text*, const Text*) override { return 0; }
+  intptr_t SendMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return 0; }
+  bool PostMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return false; }
+  bool SetForegroundWindow(WindowHandle) override { return false; }
+  void SetTopmost(WindowHandle, bool) override {}
+};
+
 }  // namespace pellory

@@ -15,6 +15,7 @@
 #include "cli/context.h"
 #include "plugin/records.h"
 #include "support/fake_env.h"
+#include "support/shell.h"
 
 namespace pellory::testing {
 namespace {
@@ -27,19 +28,6 @@ struct Outcome {
   std::string out, err;
   std::vector<json> lines;  // stdout parsed as JSON Lines
 };
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 class Cli : public ::testing::Test {
  protected:

@@ -14,6 +14,7 @@
 #include "plugin/records.h"
 #include "support/fake_env.h"
 #include "support/odbc_sandbox.h"
+#include "support/shell.h"
 
 namespace pellory::testing {
 namespace {
@@ -24,19 +25,6 @@ struct Outcome {
   int exit_code = -1;
   std::string out, err;
 };
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 class LookupCli : public ::testing::Test {
  protected:

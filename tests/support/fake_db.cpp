@@ -1,5 +1,6 @@
 #include "support/fake_db.h"
 
+#include "addressbook.h"
 #include "platform/failure.h"
 
 namespace pellory::testing {
@@ -7,31 +8,11 @@ namespace pellory::testing {
 int FakeResultSet::live = 0;
 
 const std::vector<Text>& ContactColumns() {
-  static const std::vector<Text> columns = {u"Client_Id",
-                                            u"Name_Type",
-                                            u"First_Name",
-                                            u"Name",
-                                            u"Firm",
-                                            u"DEPARTMENT",
-                                            u"TITLE",
-                                            u"PHONE_1",
-                                            u"PHONE_1_Extension",
-                                            u"PHONE_2",
-                                            u"PHONE_2_Extension",
-                                            u"PHONE_3",
-                                            u"PHONE_3_Extension",
-                                            u"PHONE_4",
-                                            u"PHONE_4_Extension",
-                                            u"Reverse_Phone_1",
-                                            u"Reverse_Phone_2",
-                                            u"Reverse_Phone_3",
-                                            u"Reverse_Phone_4",
-                                            u"ADDRESS_Line_1",
-                                            u"ADDRESS_Line_2",
-                                            u"CITY",
-                                            u"STATE_PROVINCE",
-                                            u"ZIP_CODE",
-                                            u"COUNTRY"};
+  static const std::vector<Text> columns = [] {
+    std::vector<Text> names;
+    for (std::string_view column : standins::kClientColumns) names.push_back(FromUtf8(column));
+    return names;
+  }();
   return columns;
 }
 

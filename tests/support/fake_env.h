@@ -108,19 +108,6 @@ class FakeDialogHost : public DialogHost {
   std::function<Text(const FileOpenRequest&)> open;  // none: the person cancels
 };
 
-// An empty desktop unless a test installs its own window system.
-class EmptyDesktop : public WindowSystem {
- public:
-  WindowHandle ForegroundWindow() override { return 0; }
-  WindowHandle GetWindow(WindowHandle, WindowRelation) override { return 0; }
-  Text WindowText(WindowHandle, int) override { return Text(); }
-  WindowHandle FindWindow(const Text*, const Text*) override { return 0; }
-  intptr_t SendMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return 0; }
-  bool PostMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return false; }
-  bool SetForegroundWindow(WindowHandle) override { return false; }
-  void SetTopmost(WindowHandle, bool) override {}
-};
-
 class FakeEnv : public Env {
  public:
   FakeEnv();

@@ -83,18 +83,6 @@ class UnavailableAutomation : public Automation {
   }
 };
 
-class NoWindows : public WindowSystem {
- public:
-  WindowHandle ForegroundWindow() override { return 0; }
-  WindowHandle GetWindow(WindowHandle, WindowRelation) override { return 0; }
-  Text WindowText(WindowHandle, int) override { return Text(); }
-  WindowHandle FindWindow(const Text*, const Text*) override { return 0; }
-  intptr_t SendMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return 0; }
-  bool PostMessage(WindowHandle, unsigned, uintptr_t, intptr_t) override { return false; }
-  bool SetForegroundWindow(WindowHandle) override { return false; }
-  void SetTopmost(WindowHandle, bool) override {}
-};
-
 class NoKeystrokes : public Keystrokes {
  public:
   void SendKeys(TextView, bool) override { NotAvailable(u"Keystroke synthesis"); }
@@ -234,7 +222,7 @@ PosixEnv::PosixEnv()
       registry_(std::make_unique<UnavailableRegistry>()),
       databases_(std::make_unique<UnavailableDatabases>()),
       automation_(std::make_unique<UnavailableAutomation>()),
-      windows_(std::make_unique<NoWindows>()),
+      windows_(std::make_unique<EmptyDesktop>()),
       keystrokes_(std::make_unique<NoKeystrokes>()),
       dialogs_(std::make_unique<CancellingDialogHost>()) {}
 
