@@ -25,6 +25,14 @@ PACKAGES=(
   mingw-w64
   postgresql-15
   tmux
+  wine
+  wine64
+  wine32:i386
+  mingw-w64-tools
+  libwine-dev
+  xvfb
+  imagemagick
+  zip
 )
 
 missing=()
@@ -45,6 +53,11 @@ if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
 fi
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit side of Wine (for the 32-bit plug-in) comes from the i386 archive.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  $SUDO apt-get update
+fi
 if ! $SUDO apt-get install -y --no-install-recommends "${missing[@]}"; then
   $SUDO apt-get update
   $SUDO apt-get install -y --no-install-recommends "${missing[@]}"

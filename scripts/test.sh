@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # All tests: Debug build + ctest, AddressSanitizer/UndefinedBehaviorSanitizer
-# build + ctest, the Windows cross build of the core (mingw-w64; nothing runs
-# there), and the records fuzz target for about 30 seconds.
+# build + ctest, the Windows builds (mingw-w64, 64-bit and 32-bit) with their
+# tests under Wine, and the records fuzz target for about 30 seconds.
 # Exits non-zero when any step fails. Build folders: build-test-*.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -64,10 +64,13 @@ sanitizers() {
       run_ctest build-test-asan
 }
 
+# The Windows build for one width ($1: x86_64 or i686) and its tests under Wine.
 windows() {
-  cmake -S . -B build-test-mingw -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DPELLORY_CORE_ONLY=ON &&
-    cmake --build build-test-mingw -j"$JOBS"
+  local dir="build-test-mingw-$1"
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$1.cmake" &&
+    cmake --build "$dir" -j"$JOBS" &&
+    run_ctest "$dir"
 }
 
 fuzz() {
@@ -81,7 +84,8 @@ fuzz() {
 
 step "Debug build and tests" debug
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests" sanitizers
-step "Windows cross build of the core (mingw-w64)" windows
+step "Windows build, 64-bit, and its tests under Wine" windows x86_64
+step "Windows build, 32-bit, and its tests under Wine" windows i686
 step "Fuzzing GetVar/AddVar for ${FUZZ_SECONDS} s" fuzz
 
 echo

@@ -1,0 +1,15 @@
+# Shared part of the mingw-w64 toolchain files; `triple` is set by the caller.
+find_program(CMAKE_C_COMPILER NAMES ${triple}-gcc-posix ${triple}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${triple}-g++-posix ${triple}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${triple}-windres)
+find_program(PELLORY_WIDL NAMES ${triple}-widl widl)
+set(CMAKE_FIND_ROOT_PATH /usr/${triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Windows programs built here run under Wine in the tests.
+find_program(PELLORY_WINE NAMES wine)
+if(PELLORY_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PELLORY_WINE})
+endif()
