@@ -1,0 +1,31 @@
+#include "platform/win32/win32_trace_file.h"
+
+#include <windows.h>
+
+#include "platform/win32/ansi_text.h"
+
+namespace pellory {
+
+void Win32TraceFile::AppendLine(TextView line) noexcept {
+  try {
+    std::string bytes = ToAnsi(line);
+    bytes += "\r\n";
+    // FILE_APPEND_DATA alone makes every write land at the current end, even
+    // when another process appends between our open and our write.
+    HANDLE file = CreateFileW(WidePtr(path_), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const char* p = bytes.data();
+    DWORD left = static_cast<DWORD>(bytes.size());
+    while (left > 0) {
+      DWORD written = 0;
+      if (!WriteFile(file, p, left, &written, nullptr) || written == 0) break;
+      p += written;
+      left -= written;
+    }
+    CloseHandle(file);
+  } catch (...) {
+  }
+}
+
+}  // namespace pellory
