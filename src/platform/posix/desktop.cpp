@@ -13,26 +13,7 @@ namespace {
 // the pump busy for ever.
 constexpr size_t kMaxDeliveriesPerPump = 100000;
 
-Text KeyName(TextView key) {
-  if (key.size() == 1) return Text(key);
-  // "PGDN" -> "Pgdn", "F4" -> "F4": the first letter stays, the rest lower.
-  Text out(key);
-  for (size_t i = 1; i < out.size(); ++i) {
-    if (out[i] >= u'A' && out[i] <= u'Z') out[i] = static_cast<char16_t>(out[i] - u'A' + u'a');
-  }
-  return out;
-}
-
 }  // namespace
-
-Text KeyStroke::Describe() const {
-  Text out;
-  if (ctrl) out += u"Ctrl+";
-  if (alt) out += u"Alt+";
-  if (shift) out += u"Shift+";
-  out += KeyName(key);
-  return out;
-}
 
 Desktop::Desktop() = default;
 Desktop::~Desktop() = default;

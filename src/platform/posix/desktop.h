@@ -11,27 +11,13 @@
 #include <map>
 #include <vector>
 
+#include "platform/key_notation.h"
 #include "platform/window_system.h"
 
 namespace pellory {
 
 class ObjectRegistry;
 class PosixEnv;
-
-// One key press as the keyboard delivers it: a character ("1", "+") or a
-// named key ("ENTER", "F4"), with the modifiers held down.
-struct KeyStroke {
-  Text key;
-  bool shift = false;
-  bool ctrl = false;
-  bool alt = false;
-
-  bool is_character() const { return key.size() == 1; }
-  bool has_modifiers() const { return shift || ctrl || alt; }
-  // "Alt+1", "Ctrl+Shift+F4", "Enter", "x".
-  Text Describe() const;
-  bool operator==(const KeyStroke&) const = default;
-};
 
 // What a window does with what reaches it; each handler is told which
 // window it runs for. Every member may be left empty.
