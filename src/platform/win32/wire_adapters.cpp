@@ -1,9 +1,27 @@
 // The real adapters of the Windows build, one line each.
 #include "platform/odbc/odbc_engines.h"
+#include "platform/win32/win32_automation.h"
+#include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_env.h"
+#include "platform/win32/win32_keystrokes.h"
+#include "platform/win32/win32_message_pump.h"
+#include "platform/win32/win32_regional.h"
+#include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_trace_file.h"
+#include "platform/win32/win32_window_system.h"
 
 namespace pellory {
 
-void WireWin32Adapters(Win32Env& env) { env.set_databases(std::make_unique<OdbcEngines>()); }
+void WireWin32Adapters(Win32Env& env) {
+  env.set_databases(std::make_unique<OdbcEngines>());
+  env.set_trace(std::make_unique<Win32TraceFile>());
+  env.set_clock(std::make_unique<Win32Clock>());
+  env.set_regional(std::make_unique<Win32Regional>());
+  env.set_pump(std::make_unique<Win32MessagePump>());
+  env.set_registry(std::make_unique<Win32Registry>());
+  env.set_windows(std::make_unique<Win32WindowSystem>());
+  env.set_keystrokes(std::make_unique<Win32Keystrokes>());
+  env.set_automation(std::make_unique<Win32Automation>());
+}
 
 }  // namespace pellory
