@@ -1,4 +1,7 @@
 // The real adapters of the Windows build, one line each.
+// First: it keeps <windows.h> from renaming the window port's members.
+#include "platform/win32/win32_window_system.h"
+
 #include "platform/odbc/odbc_engines.h"
 #include "platform/win32/win32_automation.h"
 #include "platform/win32/win32_clock.h"
@@ -8,7 +11,6 @@
 #include "platform/win32/win32_regional.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/win32_trace_file.h"
-#include "platform/win32/win32_window_system.h"
 
 namespace pellory {
 
