@@ -76,6 +76,13 @@ TEST(Win32AutomationTest, FailuresCarryTheirNumberAndDescription) {
   }
 }
 
+HRESULT STDMETHODCALLTYPE FillInLater(EXCEPINFO* e) {
+  e->bstrDescription = SysAllocString(L"Filled in later");
+  e->wCode = 1005;
+  e->pfnDeferredFillIn = nullptr;
+  return S_OK;
+}
+
 // An IDispatch with three members: Echo describes its arguments as they
 // arrived, Raise fails with an exception, Deferred with one filled in late.
 class Recorder : public IDispatch {
@@ -141,12 +148,7 @@ class Recorder : public IDispatch {
         info->scode = MAKE_HRESULT(1, FACILITY_CONTROL, 1004);
         return DISP_E_EXCEPTION;
       case 3:
-        info->pfnDeferredFillIn = [](EXCEPINFO* e) -> HRESULT {
-          e->bstrDescription = SysAllocString(L"Filled in later");
-          e->wCode = 1005;
-          e->pfnDeferredFillIn = nullptr;
-          return S_OK;
-        };
+        info->pfnDeferredFillIn = FillInLater;
         return DISP_E_EXCEPTION;
       default:
         return DISP_E_BADPARAMCOUNT;
