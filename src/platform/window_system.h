@@ -5,6 +5,16 @@
 
 #include "platform/text.h"
 
+#ifdef _WIN32
+// <windows.h> renames these to their ANSI or wide forms; the port's members
+// keep their own names wherever that header came first.
+#undef FindWindow
+#undef GetWindow
+#undef SendMessage
+#undef PostMessage
+#undef SetForegroundWindow
+#endif
+
 namespace pellory {
 
 using WindowHandle = std::uintptr_t;  // 0 is no window
