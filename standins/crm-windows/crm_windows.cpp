@@ -154,15 +154,23 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
              MessageName(message, wparam, lparam));
       DestroyWindow(window);
       return 0;
-    case WM_ACTIVATE:
-      if (sent) {
-        // An activation message another program sends.
-        s.Note(Label(window) + ": sent " + MessageName(message, wparam, lparam));
-      } else if (LOWORD(wparam) != WA_INACTIVE && window == s.main_window) {
-        // The system's own: the window has come to the foreground.
+    case WM_ACTIVATE: {
+      // The system's own activation messages: activation arrives once the
+      // window has become the active one, deactivation while it still is.
+      // Anything else is a message from outside.
+      const bool now_active = GetActiveWindow() == window;
+      if (LOWORD(wparam) != WA_INACTIVE && now_active && s.active != window) {
+        s.active = window;
         s.Note(Label(window) + ": SetForegroundWindow");
+      } else if (LOWORD(wparam) == WA_INACTIVE && s.active == window) {
+        s.active = nullptr;
+      } else {
+        s.Note(Label(window) + ": " + (sent ? "sent " : "posted ") +
+               MessageName(message, wparam, lparam));
+        return 0;
       }
       break;
+    }
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
       KeyDown(window, message, wparam, lparam);

@@ -74,6 +74,7 @@ int wmain(int argc, wchar_t** argv) {
     SetTimer(main, kTimeoutTimer, static_cast<UINT>(options.timeout_seconds * 1000), TimedOut);
   }
 
+  state.active = GetActiveWindow();
   DWORD cookie = 0;
   if (FAILED(StartClassObject(&cookie))) return Fail("cannot offer the attach class");
   state.recording = true;

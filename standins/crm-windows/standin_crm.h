@@ -73,6 +73,7 @@ struct CrmState {
   bool shown_in_new_list = false;
   HWND main_window = nullptr;
   HWND modal_view = nullptr;
+  HWND active = nullptr;   // the window of ours the system last activated
   bool recording = false;  // off while the windows are being set up
 
   void Note(const std::string& line) {
