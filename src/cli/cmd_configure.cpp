@@ -66,10 +66,12 @@ int RunConfigure(CliContext& ctx, const ConfigureOptions& options) {
     Text page = FromUtf8(options.page);
     const bool action = UpperCase(page) == u"ACTION";
     Text& stored = action ? settings.action_rd : settings.data_rd;
+#ifndef _WIN32
     if (!::isatty(0) || !::isatty(1)) {
       std::cerr << "pellory configure: the dialog needs a terminal on standard input and output; "
                    "nothing was changed\n";
     }
+#endif
     Text rd = stored;
     Text result;
     {

@@ -245,9 +245,11 @@ const bool registered = RegisterCommand(
           "Exit status: 0 when every contact was written (or the reader of the pipe "
           "stopped), 2 on failure.");
       return [o, &ctx]() -> int {
-        // A reader that stops early (pellory export | head) ends the export
-        // quietly instead of killing the process.
+  // A reader that stops early (pellory export | head) ends the export
+  // quietly instead of killing the process.
+#ifdef SIGPIPE
         std::signal(SIGPIPE, SIG_IGN);
+#endif
         std::FILE* out = stdout;
         const bool to_file = !o->output.empty() && o->output != "-";
         if (to_file) {

@@ -1,22 +1,29 @@
 #include "cli/context.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #include "assembly.h"
+#include "plugin/records.h"
+#ifndef _WIN32
 #include "platform/odbc/odbc_engines.h"
 #include "platform/posix/desktop.h"
 #include "platform/posix/reg_registry.h"
 #include "platform/posix/terminal_dialogs.h"
-#include "plugin/records.h"
+#endif
 
 #ifndef PELLORY_SAMPLE_DIR
 #define PELLORY_SAMPLE_DIR "sample"
@@ -28,6 +35,47 @@
 namespace pellory::cli {
 namespace {
 
+#ifdef _WIN32
+std::wstring Wide(const std::string& utf8) {
+  const Text t = FromUtf8(utf8);
+  return std::wstring(t.begin(), t.end());
+}
+
+std::string Utf8(const wchar_t* wide) {
+  const std::wstring w(wide);
+  return ToUtf8(Text(w.begin(), w.end()));
+}
+
+// The user's setting, or empty when it is not set.
+std::string Setting(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  return value && *value ? Utf8(value) : std::string();
+}
+
+std::string LastError() {
+  wchar_t* text = nullptr;
+  const DWORD code = GetLastError();
+  FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string out = text ? Utf8(text) : "error " + std::to_string(code);
+  LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+void DefaultOdbcConfiguration() {}  // the system's driver manager and data sources
+
+void MakeFolders(const std::string& path) {
+  const std::wstring dir = Wide(path.substr(0, path.find_last_of("\\/") + 1));
+  for (size_t i = 1; i <= dir.size(); ++i) {
+    if (i == dir.size() || dir[i] == L'\\' || dir[i] == L'/') {
+      if (i > 0 && dir[i - 1] == L':') continue;  // a drive
+      CreateDirectoryW(dir.substr(0, i).c_str(), nullptr);
+    }
+  }
+}
+#else
 // unixODBC reads its driver and data-source lists from the folder built with
 // the program, unless the user has chosen other ones.
 void DefaultOdbcConfiguration() {
@@ -44,9 +92,11 @@ void MakeFolders(const std::string& path) {
     if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
   }
 }
+#endif
 
 }  // namespace
 
+#ifndef _WIN32
 void WirePosixAdapters(PosixEnv& env) {
   // One line per adapter, for example:
   //   env.set_registry(MakeRegFileRegistry());
@@ -56,8 +106,14 @@ void WirePosixAdapters(PosixEnv& env) {
   env.set_dialogs(std::make_unique<TerminalDialogHost>());
   WireSimulatedDesktop(env);  // windows, keystrokes and automation objects in-process
 }
+#endif
 
 std::string HostSettingsPath() {
+#ifdef _WIN32
+  if (std::string p = Setting(L"PELLORY_HOST_SETTINGS"); !p.empty()) return p;
+  if (std::string a = Setting(L"APPDATA"); !a.empty()) return a + "\\Pellory\\host.rec";
+  return "host.rec";
+#else
   if (const char* p = std::getenv("PELLORY_HOST_SETTINGS"); p && *p) return p;
   if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
     return std::string(x) + "/pellory/host.rec";
@@ -66,6 +122,7 @@ std::string HostSettingsPath() {
     return std::string(h) + "/.config/pellory/host.rec";
   }
   return "host.rec";
+#endif
 }
 
 HostSettings DefaultHostSettings(Env& env) {
@@ -76,6 +133,16 @@ HostSettings DefaultHostSettings(Env& env) {
 
 bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
                       std::string* error) {
+#ifdef _WIN32
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES &&
+      (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
+    *settings = DefaultHostSettings(env);
+    return true;
+  }
+  std::ifstream in(std::filesystem::path(Wide(path)), std::ios::binary);
+  if (!in || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+#else
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
     *settings = DefaultHostSettings(env);
@@ -83,6 +150,7 @@ bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
   }
   std::ifstream in(path, std::ios::binary);
   if (!in || S_ISDIR(st.st_mode)) {
+#endif
     *error = path + ": cannot be read";
     return false;
   }
@@ -104,6 +172,30 @@ bool SaveHostSettings(Env& env, const std::string& path, const HostSettings& set
   const std::string bytes = ToUtf8(rd) + "\n";
   MakeFolders(path);
   const std::string temp = path + ".new";
+#ifdef _WIN32
+  HANDLE file = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = temp + ": " + LastError();
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(file);
+  std::string failure = ok ? std::string() : LastError();
+  CloseHandle(file);
+  if (ok && !MoveFileExW(Wide(temp).c_str(), Wide(path).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ok = false;
+    failure = LastError();
+  }
+  if (!ok) {
+    *error = path + ": " + failure;
+    DeleteFileW(Wide(temp).c_str());
+    return false;
+  }
+  return true;
+#else
   ::unlink(temp.c_str());
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
@@ -126,14 +218,19 @@ bool SaveHostSettings(Env& env, const std::string& path, const HostSettings& set
     return false;
   }
   return true;
+#endif
 }
 
 CliContext::CliContext() : settings_path_(HostSettingsPath()) { DefaultOdbcConfiguration(); }
 
-PosixEnv& CliContext::env() {
+PlatformEnv& CliContext::env() {
   if (!env_) {
-    env_ = std::make_unique<PosixEnv>();
+    env_ = std::make_unique<PlatformEnv>();
+#ifdef _WIN32
+    WireWin32Adapters(*env_);
+#else
     WirePosixAdapters(*env_);
+#endif
   }
   return *env_;
 }

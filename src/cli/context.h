@@ -1,18 +1,29 @@
 // What every `pellory` subcommand shares: the platform object with the real
-// POSIX adapters wired in, and the host's stored settings.
+// adapters wired in (POSIX or Win32), and the host's stored settings.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#ifdef _WIN32
+#include "platform/win32/win32_env.h"
+#else
 #include "platform/posix/posix_env.h"
+#endif
 #include "plugin/session.h"
 
 namespace pellory::cli {
 
+#ifdef _WIN32
+// The Windows build takes its adapters from WireWin32Adapters.
+using PlatformEnv = Win32Env;
+#else
+using PlatformEnv = PosixEnv;
+
 // Swaps the real adapters into the POSIX platform object. Each subsystem
 // that brings an adapter adds one line here (see src/cli/README.md).
 void WirePosixAdapters(PosixEnv& env);
+#endif
 
 // The records a host stores for the plug-in: the settings record and the
 // per-user record passed to Initialize, and the action record passed to
@@ -24,7 +35,9 @@ struct HostSettings {
 };
 
 // Where the host settings live: $PELLORY_HOST_SETTINGS, else
-// $XDG_CONFIG_HOME/pellory/host.rec, else ~/.config/pellory/host.rec.
+// $XDG_CONFIG_HOME/pellory/host.rec, else ~/.config/pellory/host.rec; on
+// Windows %PELLORY_HOST_SETTINGS%, else %APPDATA%\Pellory\host.rec. Paths are
+// UTF-8.
 std::string HostSettingsPath();
 
 // The settings used when no settings file exists: "DBFile" names the sample
@@ -48,7 +61,7 @@ class CliContext {
   CliContext& operator=(const CliContext&) = delete;
 
   // The platform object, adapters wired on first use.
-  PosixEnv& env();
+  PlatformEnv& env();
 
   // The host settings, read on first use (defaults when there is no file).
   // Throws std::runtime_error when the file exists but cannot be read.
@@ -61,7 +74,7 @@ class CliContext {
   std::unique_ptr<Session> OpenSession();
 
  private:
-  std::unique_ptr<PosixEnv> env_;
+  std::unique_ptr<PlatformEnv> env_;
   std::string settings_path_;
   std::unique_ptr<HostSettings> settings_;
 };
