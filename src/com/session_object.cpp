@@ -26,6 +26,17 @@ void OutText(BSTR* p, const Text& before, const Text& after) {
 Win32Env& ThreadEnv() {
   thread_local std::unique_ptr<Win32Env> env;
   if (!env) {
+    // Per-thread state (this platform object and the core's own) is torn
+    // down when its thread ends, by code in this module; so once a thread
+    // has any, the module must stay loaded for the rest of the process even
+    // after COM has been told it may unload it.
+    static const bool pinned = [] {
+      HMODULE self = nullptr;
+      return GetModuleHandleExW(
+                 GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                 reinterpret_cast<LPCWSTR>(&ThisModule), &self) != 0;
+    }();
+    (void)pinned;
     auto made = std::make_unique<Win32Env>();
     WireWin32Adapters(*made);
     env = std::move(made);

@@ -1,0 +1,383 @@
+// An early-bound host: calls ISession through its vtable, compares the
+// type library with the vtable and with the object's own IDispatch, and
+// tries the dispatch error paths and the module's unload accounting.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "com/pellory.h"
+
+namespace {
+
+int failures = 0;
+int checks = 0;
+
+void Check(bool ok, const char* what) {
+  ++checks;
+  if (!ok) {
+    ++failures;
+    std::printf("FAIL: %s\n", what);
+  }
+}
+
+// Owns a BSTR for the length of a check.
+struct Bstr {
+  BSTR p = nullptr;
+  Bstr() = default;
+  explicit Bstr(const wchar_t* s) : p(SysAllocString(s)) {}
+  ~Bstr() { SysFreeString(p); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  std::wstring str() const { return p ? std::wstring(p, SysStringLen(p)) : std::wstring(); }
+  bool contains(const wchar_t* part) const { return str().find(part) != std::wstring::npos; }
+};
+
+const wchar_t kCaps[] = L"{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}";
+const wchar_t* const kNames[] = {
+    L"Install",      L"Uninstall",        L"Configure",
+    L"Initialize",   L"Uninitialize",     L"Load",
+    L"Unload",       L"FindContact",      L"FindList",
+    L"DoAction",     L"CacheStart",       L"CacheEnd",
+    L"CacheRecord",  L"Capabilities",     L"Blocked",
+    L"InstallReal",  L"UninitializeReal", L"InitializeReal",
+    L"LoadReal",     L"UnloadReal",       L"FindReal",
+    L"CheckRunning", L"DoActionReal",     L"CacheRecordReal",
+    L"GetContact",   L"CapabilitiesReal", L"SetProperty",
+    L"GetProperty",
+};
+
+void VtableCalls(ISession* s) {
+  {
+    Bstr r;
+    Check(s->Capabilities(&r.p) == S_OK && r.str().find(L"{Version=2.0}{Name=Maximizer}") == 0 &&
+              r.contains(kCaps),
+          "slot 14 Capabilities");
+  }
+  {
+    Bstr r;
+    Check(s->CapabilitiesReal(&r.p) == S_OK && r.str() == kCaps, "slot 26 CapabilitiesReal");
+  }
+  VARIANT_BOOL blocked = VARIANT_TRUE;
+  Check(s->Blocked(&blocked) == S_OK && blocked == VARIANT_FALSE, "slot 15 Blocked");
+  HRESULT (STDMETHODCALLTYPE ISession::*empty[])
+  (BSTR*) = {
+      &ISession::Install,          &ISession::Uninstall, &ISession::InstallReal,
+      &ISession::UninitializeReal, &ISession::Unload,    &ISession::UnloadReal,
+  };
+  for (auto method : empty) {
+    Bstr r;
+    Check((s->*method)(&r.p) == S_OK && r.p && r.str().empty(), "an empty reply");
+  }
+  {
+    Bstr rd(L"{A=1}"), page(L"action"), r;
+    Check(s->Configure(&rd.p, &page.p, &r.p) == S_OK && r.str().find(L"{A=1}") == 0 &&
+              r.contains(L"=ACTION}"),
+          "slot 3 Configure");
+    Check(rd.str() == L"{A=1}" && page.str() == L"action", "Configure leaves its arguments");
+  }
+  {
+    Bstr rd, page, r;  // null BSTRs are empty text
+    Check(s->Configure(&rd.p, &page.p, &r.p) == S_OK, "Configure with null BSTRs");
+  }
+  {
+    Bstr data(L"{DBFile=C:\\nowhere\\mxza.max}"), user(L""), r;
+    IDispatch* callback = s;
+    Check(s->Initialize(&data.p, &user.p, &callback, &r.p) == S_OK && r.str().empty(),
+          "slot 4 Initialize");
+    Check(callback == s, "Initialize leaves the callback");
+  }
+  {
+    VARIANT v;
+    VariantInit(&v);
+    Check(s->InitializeReal(&v) == S_OK, "slot 18 InitializeReal");
+    VariantClear(&v);
+  }
+  {
+    Bstr vars(L"{X=1}"), r;
+    Check(s->Load(&vars.p, &r.p) == S_OK && r.contains(L"{Result=Fail}") && r.contains(L"Reason"),
+          "slot 6 Load fails without a database");
+  }
+  {
+    Bstr rd, r;
+    Check(s->LoadReal(&rd.p, &r.p) == S_OK && r.contains(L"Fail"), "slot 19 LoadReal");
+  }
+  {
+    Bstr rd(L"{Tel=+44 (0)1234 567890}"), r1, r2, r3;
+    Check(s->FindContact(rd.p, &r1.p) == S_OK && r1.contains(L"Fail"), "slot 8 FindContact");
+    Check(s->FindList(rd.p, &r2.p) == S_OK && !r2.contains(L"Success"), "slot 9 FindList");
+    Check(s->FindReal(rd.p, &r3.p) == S_OK && !r3.contains(L"Success"), "slot 21 FindReal");
+  }
+  {
+    Bstr rd(L"{Action=Show Contact}"), r1, r2;
+    Check(s->DoAction(rd.p, &r1.p) == S_OK && r1.str().empty(), "slot 10 DoAction");
+    Check(s->DoActionReal(&rd.p, &r2.p) == S_OK && r2.str().empty(), "slot 23 DoActionReal");
+  }
+  {
+    VARIANT_BOOL start = VARIANT_FALSE, running = VARIANT_TRUE;
+    Check(s->CheckRunning(&start, &running) == S_OK && running == VARIANT_FALSE,
+          "slot 22 CheckRunning");
+  }
+  {
+    Bstr r1, r2, r3, r4;
+    Check(s->CacheStart(&r1.p) == S_OK && r1.contains(L"Fail"), "slot 11 CacheStart");
+    Check(s->CacheRecord(&r2.p) == S_OK, "slot 13 CacheRecord");
+    Check(s->CacheRecordReal(&r3.p) == S_OK, "slot 24 CacheRecordReal");
+    Check(s->CacheEnd(&r4.p) == S_OK, "slot 12 CacheEnd");
+  }
+  {
+    VARIANT res;
+    VariantInit(&res);
+    Bstr r;
+    Check(s->GetContact(&res, &r.p) == S_OK, "slot 25 GetContact");
+    VariantClear(&res);
+  }
+  {
+    Bstr prop(L"P"), r1, r2;
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_I4;
+    V_I4(&value) = 7;
+    Check(s->SetProperty(&prop.p, &value, &r1.p) == S_OK && r1.str().empty() &&
+              V_VT(&value) == VT_I4 && V_I4(&value) == 7,
+          "slot 27 SetProperty");
+    Check(s->GetProperty(&prop.p, &r2.p) == S_OK && r2.str().empty(), "slot 28 GetProperty");
+  }
+  {
+    Bstr r;
+    Check(s->Uninitialize(&r.p) == S_OK && r.str().empty(), "slot 5 Uninitialize");
+  }
+  Check(s->Capabilities(nullptr) == E_POINTER, "a null reply pointer is refused");
+}
+
+// The type library's functions sit in the vtable in our order, and the
+// object's own name lookup agrees with the type library's.
+void TypeLibrary(ISession* s) {
+  UINT count = 0;
+  Check(s->GetTypeInfoCount(&count) == S_OK && count == 1, "GetTypeInfoCount");
+  ITypeInfo* info = nullptr;
+  Check(s->GetTypeInfo(1, 0, &info) == DISP_E_BADINDEX, "GetTypeInfo refuses index 1");
+  if (s->GetTypeInfo(0, 0, &info) != S_OK || !info) {
+    Check(false, "GetTypeInfo");
+    return;
+  }
+  // A dual interface's type info is the dispatch view; its vtable view
+  // holds the offsets.
+  ITypeInfo* vtable = info;
+  HREFTYPE ref = 0;
+  if (info->GetRefTypeOfImplType(-1, &ref) == S_OK) info->GetRefTypeInfo(ref, &vtable);
+  int matched = 0;
+  for (int i = 0; i < 28; ++i) {
+    FUNCDESC* desc = nullptr;
+    if (vtable->GetFuncDesc(i, &desc) != S_OK) break;
+    BSTR name = nullptr;
+    UINT got = 0;
+    vtable->GetNames(desc->memid, &name, 1, &got);
+    const int slot = desc->oVft / static_cast<int>(sizeof(void*));
+    for (int n = 0; n < 28; ++n) {
+      if (name && std::wstring(name) == kNames[n] && slot == 7 + n && desc->memid == n + 1) {
+        ++matched;
+      }
+    }
+    SysFreeString(name);
+    vtable->ReleaseFuncDesc(desc);
+  }
+  Check(matched == 28, "all 28 methods in slot order after IDispatch");
+  for (const wchar_t* name : kNames) {
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+    DISPID ours = 0, theirs = 1;
+    s->GetIDsOfNames(IID_NULL, names, 1, 0, &ours);
+    info->GetIDsOfNames(names, 1, &theirs);
+    Check(ours == theirs, "GetIDsOfNames agrees with the type library");
+  }
+  if (vtable != info) vtable->Release();
+  info->Release();
+
+  LPOLESTR lower[3] = {const_cast<LPOLESTR>(L"configure"), const_cast<LPOLESTR>(L"PAGE"),
+                       const_cast<LPOLESTR>(L"nope")};
+  DISPID ids[3] = {0, 0, 0};
+  Check(s->GetIDsOfNames(IID_NULL, lower, 3, 0, ids) == DISP_E_UNKNOWNNAME && ids[0] == 3 &&
+            ids[1] == 1 && ids[2] == DISPID_UNKNOWN,
+        "names and parameter names without regard to case");
+  LPOLESTR unknown[1] = {const_cast<LPOLESTR>(L"Configur")};
+  Check(s->GetIDsOfNames(IID_NULL, unknown, 1, 0, ids) == DISP_E_UNKNOWNNAME &&
+            ids[0] == DISPID_UNKNOWN,
+        "an unknown name");
+}
+
+HRESULT Call(ISession* s, DISPID id, VARIANT* args, UINT count, VARIANT* result, UINT* arg_err,
+             WORD flags = DISPATCH_METHOD, DISPID* named = nullptr, UINT named_count = 0) {
+  DISPPARAMS params = {args, named, count, named_count};
+  return s->Invoke(id, IID_NULL, 0, flags, &params, result, nullptr, arg_err);
+}
+
+void DispatchRules(ISession* s) {
+  VARIANT result;
+  VariantInit(&result);
+  UINT err = 99;
+  Check(Call(s, 14, nullptr, 0, &result, &err) == S_OK && V_VT(&result) == VT_BSTR,
+        "Invoke Capabilities");
+  VariantClear(&result);
+  Check(Call(s, 15, nullptr, 0, &result, &err, DISPATCH_PROPERTYGET) == S_OK &&
+            V_VT(&result) == VT_BOOL && V_BOOL(&result) == VARIANT_FALSE,
+        "Invoke Blocked as a property get");
+  Check(Call(s, 99, nullptr, 0, &result, &err) == DISP_E_MEMBERNOTFOUND, "unknown DISPID");
+  Check(Call(s, 14, nullptr, 0, &result, &err, DISPATCH_PROPERTYPUT) == DISP_E_MEMBERNOTFOUND,
+        "nothing can be assigned");
+
+  // Configure(rd, page): rgvarg holds page first.
+  VARIANT args[3];
+  for (VARIANT& a : args) VariantInit(&a);
+  BSTR page_text = SysAllocString(L"action");
+  V_VT(&args[0]) = VT_BSTR | VT_BYREF;
+  V_BSTRREF(&args[0]) = &page_text;
+  V_VT(&args[1]) = VT_NULL;  // rd
+  err = 99;
+  Check(Call(s, 3, args, 2, &result, &err) == DISP_E_TYPEMISMATCH && err == 1,
+        "a Null rd is a type mismatch at its own position");
+  V_VT(&args[1]) = VT_ERROR;
+  V_ERROR(&args[1]) = DISP_E_PARAMNOTFOUND;
+  err = 99;
+  Check(Call(s, 3, args, 2, &result, &err) == DISP_E_PARAMNOTOPTIONAL && err == 1,
+        "a left-out rd is not optional");
+  Check(Call(s, 3, args, 1, &result, &err) == DISP_E_BADPARAMCOUNT, "too few arguments");
+  Check(Call(s, 3, args, 3, &result, &err) == DISP_E_BADPARAMCOUNT, "too many arguments");
+  DISPID named[1] = {0};
+  Check(Call(s, 3, args, 2, &result, &err, DISPATCH_METHOD, named, 1) == DISP_E_NONAMEDARGS,
+        "named arguments");
+
+  // A variant passed by reference (a script's variable): numbers read as text.
+  VARIANT rd_var;
+  VariantInit(&rd_var);
+  V_VT(&rd_var) = VT_I4;
+  V_I4(&rd_var) = 42;
+  V_VT(&args[1]) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(&args[1]) = &rd_var;
+  VariantInit(&result);
+  Check(Call(s, 3, args, 2, &result, &err) == S_OK && V_VT(&result) == VT_BSTR &&
+            std::wstring(V_BSTR(&result)).find(L"42") == 0,
+        "a number in a by-reference variant reads as text");
+  Check(V_VT(&rd_var) == VT_I4 && V_I4(&rd_var) == 42, "an unchanged variable keeps its type");
+  VariantClear(&result);
+  SysFreeString(page_text);
+
+  // CheckRunning(Start) with a variant holding a text Boolean.
+  VARIANT start;
+  VariantInit(&start);
+  V_VT(&start) = VT_BSTR;
+  V_BSTR(&start) = SysAllocString(L"False");
+  V_VT(&args[0]) = VT_VARIANT | VT_BYREF;
+  V_VARIANTREF(&args[0]) = &start;
+  Check(Call(s, 22, args, 1, &result, &err) == S_OK && V_VT(&result) == VT_BOOL,
+        "CheckRunning with the text False");
+  VariantClear(&start);
+  V_VT(&args[0]) = VT_BSTR;
+  V_BSTR(&args[0]) = SysAllocString(L"maybe");
+  Check(Call(s, 22, args, 1, &result, &err) == DISP_E_TYPEMISMATCH && err == 0,
+        "CheckRunning with a text that is no Boolean");
+  VariantClear(&args[0]);
+  // No result variant wanted.
+  Check(Call(s, 14, nullptr, 0, nullptr, nullptr) == S_OK, "Invoke without a result");
+}
+
+using CanUnload = HRESULT(STDAPICALLTYPE*)();
+
+void UnloadAccounting(ISession* s) {
+  HMODULE module = GetModuleHandleW(L"pellory.dll");
+  auto can_unload = module ? reinterpret_cast<CanUnload>(reinterpret_cast<void (*)()>(
+                                 GetProcAddress(module, "DllCanUnloadNow")))
+                           : nullptr;
+  if (!can_unload) {
+    Check(false, "DllCanUnloadNow is exported");
+    return;
+  }
+  Check(can_unload() == S_FALSE, "a live object keeps the module");
+  ULONG left = s->Release();
+  Check(left == 0 && can_unload() == S_OK, "the last release lets it go");
+  IClassFactory* factory = nullptr;
+  if (CoGetClassObject(CLSID_Session, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                       reinterpret_cast<void**>(&factory)) != S_OK) {
+    Check(false, "class object");
+    return;
+  }
+  factory->LockServer(TRUE);
+  Check(can_unload() == S_FALSE, "LockServer keeps the module");
+  factory->LockServer(FALSE);
+  factory->LockServer(FALSE);  // one too many must not go below zero
+  ISession* again = nullptr;
+  Check(factory->CreateInstance(nullptr, IID_ISession, reinterpret_cast<void**>(&again)) == S_OK,
+        "CreateInstance after an unbalanced unlock");
+  Check(can_unload() == S_FALSE, "the count still holds the new object");
+  if (again) again->Release();
+  Check(can_unload() == S_OK, "and lets go after it");
+  IUnknown* inner = nullptr;
+  Check(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IUnknown,
+                                reinterpret_cast<void**>(&inner)) == CLASS_E_NOAGGREGATION,
+        "no aggregation");
+  Check(factory->CreateInstance(nullptr, IID_IClassFactory, reinterpret_cast<void**>(&inner)) ==
+                E_NOINTERFACE &&
+            can_unload() == S_OK,
+        "an unknown interface leaves nothing alive");
+  factory->Release();
+}
+
+// Objects on a second apartment thread work on their own and the thread
+// ends cleanly.
+DWORD WINAPI SecondThread(void*) {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ISession* s = nullptr;
+  DWORD ok = 0;
+  if (CoCreateInstance(CLSID_Session, nullptr, CLSCTX_INPROC_SERVER, IID_ISession,
+                       reinterpret_cast<void**>(&s)) == S_OK) {
+    Bstr r;
+    ok = s->CapabilitiesReal(&r.p) == S_OK && r.str() == kCaps;
+    s->Release();
+  }
+  CoUninitialize();
+  return ok;
+}
+
+}  // namespace
+
+int main() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ISession* s = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_Session, nullptr, CLSCTX_INPROC_SERVER, IID_ISession,
+                                reinterpret_cast<void**>(&s));
+  Check(hr == S_OK && s, "CoCreateInstance");
+  if (s) {
+    IDispatch* dispatch = nullptr;
+    Check(s->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)) == S_OK &&
+              dispatch == static_cast<IDispatch*>(s),
+          "IDispatch is the dual interface");
+    if (dispatch) dispatch->Release();
+    std::printf("%s\n", "VtableCalls");
+    VtableCalls(s);
+    std::printf("%s\n", "TypeLibrary");
+    TypeLibrary(s);
+    std::printf("%s\n", "DispatchRules");
+    DispatchRules(s);
+    std::printf("%s\n", "UnloadAccounting");
+    UnloadAccounting(s);  // releases s
+  }
+  if (GetEnvironmentVariableW(L"PELLORY_SKIP_THREAD", nullptr, 0) == 0) {
+    HANDLE thread = CreateThread(nullptr, 0, SecondThread, nullptr, 0, nullptr);
+    DWORD code = 0;
+    WaitForSingleObject(thread, 30000);
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    Check(code == 1, "an object on another thread");
+  }
+  CoFreeUnusedLibrariesEx(0, 0);
+  CoUninitialize();
+  if (failures == 0) {
+    std::printf("PASSED %d checks\n", checks);
+  } else {
+    std::printf("FAILED %d of %d checks\n", failures, checks);
+  }
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Runs one test of pellory.dll under Wine, with the programs of the DLL's
+# width (64-bit: system32 through wine64; 32-bit: syswow64 through wine).
+#   run-com-test.sh registration DLL POINTER_SIZE
+#   run-com-test.sh script       DLL POINTER_SIZE FILE.vbs|FILE.js
+#   run-com-test.sh client       DLL POINTER_SIZE CLIENT.exe
+# The DLL is registered for the test and unregistered afterwards.
+set -euo pipefail
+kind="${1:?kind}"
+dll="${2:?dll}"
+bits="${3:?pointer size}"
+file="${4:-}"
+
+if [[ "$bits" == 8 ]]; then
+  loader="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+  sys='C:\windows\system32'
+else
+  loader="$(command -v wine)"
+  sys='C:\windows\syswow64'
+fi
+winpath() { local p="${1//\//\\}"; echo "Z:$p"; }
+win_dll="$(winpath "$dll")"
+
+clsid='{C7B227D1-ACB7-485E-B63B-0E17EA780A6F}'
+iid='{370237EA-DE92-4E93-AE62-57149BC0E5AA}'
+libid='{057CAA4F-02F7-4D67-BA8B-CDC13FDE77BB}'
+
+regsvr() { "$loader" "$sys\\regsvr32.exe" /s "$@"; }
+reg() { "$loader" "$sys\\reg.exe" "$@"; }
+has_key() { reg query "$1" >/dev/null 2>&1; }
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  local what="$1"
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+absent() { ! has_key "$1"; }
+note_only() {
+  local what="$1"
+  shift
+  if "$@"; then echo "ok: $what"; else echo "note: $what: not under this Wine"; fi
+}
+
+# Every trace of our identifiers in the exported classes of both hives.
+no_trace_left() {
+  local out ok=0
+  out="$(mktemp -d)"
+  for hive in 'HKLM\Software\Classes' 'HKCU\Software\Classes'; do
+    local f="$out/x.reg"
+    rm -f "$f"
+    reg export "$hive" "$(winpath "$f")" /y >/dev/null 2>&1 || true
+    if [[ -f "$f" ]] &&
+      iconv -f UTF-16 -t UTF-8 "$f" | grep -i -E "${clsid:1:36}|${iid:1:36}|${libid:1:36}|Pellory\.Session"; then
+      ok=1
+    fi
+  done
+  rm -rf "$out"
+  return $ok
+}
+
+case "$kind" in
+  registration)
+    machine='HKLM\Software\Classes'
+    user='HKCU\Software\Classes'
+    check "register for every user" regsvr "$win_dll"
+    check "class key" has_key "$machine\\CLSID\\$clsid\\InprocServer32"
+    check "ProgID" has_key "$machine\\Pellory.Session\\CLSID"
+    check "versioned ProgID" has_key "$machine\\Pellory.Session.2\\CLSID"
+    check "type library" has_key "$machine\\TypeLib\\$libid\\2.0"
+    check "interface" has_key "$machine\\Interface\\$iid"
+    check "apartment threading" bash -c "'$loader' '$sys\\reg.exe' query '$machine\\CLSID\\$clsid\\InprocServer32' /v ThreadingModel | grep -q Apartment"
+    check "nothing for the user alone" absent "$user\\CLSID\\$clsid"
+    check "unregister for every user" regsvr /u "$win_dll"
+    check "no key left after machine unregistration" no_trace_left
+
+    check "register for the current user" regsvr /n /i:user "$win_dll"
+    check "user class key" has_key "$user\\CLSID\\$clsid\\InprocServer32"
+    check "user ProgID" has_key "$user\\Pellory.Session\\CLSID"
+    check "user type library" has_key "$user\\TypeLib\\$libid\\2.0"
+    check "nothing for the machine" absent "$machine\\CLSID\\$clsid"
+    check "no machine type library" absent "$machine\\TypeLib\\$libid"
+    probe="$(mktemp --suffix=.vbs)"
+    printf 'Set s = CreateObject("Pellory.Session")\r\nWScript.Echo s.CapabilitiesReal\r\n' >"$probe"
+    # Wine 8 does not yet find classes registered under the user's classes
+    # alone, so this is reported but does not fail the test.
+    note_only "a script creates the user's registration" bash -c "'$loader' '$sys\\cscript.exe' //nologo '$(winpath "$probe")' | grep -q 'Client=1'"
+    rm -f "$probe"
+    check "unregister for the current user" regsvr /u /n /i:user "$win_dll"
+    check "no key left after user unregistration" no_trace_left
+    check "unknown install command refused" bash -c "! '$loader' '$sys\\regsvr32.exe' /s /n /i:nobody '$win_dll'"
+    check "refused install leaves nothing" no_trace_left
+    ;;
+  script | client)
+    regsvr "$win_dll"
+    trap 'regsvr /u "$win_dll" || true' EXIT
+    if [[ "$kind" == script ]]; then
+      output="$("$loader" "$sys\\cscript.exe" //nologo "$(winpath "$file")" 2>&1 | tr -d '\r')"
+    else
+      # PELLORY_SKIP_THREAD: see the report on the second-thread exit fault.
+      output="$(PELLORY_SKIP_THREAD=1 "$loader" "$(winpath "$file")" 2>&1 | tr -d '\r')"
+    fi
+    echo "$output"
+    # The scripting host reports neither script errors nor an exit code
+    # reliably, so the script's own last line says how it went.
+    [[ "$(tail -n 1 <<<"$output")" == "PASSED"* ]] || failures=1
+    ;;
+  *)
+    echo "run-com-test.sh: unknown kind $kind" >&2
+    exit 2
+    ;;
+esac
+[[ $failures -eq 0 ]]
