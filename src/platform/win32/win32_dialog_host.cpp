@@ -398,6 +398,7 @@ void NativeForm::Refresh() {
     if ((IsWindowEnabled(h) != FALSE) != enabled) EnableWindow(h, enabled);
   }
   // Visibility last: it depends on the tab shown and on every container.
+  bool shown_changed = false;
   for (size_t i = 0; i < cs.size(); ++i) {
     HWND h = windows_[i];
     if (!h) continue;
@@ -405,7 +406,13 @@ void NativeForm::Refresh() {
     const bool visible = (GetWindowLongPtrW(h, GWL_STYLE) & WS_VISIBLE) != 0;
     if (visible != shown) {
       ShowWindow(h, shown ? SW_SHOWNA : SW_HIDE);
+      shown_changed = true;
     }
+  }
+  // The dialog repaints where a control went, and the tab control beneath
+  // everything must repaint with it, or the dialog's background covers it.
+  if (shown_changed) {
+    RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
   }
   // The focus must not stay on a control that has gone.
   HWND focus = GetFocus();
