@@ -542,7 +542,11 @@ void NativeForm::Run(HWND owner) {
   ShowWindow(dialog_, SW_SHOW);
   SetForegroundWindow(dialog_);
   if (HWND first = GetNextDlgTabItem(dialog_, nullptr, FALSE)) {
+    // An option button that gets the focus may report a click: the first
+    // focus is the view's doing, not the person's.
+    updating_ = true;
     SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    updating_ = false;
   }
   Raise([&] { form_.Activated(reinterpret_cast<WindowHandle>(dialog_)); });
   MSG msg;

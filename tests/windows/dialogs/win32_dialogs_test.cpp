@@ -5,8 +5,9 @@
 // With SHOT_FOLDER, each case asks for a screenshot before it presses OK:
 // it writes NAME.ready there and waits for NAME.done (the test script takes
 // the picture of the X screen meanwhile).
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -250,6 +251,30 @@ void UserPageBrowseAndEscape(Session& session) {
   CHECK_TEXT(result, u"{Host=1}{Page(S4)=USER}");
 }
 
+// The first focus lands on the option buttons: it must not select one.
+// Enter presses the default button.
+void SqlServerKeptAndEnter(Session& session) {
+  Text rd = u"{UseSQL=True}", page;
+  Text result = WithPerson(
+      L"Maximizer Configuration",
+      [&] {
+        HWND d = WaitWindow(L"Maximizer Configuration");
+        if (!d) return;
+        CHECK(Checked(Button(d, L"&SQL server:")) && !Checked(Button(d, L"&Data directory:")));
+        HWND tabs = Child(d, WC_TABCONTROLW, 0);
+        ShowTab(tabs, 1);
+        ShowTab(tabs, 0);
+        CHECK(Checked(Button(d, L"&SQL server:")));
+        HWND edit = Child(d, WC_EDITW, 0);
+        PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+        PostMessageW(edit, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+      },
+      [&] { return session.Configure(rd, page); });
+  CHECK_TEXT(result,
+             u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}{UseSQL(S4)=True}{Phone1(N1)=1}"
+             u"{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}");
+}
+
 void ActionOk(Session& session) {
   Text rd = u"{Host=1}", page = u"Action";
   Text result = WithPerson(
@@ -282,7 +307,7 @@ void ActionOk(Session& session) {
 }
 
 void ActionCloseBox(Session& session) {
-  Text rd = u"{Action=run macro}{Window=Contacts}", page = u"ACTION";
+  Text rd = u"{Action=run macro}{Window=Contacts}{NewWindow=2}", page = u"ACTION";
   Text result = WithPerson(
       L"Maximizer Action Configuration",
       [&] {
@@ -290,10 +315,12 @@ void ActionCloseBox(Session& session) {
         if (!d) return;
         CHECK(IsWindowVisible(Child(d, WC_EDITW, 0)));
         CHECK(SendMessageW(Child(d, WC_COMBOBOXW, 1), CB_GETCURSEL, 0, 0) == CB_ERR);
+        HWND new_window = Button(d, L"Show contact in a &new list");
+        CHECK(SendMessageW(new_window, BM_GETCHECK, 0, 0) == BST_INDETERMINATE);
         PostMessageW(d, WM_CLOSE, 0, 0);
       },
       [&] { return session.Configure(rd, page); });
-  CHECK_TEXT(result, u"{Action=run macro}{Window=Contacts}{Page(S6)=ACTION}");
+  CHECK_TEXT(result, u"{Action=run macro}{Window=Contacts}{NewWindow=2}{Page(S6)=ACTION}");
 }
 
 void DataSourceSelection() {
@@ -351,6 +378,7 @@ int main(int argc, char** argv) {
       {"file filter", FileFilter},
       {"configuration OK", [&] { ConfigurationOk(env, session); }},
       {"user page, browse, Esc", [&] { UserPageBrowseAndEscape(session); }},
+      {"SQL server kept, Enter", [&] { SqlServerKeptAndEnter(session); }},
       {"action OK", [&] { ActionOk(session); }},
       {"action close box", [&] { ActionCloseBox(session); }},
       {"data-source selection", DataSourceSelection},
