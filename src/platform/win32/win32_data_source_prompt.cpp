@@ -10,7 +10,17 @@ namespace {
 // What the driver manager's own prompt came to.
 enum class ManagerPrompt { kChosen, kCancelled, kNoDialog };
 
+// Wine's odbc32 hands the call to the host's unixODBC, which has no
+// Windows dialog and reads a window handle as a pointer to a structure of
+// its own: a prompt there answers with garbage and can hang the connection
+// handle. Under Wine the driver manager is therefore not asked.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 ManagerPrompt AskDriverManager(Text* connect) {
+  if (UnderWine()) return ManagerPrompt::kNoDialog;
   SQLHENV env = SQL_NULL_HENV;
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (!odbc::Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {

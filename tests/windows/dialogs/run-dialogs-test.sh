@@ -9,12 +9,13 @@ exe="${1:?test program}"
 shots="$(mkdir -p "${2:?artefact folder}" && cd "$2" && pwd)"
 rm -f "$shots"/*.ready "$shots"/*.done "$shots"/*.png
 
-# A private, empty ODBC configuration: the driver manager knows no source.
+# A private ODBC configuration with one data source of the user's.
 odbc="$(mktemp -d)"
 trap 'rm -rf "$odbc"' EXIT
+printf '[SQLite3]\nDriver=libsqlite3odbc.so\n' >"$odbc/odbcinst.ini"
 : >"$odbc/odbc.ini"
-: >"$odbc/odbcinst.ini"
-export ODBCSYSINI="$odbc" ODBCINI="$odbc/odbc.ini"
+printf '[Sales]\nDriver=SQLite3\nDescription=Test source\n' >"$odbc/user.ini"
+export ODBCSYSINI="$odbc" ODBCINI="$odbc/user.ini"
 
 wine "$exe" "Z:${shots//\//\\}" &
 pid=$!

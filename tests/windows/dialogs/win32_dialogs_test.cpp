@@ -59,6 +59,7 @@ class NativeEnv : public FakeEnv {
     auto desktop = std::make_unique<RecordingDesktop>();
     recorder = desktop.get();
     window_system = std::move(desktop);
+    database_engines = std::make_unique<OdbcEngines>(Win32DataSourcePrompt);
   }
   DialogHost& dialogs() override { return host; }
   Win32DialogHost host;
@@ -242,6 +243,22 @@ void UserPageBrowseAndEscape(Session& session) {
         }
         for (int i = 0; i < 200 && !IsWindowEnabled(d); ++i) Sleep(25);
         CHECK_TEXT(TextOf(Child(d, WC_EDITW, 0)), u"(Default)");
+        // The data-source button: under Wine the driver manager is not asked
+        // for a prompt, so ours lists the configured source.
+        PostMessageW(FindWindowExW(d, Button(d, L"..."), WC_BUTTONW, L"..."), BM_CLICK, 0, 0);
+        HWND prompt = WaitWindow(L"Select Data Source");
+        CHECK(prompt && GetWindow(prompt, GW_OWNER) == d);
+        if (prompt) {
+          HWND list = Child(prompt, WC_COMBOBOXW, 0);
+          wchar_t entry[128] = {0};
+          CHECK(SendMessageW(list, CB_GETCOUNT, 0, 0) == 1);
+          SendMessageW(list, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(entry));
+          CHECK(std::wstring(entry) == L"Sales (SQLite3)");
+          Click(Button(prompt, L"Cancel"));
+          CHECK(WaitGone(prompt));
+        }
+        for (int i = 0; i < 200 && !IsWindowEnabled(d); ++i) Sleep(25);
+        CHECK(!Checked(Button(d, L"&SQL server:")) && TextOf(Child(d, WC_EDITW, 1)).empty());
         // Esc ends the dialog as Cancel does.
         HWND focus = Child(d, WC_EDITW, 0);
         PostMessageW(focus, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
