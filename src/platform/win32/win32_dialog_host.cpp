@@ -1,5 +1,7 @@
 #include "platform/win32/win32_dialog_host.h"
 
+#include "platform/win32/owner_window.h"
+
 #include <commctrl.h>
 #include <commdlg.h>
 
@@ -31,22 +33,6 @@ HINSTANCE ThisModule() {
       GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
   return module;
-}
-
-// The thread's hidden window that owns its dialogs. It is never shown.
-// TODO(windlg): use ThreadOwnerWindow() of owner_window.h once it is there.
-HWND OwnerWindow() {
-  thread_local HWND owner = nullptr;
-  if (owner && IsWindow(owner)) return owner;
-  static const wchar_t kClass[] = L"PelloryDialogOwner";
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.hInstance = ThisModule();
-  wc.lpszClassName = kClass;
-  RegisterClassW(&wc);  // fails harmlessly once registered
-  owner = CreateWindowExW(0, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
-                          nullptr);
-  return owner;
 }
 
 // The dialogs open on this thread, the last one on top.
@@ -580,7 +566,7 @@ void NativeForm::Run(HWND owner) {
 
 HWND ActiveDialogWindow() {
   while (!t_dialogs.empty() && !IsWindow(t_dialogs.back())) t_dialogs.pop_back();
-  return t_dialogs.empty() ? OwnerWindow() : t_dialogs.back();
+  return t_dialogs.empty() ? ThreadOwnerWindow() : t_dialogs.back();
 }
 
 std::wstring FileDialogFilter(TextView filter) {

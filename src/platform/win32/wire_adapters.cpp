@@ -5,6 +5,8 @@
 #include "platform/odbc/odbc_engines.h"
 #include "platform/win32/win32_automation.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_data_source_prompt.h"
+#include "platform/win32/win32_dialog_host.h"
 #include "platform/win32/win32_env.h"
 #include "platform/win32/win32_keystrokes.h"
 #include "platform/win32/win32_message_pump.h"
@@ -15,7 +17,7 @@
 namespace pellory {
 
 void WireWin32Adapters(Win32Env& env) {
-  env.set_databases(std::make_unique<OdbcEngines>());
+  env.set_databases(std::make_unique<OdbcEngines>(Win32DataSourcePrompt));
   env.set_trace(std::make_unique<Win32TraceFile>());
   env.set_clock(std::make_unique<Win32Clock>());
   env.set_regional(std::make_unique<Win32Regional>());
@@ -24,6 +26,7 @@ void WireWin32Adapters(Win32Env& env) {
   env.set_windows(std::make_unique<Win32WindowSystem>());
   env.set_keystrokes(std::make_unique<Win32Keystrokes>());
   env.set_automation(std::make_unique<Win32Automation>());
+  env.set_dialogs(std::make_unique<Win32DialogHost>());
 }
 
 }  // namespace pellory
