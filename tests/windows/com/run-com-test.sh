@@ -4,6 +4,7 @@
 #   run-com-test.sh registration DLL POINTER_SIZE
 #   run-com-test.sh script       DLL POINTER_SIZE FILE.vbs|FILE.js
 #   run-com-test.sh client       DLL POINTER_SIZE CLIENT.exe
+#   run-com-test.sh trace        DLL POINTER_SIZE trace.vbs
 #   run-com-test.sh sql          DLL POINTER_SIZE FILE.vbs|FILE.js EXPECTED WORK_DIR
 # The DLL is registered for the test and unregistered afterwards.
 set -euo pipefail
@@ -113,6 +114,38 @@ case "$kind" in
     # The scripting host reports neither script errors nor an exit code
     # reliably, so the script's own last line says how it went.
     [[ "$(tail -n 1 <<<"$output")" == "PASSED"* ]] || failures=1
+    ;;
+  trace)
+    # The prefix's c:\wendle.log: the lines of failures trapped in the DLL
+    # are appended after what the file held, each CRLF-ended.
+    log="$WINEPREFIX/drive_c/wendle.log"
+    printf 'an earlier line\r\n' >>"$log"
+    before="$(mktemp)"
+    cp "$log" "$before"
+    regsvr "$win_dll"
+    trap 'regsvr /u "$win_dll" || true; rm -f "$before"' EXIT
+    output="$(timeout -k 5 60 "$loader" "$sys\\cscript.exe" //nologo "$(winpath "$file")" 2>&1 | tr -d '\r')" || true
+    echo "$output"
+    size="$(stat -c %s "$before")"
+    check "earlier lines kept" cmp -s "$before" <(head -c "$size" "$log")
+    new="$(tail -c +"$((size + 1))" "$log")"
+    echo "$new"
+    check "new lines written" test -n "$new"
+    check "every line CRLF-ended" test "$(printf '%s' "$new" | grep -c $'\r$')" -eq "$(printf '%s' "$new" | grep -c '')"
+    # The time stamp as the locale writes the date and the time (the
+    # script printed them before and after): its digits may differ.
+    stamp_of() { sed -n "s/^$1=//p" <<<"$output"; }
+    shape="$(stamp_of BEFORE | sed -E 's/[0-9]+/[0-9]+/g; s/[.]/[.]/g')"
+    days="$(stamp_of BEFORE | cut -d' ' -f1)|$(stamp_of AFTER | cut -d' ' -f1)"
+    check "the script printed the time" test -n "$shape"
+    line_re="^Pellory - ($shape)    @ .+ @ [A-Za-z.]+"$'\r$'
+    check "every line: component, date and time, four blanks, @, message and tag" \
+      test -z "$(printf '%s' "$new" | grep -v -E "$line_re")"
+    check "the day is today" test -z "$(printf '%s' "$new" | grep -v -E "^Pellory - ($days) ")"
+    check "the failed load" grep -q -E $' @ Pellory[.]Load\r$' <<<"$new"
+    check "the action without a CRM" grep -q -E $' @ plugin[.]Session[.]DoAction\r$' <<<"$new"
+    check "in the order of the calls" test "$(grep -n -m1 'Pellory[.]Load' <<<"$new" | cut -d: -f1)" \
+      -lt "$(grep -n -m1 'Session[.]DoAction' <<<"$new" | cut -d: -f1)"
     ;;
   sql)
     # SQL-mode lookups over the SQLite ODBC driver: Wine's odbc32 hands the
