@@ -63,7 +63,7 @@ void VtableCalls(ISession* s) {
   }
   VARIANT_BOOL blocked = VARIANT_TRUE;
   Check(s->Blocked(&blocked) == S_OK && blocked == VARIANT_FALSE, "slot 15 Blocked");
-  HRESULT (STDMETHODCALLTYPE ISession::*empty[])
+  HRESULT(STDMETHODCALLTYPE ISession::*empty[])
   (BSTR*) = {
       &ISession::Install,          &ISession::Uninstall, &ISession::InstallReal,
       &ISession::UninitializeReal, &ISession::Unload,    &ISession::UnloadReal,
@@ -324,9 +324,37 @@ void UnloadAccounting(ISession* s) {
   factory->Release();
 }
 
-// Objects on a second apartment thread work on their own and the thread
-// ends cleanly.
-DWORD WINAPI SecondThread(void*) {
+// Objects on other apartment threads work on their own, with per-thread
+// state of every kind (settings record, database engines, trace output),
+// and their threads end cleanly while the process goes on.
+DWORD WINAPI OtherThread(void* arg) {
+  const int n = static_cast<int>(reinterpret_cast<INT_PTR>(arg));
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  DWORD ok = 1;
+  for (int round = 0; round < 2; ++round) {
+    ISession* s = nullptr;
+    if (CoCreateInstance(CLSID_Session, nullptr, CLSCTX_INPROC_SERVER, IID_ISession,
+                         reinterpret_cast<void**>(&s)) != S_OK) {
+      ok = 0;
+      break;
+    }
+    const std::wstring tag = L"{T=" + std::to_wstring(n) + L"}";
+    Bstr caps, rd(tag.c_str()), page(L"x"), config, data(L"{DBFile=C:\\nowhere\\mxza.max}"),
+        user(L""), init, vars, load, cache;
+    IDispatch* callback = nullptr;
+    ok &= s->CapabilitiesReal(&caps.p) == S_OK && caps.str() == kCaps;
+    ok &= s->Configure(&rd.p, &page.p, &config.p) == S_OK && config.str() == tag + L"{Page(S1)=X}";
+    ok &= s->Initialize(&data.p, &user.p, &callback, &init.p) == S_OK;
+    ok &= s->Load(&vars.p, &load.p) == S_OK && load.contains(L"{Result=Fail}");
+    ok &= s->CacheStart(&cache.p) == S_OK && cache.contains(L"Fail");
+    ok &= s->Release() == 0;
+  }
+  CoUninitialize();
+  return ok;
+}
+
+// A thread that starts after every object of the process has gone.
+DWORD WINAPI LateThread(void*) {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   ISession* s = nullptr;
   DWORD ok = 0;
@@ -338,6 +366,27 @@ DWORD WINAPI SecondThread(void*) {
   }
   CoUninitialize();
   return ok;
+}
+
+void OtherThreads(ISession* main_session) {
+  HANDLE threads[2];
+  for (int i = 0; i < 2; ++i) {
+    threads[i] =
+        CreateThread(nullptr, 0, OtherThread, reinterpret_cast<void*>(INT_PTR{i + 1}), 0, nullptr);
+  }
+  const DWORD waited = WaitForMultipleObjects(2, threads, TRUE, 30000);
+  Check(waited == WAIT_OBJECT_0, "the other threads end");
+  for (HANDLE thread : threads) {
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    Check(code == 1, "objects on other threads");
+  }
+  // This thread's own object and state are untouched by theirs.
+  Bstr rd(L"{M=1}"), page(L"Action"), r;
+  Check(
+      main_session->Configure(&rd.p, &page.p, &r.p) == S_OK && r.str() == L"{M=1}{Page(S6)=ACTION}",
+      "the first thread's object after the others ended");
 }
 
 }  // namespace
@@ -361,17 +410,17 @@ int main() {
     TypeLibrary(s);
     std::printf("%s\n", "DispatchRules");
     DispatchRules(s);
+    std::printf("%s\n", "OtherThreads");
+    OtherThreads(s);
     std::printf("%s\n", "UnloadAccounting");
     UnloadAccounting(s);  // releases s
   }
-  if (GetEnvironmentVariableW(L"PELLORY_SKIP_THREAD", nullptr, 0) == 0) {
-    HANDLE thread = CreateThread(nullptr, 0, SecondThread, nullptr, 0, nullptr);
-    DWORD code = 0;
-    WaitForSingleObject(thread, 30000);
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
-    Check(code == 1, "an object on another thread");
-  }
+  HANDLE late = CreateThread(nullptr, 0, LateThread, nullptr, 0, nullptr);
+  DWORD code = 0;
+  Check(WaitForSingleObject(late, 30000) == WAIT_OBJECT_0 && GetExitCodeThread(late, &code) &&
+            code == 1,
+        "an object on a thread started after the others");
+  CloseHandle(late);
   CoFreeUnusedLibrariesEx(0, 0);
   CoUninitialize();
   if (failures == 0) {
