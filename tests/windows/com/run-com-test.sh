@@ -61,6 +61,16 @@ no_trace_left() {
   return $ok
 }
 
+# Dialogs that Configure opens are closed as a person would close them.
+closer_pid=""
+start_closer() {
+  if [[ -n "${PELLORY_DIALOG_CLOSER:-}" ]]; then
+    wine "$PELLORY_DIALOG_CLOSER" >"$(mktemp)" 2>&1 &
+    closer_pid=$!
+  fi
+}
+stop_closer() { [[ -z "$closer_pid" ]] || kill "$closer_pid" 2>/dev/null || true; }
+
 case "$kind" in
   registration)
     machine='HKLM\Software\Classes'
@@ -106,7 +116,8 @@ case "$kind" in
     ;;
   script | client)
     regsvr "$win_dll"
-    trap 'regsvr /u "$win_dll" || true' EXIT
+    start_closer
+    trap 'stop_closer; regsvr /u "$win_dll" || true' EXIT
     # A crash inside Wine can leave the process waiting in its crash handler:
     # the time limit turns that into a failure instead of a stuck test.
     status=0
@@ -134,7 +145,8 @@ case "$kind" in
     before="$(mktemp)"
     cp "$log" "$before"
     regsvr "$win_dll"
-    trap 'regsvr /u "$win_dll" || true; rm -f "$before"' EXIT
+    start_closer
+    trap 'stop_closer; regsvr /u "$win_dll" || true; rm -f "$before"' EXIT
     output="$(timeout -k 5 60 "$loader" "$sys\\cscript.exe" //nologo "$(winpath "$file")" 2>&1 | tr -d '\r')" || true
     echo "$output"
     size="$(stat -c %s "$before")"

@@ -32,7 +32,7 @@ Check s.Uninstall = "", "Uninstall"
 Check s.InstallReal = "", "InstallReal"
 Check s.UninitializeReal = "", "UninitializeReal"
 
-' Configure: the dialog host of the test closes at once, so the record comes
+' Configure: each dialog is closed with its close box (Cancel), so the record comes
 ' back with the page appended; the variables keep their values.
 rd = "{DBFile=C:\data\mxza.max}"
 page = "action"

@@ -27,12 +27,12 @@ expect "absent with default" 'none' "$(p record get "$rd" Missing --default none
 set +e
 wine "$exe" record get "$rd" Missing >/dev/null 2>&1
 rc=$?
-wine "$exe" action >/dev/null 2>"$work/action.err"
+PELLORY_HOST_SETTINGS='C:\no-such-folder\host.rec' wine "$exe" action >/dev/null 2>"$work/action.err"
 action_rc=$?
 set -e
 expect "absent entry exit code" 1 "$rc"
 expect "action exit code" 2 "$action_rc"
-grep -q 'not available in the Windows build' "$work/action.err" || fail "action message"
+grep -q 'no ACTION given and no action stored' "$work/action.err" || fail "action message"
 
 if [[ "$sql" == --sql ]]; then
   mkdir -p "$work/book" "$work/odbc"
