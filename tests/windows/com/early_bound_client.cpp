@@ -324,6 +324,57 @@ void UnloadAccounting(ISession* s) {
   factory->Release();
 }
 
+// A host may drop its last reference from inside a call that runs the
+// message loop (here the modal loop of Configure's dialog, which the test's
+// dialog closer ends): the call still finishes on a live object, and the
+// object goes when the call returns.
+ISession* g_released_inside = nullptr;
+bool g_released = false;
+HRESULT g_alive_after_release = E_FAIL;  // DllCanUnloadNow right after the release
+CanUnload g_can_unload = nullptr;
+
+LRESULT CALLBACK ReleasingWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_APP && g_released_inside) {
+    g_released_inside->Release();
+    g_released_inside = nullptr;
+    g_released = true;
+    if (g_can_unload) g_alive_after_release = g_can_unload();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void ReleasedInsideCall() {
+  HMODULE module = GetModuleHandleW(L"pellory.dll");
+  auto can_unload = module ? reinterpret_cast<CanUnload>(reinterpret_cast<void (*)()>(
+                                 GetProcAddress(module, "DllCanUnloadNow")))
+                           : nullptr;
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = ReleasingWindow;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"PelloryTestReleaser";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+  ISession* s = nullptr;
+  if (!window || CoCreateInstance(CLSID_Session, nullptr, CLSCTX_INPROC_SERVER, IID_ISession,
+                                  reinterpret_cast<void**>(&s)) != S_OK) {
+    Check(false, "a window and an object for the release test");
+    return;
+  }
+  g_released_inside = s;
+  g_released = false;
+  g_can_unload = can_unload;
+  PostMessageW(window, WM_APP, 0, 0);
+  Bstr rd(L"{R=1}"), page(L"user"), r;
+  HRESULT hr = s->Configure(&rd.p, &page.p, &r.p);
+  Check(g_released, "the host released the object while the dialog ran");
+  Check(g_alive_after_release == S_FALSE, "the running call kept the object alive");
+  Check(hr == S_OK && r.str() == L"{R=1}{Page(S4)=USER}", "the call finished on a live object");
+  Check(!can_unload || can_unload() == S_OK, "the object went when the call returned");
+  DestroyWindow(window);
+}
+
 // Objects on other apartment threads work on their own, with per-thread
 // state of every kind (settings record, database engines, trace output),
 // and their threads end cleanly while the process goes on.
@@ -414,6 +465,8 @@ int main() {
     OtherThreads(s);
     std::printf("%s\n", "UnloadAccounting");
     UnloadAccounting(s);  // releases s
+    std::printf("%s\n", "ReleasedInsideCall");
+    ReleasedInsideCall();
   }
   HANDLE late = CreateThread(nullptr, 0, LateThread, nullptr, 0, nullptr);
   DWORD code = 0;
