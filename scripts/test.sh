@@ -11,6 +11,7 @@ FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
 failed_steps=()
 passed=0
 failed=0
+skipped=0
 
 bash scripts/setup-deps.sh || exit 1
 
@@ -20,8 +21,9 @@ run_ctest() {
   log="$(mktemp)"
   ctest --test-dir "$1" --output-on-failure -j"$JOBS" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
-  local line total bad
+  local line total bad skip
   line="$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)"
+  skip="$(grep -c -E '\*\*\*Skipped' "$log" || true)"
   rm -f "$log"
   if [[ -z "$line" ]]; then
     echo "test.sh: ctest in $1 printed no summary"
@@ -29,8 +31,9 @@ run_ctest() {
   fi
   bad="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")"
   total="$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")"
-  passed=$((passed + total - bad))
+  passed=$((passed + total - bad - skip))
   failed=$((failed + bad))
+  skipped=$((skipped + skip))
   [[ "$total" -gt 0 ]] && return "$rc"
   echo "test.sh: ctest in $1 ran no test"
   return 1
@@ -92,5 +95,5 @@ echo
 if [[ ${#failed_steps[@]} -gt 0 ]]; then
   printf 'test.sh: failed step: %s\n' "${failed_steps[@]}"
 fi
-echo "ctest: $passed passed, $failed failed"
+echo "ctest: $passed passed, $failed failed, $skipped skipped"
 [[ ${#failed_steps[@]} -eq 0 && $failed -eq 0 ]]
