@@ -171,7 +171,8 @@ case "$kind" in
       -lt "$(grep -n -m1 'Session[.]DoAction' <<<"$new" | cut -d: -f1)"
     ;;
   sql)
-    # SQL-mode lookups over the SQLite ODBC driver: Wine's odbc32 hands the
+    # SQL-mode lookups over the SQLite ODBC driver, or PostgreSQL's when
+    # the last argument is "postgres": Wine's odbc32 hands the
     # calls to the build machine's unixODBC, which is installed for amd64
     # only, so a 32-bit process has no driver manager to reach.
     if [[ "$bits" != 8 ]]; then
@@ -180,17 +181,41 @@ case "$kind" in
     fi
     expected="${5:?expected replies}"
     work="${6:?work folder}"
+    server="${7:-sqlite}"
     rm -rf "$work" && mkdir -p "$work/odbc"
-    sqlite3 "$work/mxza.max" <"$(dirname "$0")/sql_book.sql"
-    printf '[SQLite3 ODBC Driver]\nDriver = %s\n' \
-      /usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so >"$work/odbc/odbcinst.ini"
+    book="$(dirname "$0")/sql_book.sql"
+    if [[ "$server" == postgres ]]; then
+      # A throw-away PostgreSQL server on loopback, reached through its
+      # Unicode ODBC driver.
+      pg_script="$(cd "$(dirname "$0")/../../.." && pwd)/scripts/pg-test-server.sh"
+      state="$work/pg.state"
+      bash "$pg_script" start "$state" >/dev/null
+      trap 'bash "$pg_script" stop "$state"' EXIT
+      if grep -q '^UNAVAILABLE=' "$state"; then
+        echo "skipped: $(sed -n 's/^UNAVAILABLE=//p' "$state")"
+        exit 77
+      fi
+      pg() { sed -n "s/^$1=//p" "$state"; }
+      PGPASSWORD="$(pg PG_PASSWORD)" psql -q -v ON_ERROR_STOP=1 -h "$(pg PG_HOST)" -p "$(pg PG_PORT)" \
+        -U "$(pg PG_USER)" -d postgres -f "$book" >/dev/null || { echo "FAIL: loading the book"; exit 1; }
+      printf '[PostgreSQL Unicode]\nDriver = %s\n' \
+        /usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so >"$work/odbc/odbcinst.ini"
+      # The password holds ";", "{" and "}": braced, with "}" doubled.
+      password="$(pg PG_PASSWORD | sed 's/}/}}/g')"
+      connect="DRIVER={PostgreSQL Unicode};Server=$(pg PG_HOST);Port=$(pg PG_PORT);Database=postgres;Uid=$(pg PG_USER);Pwd={$password}"
+    else
+      sqlite3 "$work/mxza.max" <"$book"
+      printf '[SQLite3 ODBC Driver]\nDriver = %s\n' \
+        /usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so >"$work/odbc/odbcinst.ini"
+      connect="DRIVER={SQLite3 ODBC Driver};Database=$work/mxza.max"
+    fi
     : >"$work/odbc/odbc.ini"
     export ODBCSYSINI="$work/odbc" ODBCINI="$work/odbc/odbc.ini"
     regsvr "$win_dll"
-    trap 'regsvr /u "$win_dll" || true' EXIT
+    trap 'regsvr /u "$win_dll" || true; [[ "$server" != postgres ]] || bash "$pg_script" stop "$state"' EXIT
     status=0
     timeout -k 5 120 "$loader" "$sys\\cscript.exe" //nologo "$(winpath "$file")" \
-      "DRIVER={SQLite3 ODBC Driver};Database=$work/mxza.max" "$(winpath "$work/replies.txt")" ||
+      "$connect" "$(winpath "$work/replies.txt")" ||
       status=$?
     [[ $status -ne 124 && $status -ne 137 ]] || { echo "FAIL: time limit"; failures=1; }
     # The replies in UTF-8 with the search time, which varies, masked.
