@@ -33,6 +33,22 @@ PACKAGES=(
   xvfb
   imagemagick
   zip
+  fonts-wine
+  xauth
+  libxrender1
+  libxrandr2
+  libxi6
+  libxcursor1
+  libxfixes3
+  libxcomposite1
+  libxinerama1
+  libxrender1:i386
+  libxrandr2:i386
+  libxi6:i386
+  libxcursor1:i386
+  libxfixes3:i386
+  libxcomposite1:i386
+  libxinerama1:i386
 )
 
 missing=()

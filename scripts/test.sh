@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # All tests: Debug build + ctest, AddressSanitizer/UndefinedBehaviorSanitizer
 # build + ctest, the Windows builds (mingw-w64, 64-bit and 32-bit) with their
-# tests under Wine, and the records fuzz target for about 30 seconds.
+# tests under Wine, and the records fuzz target for about 20 seconds.
 # Exits non-zero when any step fails. Build folders: build-test-*.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 JOBS="${JOBS:-2}"
-FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
+FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
 failed_steps=()
 passed=0
 failed=0
