@@ -160,6 +160,7 @@ The command-line tool
   %PELLORY_HOST_SETTINGS%, else %APPDATA%\\Pellory\\host.rec.
 TXT
 
+mkdir -p "$out_dir"
 zip="$out_dir/$name.zip"
 rm -f "$zip"
 (cd "$dest" && cmake -E tar cf "$zip" --format=zip -- *)
