@@ -17,10 +17,6 @@
 namespace pellory {
 namespace {
 
-[[noreturn]] void NotAvailable(const char16_t* what) {
-  throw Failure(Text(what) + u" is not available on this system", 429);
-}
-
 std::string Strftime(const char* format, const struct tm& tm) {
   char buf[128];
   size_t n = std::strftime(buf, sizeof buf, format, &tm);
@@ -50,49 +46,6 @@ std::string ShortDateFormat() {
   }
   return out;
 }
-
-// Ports that the POSIX build lacks until an adapter is wired in.
-class UnavailableRegistry : public Registry {
- public:
-  OpenResult OpenKey(RegistryRoot, TextView) override { return OpenResult::kNotFound; }
-  std::optional<int32_t> QueryDword(RegistryRoot, TextView, TextView) override {
-    return std::nullopt;
-  }
-  std::optional<Text> QueryString(RegistryRoot, TextView, TextView, size_t) override {
-    return std::nullopt;
-  }
-  bool DeleteKey(RegistryRoot, TextView) override { return false; }
-  void SetString(RegistryRoot, TextView, TextView, TextView) override {
-    NotAvailable(u"The registry");
-  }
-  void SetDword(RegistryRoot, TextView, TextView, int32_t) override {
-    NotAvailable(u"The registry");
-  }
-};
-
-class UnavailableDatabases : public DatabaseEngines {
- public:
-  std::shared_ptr<DaoEngine> CreateDaoEngine() override { NotAvailable(u"The DAO engine"); }
-  std::shared_ptr<RdoEngine> CreateRdoEngine() override { NotAvailable(u"The RDO engine"); }
-};
-
-class UnavailableAutomation : public Automation {
- public:
-  std::shared_ptr<AutoObject> CreateObject(TextView) override {
-    throw Failure(u"ActiveX component can't create object", 429);
-  }
-};
-
-class NoKeystrokes : public Keystrokes {
- public:
-  void SendKeys(TextView, bool) override { NotAvailable(u"Keystroke synthesis"); }
-};
-
-// Without a dialog front end every dialog closes as Cancel.
-class CancellingDialogHost : public DialogHost {
- public:
-  void ShowModal(ModalForm&) override {}
-};
 
 }  // namespace
 
@@ -215,16 +168,11 @@ void PosixMessagePump::DoEvents() {
 }
 
 PosixEnv::PosixEnv()
-    : trace_(std::make_unique<PosixTraceFile>(DefaultTraceLogPath())),
-      clock_(std::make_unique<PosixClock>()),
-      regional_(std::make_unique<PosixRegional>()),
-      pump_(std::make_unique<PosixMessagePump>()),
-      registry_(std::make_unique<UnavailableRegistry>()),
-      databases_(std::make_unique<UnavailableDatabases>()),
-      automation_(std::make_unique<UnavailableAutomation>()),
-      windows_(std::make_unique<EmptyDesktop>()),
-      keystrokes_(std::make_unique<NoKeystrokes>()),
-      dialogs_(std::make_unique<CancellingDialogHost>()) {}
+    : AdapterEnv(std::make_unique<PosixTraceFile>(DefaultTraceLogPath()),
+                 std::make_unique<PosixClock>(), std::make_unique<PosixRegional>(),
+                 std::make_unique<PosixMessagePump>()),
+      // The base never replaces the pump it was given.
+      posix_pump_(static_cast<PosixMessagePump*>(&pump())) {}
 
 PosixEnv::~PosixEnv() = default;
 

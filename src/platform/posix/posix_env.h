@@ -1,6 +1,6 @@
-// The platform object of the POSIX build. Every port starts with its POSIX
-// adapter or, where the system has no counterpart yet, with one that reports
-// "not available"; the command line swaps in the adapters it wires up.
+// The platform object of the POSIX build: the POSIX trace file, clock,
+// regional formats and message loop; every other port reports "not
+// available" until the command line swaps in the adapter it wires up.
 #pragma once
 
 #include <functional>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/env.h"
+#include "platform/adapter_env.h"
 
 namespace pellory {
 
@@ -55,43 +55,17 @@ class PosixMessagePump : public MessagePump {
   std::vector<std::function<void()>> sources_;
 };
 
-class PosixEnv : public Env {
+class PosixEnv : public AdapterEnv {
  public:
   PosixEnv();
   ~PosixEnv() override;
 
-  TraceFile& trace() override { return *trace_; }
-  Clock& clock() override { return *clock_; }
-  Regional& regional() override { return *regional_; }
-  MessagePump& pump() override { return *pump_; }
-  Registry& registry() override { return *registry_; }
-  DatabaseEngines& databases() override { return *databases_; }
-  Automation& automation() override { return *automation_; }
-  WindowSystem& windows() override { return *windows_; }
-  Keystrokes& keystrokes() override { return *keystrokes_; }
-  DialogHost& dialogs() override { return *dialogs_; }
-
-  PosixMessagePump& posix_pump() { return *pump_; }
-
-  void set_trace(std::unique_ptr<TraceFile> p) { trace_ = std::move(p); }
-  void set_registry(std::unique_ptr<Registry> p) { registry_ = std::move(p); }
-  void set_databases(std::unique_ptr<DatabaseEngines> p) { databases_ = std::move(p); }
-  void set_automation(std::unique_ptr<Automation> p) { automation_ = std::move(p); }
-  void set_windows(std::unique_ptr<WindowSystem> p) { windows_ = std::move(p); }
-  void set_keystrokes(std::unique_ptr<Keystrokes> p) { keystrokes_ = std::move(p); }
-  void set_dialogs(std::unique_ptr<DialogHost> p) { dialogs_ = std::move(p); }
+  // The message loop the platform object started with; event sources
+  // attach to it.
+  PosixMessagePump& posix_pump() { return *posix_pump_; }
 
  private:
-  std::unique_ptr<TraceFile> trace_;
-  std::unique_ptr<Clock> clock_;
-  std::unique_ptr<Regional> regional_;
-  std::unique_ptr<PosixMessagePump> pump_;
-  std::unique_ptr<Registry> registry_;
-  std::unique_ptr<DatabaseEngines> databases_;
-  std::unique_ptr<Automation> automation_;
-  std::unique_ptr<WindowSystem> windows_;
-  std::unique_ptr<Keystrokes> keystrokes_;
-  std::unique_ptr<DialogHost> dialogs_;
+  PosixMessagePump* posix_pump_;
 };
 
 }  // namespace pellory

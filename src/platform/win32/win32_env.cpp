@@ -65,80 +65,12 @@ class NoMessageLoop : public MessagePump {
   void DoEvents() override {}
 };
 
-class EmptyRegistry : public Registry {
- public:
-  OpenResult OpenKey(RegistryRoot, TextView) override { return OpenResult::kNotFound; }
-  std::optional<int32_t> QueryDword(RegistryRoot, TextView, TextView) override {
-    return std::nullopt;
-  }
-  std::optional<Text> QueryString(RegistryRoot, TextView, TextView, size_t) override {
-    return std::nullopt;
-  }
-  bool DeleteKey(RegistryRoot, TextView) override { return false; }
-  void SetString(RegistryRoot, TextView, TextView, TextView) override { Unavailable(); }
-  void SetDword(RegistryRoot, TextView, TextView, int32_t) override { Unavailable(); }
-
- private:
-  [[noreturn]] static void Unavailable() { throw Failure(u"The registry is not available", 429); }
-};
-
-[[noreturn]] void CannotCreate() { throw Failure(u"ActiveX component can't create object", 429); }
-
-class NoDatabases : public DatabaseEngines {
- public:
-  std::shared_ptr<DaoEngine> CreateDaoEngine() override { CannotCreate(); }
-  std::shared_ptr<RdoEngine> CreateRdoEngine() override { CannotCreate(); }
-};
-
-class NoAutomation : public Automation {
- public:
-  std::shared_ptr<AutoObject> CreateObject(TextView) override { CannotCreate(); }
-};
-
-class NoKeystrokes : public Keystrokes {
- public:
-  void SendKeys(TextView, bool) override {
-    throw Failure(u"Keystroke synthesis is not available", 429);
-  }
-};
-
-class CancellingDialogHost : public DialogHost {
- public:
-  void ShowModal(ModalForm&) override {}
-};
-
-template <typename T>
-void Replace(std::unique_ptr<T>& slot, std::unique_ptr<T> p) {
-  if (p) slot = std::move(p);
-}
-
 }  // namespace
 
 Win32Env::Win32Env()
-    : trace_(std::make_unique<NoTraceFile>()),
-      clock_(std::make_unique<SystemClock>()),
-      regional_(std::make_unique<IsoRegional>()),
-      pump_(std::make_unique<NoMessageLoop>()),
-      registry_(std::make_unique<EmptyRegistry>()),
-      databases_(std::make_unique<NoDatabases>()),
-      automation_(std::make_unique<NoAutomation>()),
-      windows_(std::make_unique<EmptyDesktop>()),
-      keystrokes_(std::make_unique<NoKeystrokes>()),
-      dialogs_(std::make_unique<CancellingDialogHost>()) {}
+    : AdapterEnv(std::make_unique<NoTraceFile>(), std::make_unique<SystemClock>(),
+                 std::make_unique<IsoRegional>(), std::make_unique<NoMessageLoop>()) {}
 
 Win32Env::~Win32Env() = default;
-
-void Win32Env::set_trace(std::unique_ptr<TraceFile> p) { Replace(trace_, std::move(p)); }
-void Win32Env::set_clock(std::unique_ptr<Clock> p) { Replace(clock_, std::move(p)); }
-void Win32Env::set_regional(std::unique_ptr<Regional> p) { Replace(regional_, std::move(p)); }
-void Win32Env::set_pump(std::unique_ptr<MessagePump> p) { Replace(pump_, std::move(p)); }
-void Win32Env::set_registry(std::unique_ptr<Registry> p) { Replace(registry_, std::move(p)); }
-void Win32Env::set_databases(std::unique_ptr<DatabaseEngines> p) {
-  Replace(databases_, std::move(p));
-}
-void Win32Env::set_automation(std::unique_ptr<Automation> p) { Replace(automation_, std::move(p)); }
-void Win32Env::set_windows(std::unique_ptr<WindowSystem> p) { Replace(windows_, std::move(p)); }
-void Win32Env::set_keystrokes(std::unique_ptr<Keystrokes> p) { Replace(keystrokes_, std::move(p)); }
-void Win32Env::set_dialogs(std::unique_ptr<DialogHost> p) { Replace(dialogs_, std::move(p)); }
 
 }  // namespace pellory
