@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "assembly.h"
+#include "cli/action_options.h"
 #include "cli/command.h"
 #include "plugin/records.h"
 #include "plugin/trap.h"
@@ -13,10 +14,8 @@
 namespace pellory::cli {
 namespace {
 
-struct Options {
-  std::string action;
-  std::optional<std::string> id, item, window, macro, tel, nice_tel;
-  bool new_window = false, no_crm = false, crm_busy = false, crm_modal_view = false;
+struct Options : ActionRecordOptions {
+  bool no_crm = false, crm_busy = false, crm_modal_view = false;
   std::string crm_database;
 };
 
@@ -75,20 +74,7 @@ const bool registered = RegisterCommand(
     "action", "Carry out an action in the stand-in CRM application and show what it received",
     [](CLI::App& sub, CliContext& ctx) {
       auto o = std::make_shared<Options>();
-      sub.add_option("ACTION", o->action,
-                     "Show Contact, Show Contact Item, New Contact, Run Macro or Activate Window "
-                     "(default: the action stored by `pellory configure --page action`)");
-      auto text = [&sub](const char* name, std::optional<std::string>& value, const char* help) {
-        sub.add_option_function<std::string>(
-            name, [&value](const std::string& v) { value = v; }, help);
-      };
-      text("--id", o->id, "client id of the contact (\"Id\")");
-      text("--item", o->item, "item view, such as \"View Phone Log\" (\"Item\")");
-      text("--window", o->window, "window to bring to the front (\"Window\")");
-      text("--macro", o->macro, "macro to run (\"Macro\")");
-      sub.add_flag("--new-window", o->new_window, "show the contact in a new list (\"NewWindow\")");
-      text("--tel", o->tel, "the call's number (\"Tel\")");
-      text("--nice-tel", o->nice_tel, "the number as shown (\"NiceTel\")");
+      AddActionRecordOptions(sub, *o);
       sub.add_flag("--no-crm", o->no_crm, "run with no CRM application at all");
       sub.add_flag("--crm-busy", o->crm_busy, "the CRM application reports that it is busy");
       sub.add_flag("--crm-modal-view", o->crm_modal_view,

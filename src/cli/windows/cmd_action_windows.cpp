@@ -9,17 +9,14 @@
 #include <optional>
 #include <string>
 
+#include "cli/action_options.h"
 #include "cli/command.h"
 #include "plugin/records.h"
 
 namespace pellory::cli {
 namespace {
 
-struct Options {
-  std::string action;
-  std::optional<std::string> id, item, window, macro, tel, nice_tel;
-  bool new_window = false;
-};
+using Options = ActionRecordOptions;
 
 // The thread joins a single-threaded apartment for the automation calls, as
 // a host's thread would be.
@@ -71,20 +68,7 @@ const bool registered = RegisterCommand(
     "action", "Carry out an action in the running CRM application (as a host's DoAction does)",
     [](CLI::App& sub, CliContext& ctx) {
       auto o = std::make_shared<Options>();
-      sub.add_option("ACTION", o->action,
-                     "Show Contact, Show Contact Item, New Contact, Run Macro or Activate Window "
-                     "(default: the action stored by `pellory configure --page action`)");
-      auto text = [&sub](const char* name, std::optional<std::string>& value, const char* help) {
-        sub.add_option_function<std::string>(
-            name, [&value](const std::string& v) { value = v; }, help);
-      };
-      text("--id", o->id, "client id of the contact (\"Id\")");
-      text("--item", o->item, "item view, such as \"View Phone Log\" (\"Item\")");
-      text("--window", o->window, "window to bring to the front (\"Window\")");
-      text("--macro", o->macro, "macro to run (\"Macro\")");
-      sub.add_flag("--new-window", o->new_window, "show the contact in a new list (\"NewWindow\")");
-      text("--tel", o->tel, "the call's number (\"Tel\")");
-      text("--nice-tel", o->nice_tel, "the number as shown (\"NiceTel\")");
+      AddActionRecordOptions(sub, *o);
       return [o, &ctx] { return Run(ctx, *o); };
     });
 
