@@ -19,6 +19,10 @@ stop() {
     kill "$(cat "$dir/xvfb.pid")" 2>/dev/null || true
     rm -f "$dir/xvfb.pid"
   fi
+  if [[ -f "$dir/watchdog.pid" ]]; then
+    kill -- "-$(cat "$dir/watchdog.pid")" 2>/dev/null || true
+    rm -f "$dir/watchdog.pid"
+  fi
 }
 
 if [[ "$cmd" == stop ]]; then
@@ -38,9 +42,10 @@ done
 [[ -n "$display" ]] || { echo "wine-prefix: no free X display" >&2; exit 1; }
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
 echo $! >"$dir/xvfb.pid"
-# Xvfb ends with the tests; an hour is far more than they take.
-( sleep 3600; kill "$(cat "$dir/xvfb.pid" 2>/dev/null)" 2>/dev/null ) >/dev/null 2>&1 &
-disown
+# Xvfb ends with the tests; should nobody stop it, a watchdog in a process
+# group of its own ends it after an hour, far more than the tests take.
+setsid bash -c "sleep 3600; kill $(cat "$dir/xvfb.pid") 2>/dev/null" </dev/null >/dev/null 2>&1 &
+echo $! >"$dir/watchdog.pid"
 
 cat >"$dir/env" <<ENV
 export WINEPREFIX="$prefix"
