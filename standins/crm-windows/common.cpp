@@ -6,8 +6,6 @@
 namespace pellory::standin {
 namespace {
 
-std::string Quote(TextView text) { return "\"" + ToUtf8(text) + "\""; }
-
 Text FromWide(const std::wstring& s) { return Text(s.begin(), s.end()); }
 
 std::wstring Lower(std::wstring s) {
@@ -88,35 +86,6 @@ bool ParseOptions(int argc, wchar_t** argv, CrmOptions* o, std::string* error) {
     }
   }
   return true;
-}
-
-Text AddressBookName(TextView path) {
-  size_t end = path.find_last_not_of(u"\\/");
-  if (end == TextView::npos) return Text(path);
-  size_t slash = path.find_last_of(u"\\/", end);
-  size_t start = slash == TextView::npos ? 0 : slash + 1;
-  return Text(path.substr(start, end - start + 1));
-}
-
-std::string Describe(const Variant& v) {
-  switch (v.kind()) {
-    case Variant::Kind::kEmpty:
-      return "<empty>";
-    case Variant::Kind::kNull:
-      return "Null";
-    case Variant::Kind::kMissing:
-      return "<omitted>";
-    case Variant::Kind::kText:
-      return Quote(v.text());
-    case Variant::Kind::kBool:
-      return v.boolean() ? "True" : "False";
-    case Variant::Kind::kDate:
-      return "<date>";
-    case Variant::Kind::kObject:
-      return "<object>";
-    default:
-      return ToUtf8(NumberText(v, u'.'));
-  }
 }
 
 void CrmState::SetAddressBook(TextView name) {

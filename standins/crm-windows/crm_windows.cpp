@@ -15,26 +15,6 @@ std::string Label(HWND window) {
   return "window " + std::to_string(reinterpret_cast<uintptr_t>(window));
 }
 
-std::string MessageName(UINT message, WPARAM wparam, LPARAM lparam) {
-  std::string name;
-  switch (message) {
-    case WM_COMMAND:
-      name = "WM_COMMAND " + std::to_string(wparam);
-      break;
-    case WM_ACTIVATE:
-      name = "WM_ACTIVATE " + std::to_string(wparam);
-      break;
-    case WM_CLOSE:
-      name = "WM_CLOSE";
-      break;
-    default:
-      return "message " + std::to_string(message) + " (" + std::to_string(wparam) + ", " +
-             std::to_string(lparam) + ")";
-  }
-  if (lparam != 0) name += " (" + std::to_string(lparam) + ")";
-  return name;
-}
-
 // Names of keys that type no character, as the journal writes them.
 const char* NamedKey(WPARAM vk) {
   switch (vk) {

@@ -11,6 +11,7 @@
 
 #include "platform/text.h"
 #include "platform/variant.h"
+#include "standins/crm/crm_common.h"
 
 namespace pellory::standin {
 
@@ -36,13 +37,6 @@ bool ParseOptions(int argc, wchar_t** argv, CrmOptions* options, std::string* er
 
 // "true", "false", "null" (any case) or a number; false when it is none.
 bool ParseBusy(const std::wstring& text, Variant* busy);
-
-// The last part of a database path, which names the address book.
-Text AddressBookName(TextView path);
-
-// How a journal line shows an argument: "text" quoted, True/False, Null,
-// <omitted>, <empty>, <object>, <date>, numbers plainly.
-std::string Describe(const Variant& value);
 
 // Keeps the journal file: every line is written and flushed at once.
 class Journal {
