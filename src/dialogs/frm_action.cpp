@@ -13,17 +13,11 @@ constexpr char16_t kActionTag[] = u" @ Pell.frmAction.Action_Click";
 constexpr char16_t kOkTag[] = u" @ Pell.frmAction.OK_Click";
 constexpr char16_t kCancelTag[] = u" @ Pell.frmAction.Cancel_Click";
 
+// A control of the form, in a container when one is named.
 Control Make(Text name, ControlKind kind, Text caption, int x, int y, int width,
              Text container = Text()) {
-  Control c;
-  c.name = std::move(name);
-  c.kind = kind;
-  c.caption = std::move(caption);
-  c.x = x;
-  c.y = y;
-  c.width = width;
-  c.container = std::move(container);
-  return c;
+  return MakeControl(std::move(name), kind, std::move(caption), x, y, width, 1, -1,
+                     std::move(container));
 }
 
 }  // namespace

@@ -20,22 +20,6 @@ constexpr char16_t kDataSourcesKey[] = u"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sou
 constexpr int kLookupTab = 0;
 constexpr int kUserTab = 1;
 
-Control Make(Text name, ControlKind kind, Text caption, int x, int y, int width, int height = 1,
-             int tab = -1, Text container = Text(), int index = -1) {
-  Control c;
-  c.name = std::move(name);
-  c.index = index;
-  c.kind = kind;
-  c.caption = std::move(caption);
-  c.x = x;
-  c.y = y;
-  c.width = width;
-  c.height = height;
-  c.tab = tab;
-  c.container = std::move(container);
-  return c;
-}
-
 // Runs a step whose failure must leave no trace: the data-source prompt.
 template <typename Step>
 bool Quietly(Step&& step) noexcept {
@@ -62,37 +46,39 @@ FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_r
   using K = ControlKind;
   caption_ = u"Maximizer Configuration";
   controls_.reserve(24);
-  Control& tabs = Add(Make(u"Tabs", K::kTabControl, u"", 0, 0, 72, 12));
+  Control& tabs = Add(MakeControl(u"Tabs", K::kTabControl, u"", 0, 0, 72, 12));
   tabs.list = {Text(), Text()};
   Control& data =
-      Add(Make(u"bData", K::kOptionButton, u"&Data directory:", 2, 2, 19, 1, kLookupTab));
+      Add(MakeControl(u"bData", K::kOptionButton, u"&Data directory:", 2, 2, 19, 1, kLookupTab));
   data.value = 1;
-  Control& file = Add(Make(u"dbFile", K::kTextBox, u"", 22, 2, 41, 1, kLookupTab));
+  Control& file = Add(MakeControl(u"dbFile", K::kTextBox, u"", 22, 2, 41, 1, kLookupTab));
   file.text = u"(Default)";
-  Add(Make(u"bIni", K::kCommandButton, u"...", 64, 2, 5, 1, kLookupTab));
-  Add(Make(u"bConn", K::kOptionButton, u"&SQL server:", 2, 3, 19, 1, kLookupTab));
-  Add(Make(u"OConn", K::kTextBox, u"", 22, 3, 41, 1, kLookupTab));
-  Add(Make(u"OSel", K::kCommandButton, u"...", 64, 3, 5, 1, kLookupTab));
+  Add(MakeControl(u"bIni", K::kCommandButton, u"...", 64, 2, 5, 1, kLookupTab));
+  Add(MakeControl(u"bConn", K::kOptionButton, u"&SQL server:", 2, 3, 19, 1, kLookupTab));
+  Add(MakeControl(u"OConn", K::kTextBox, u"", 22, 3, 41, 1, kLookupTab));
+  Add(MakeControl(u"OSel", K::kCommandButton, u"...", 64, 3, 5, 1, kLookupTab));
   // Beneath fData: it shows only while fData is hidden.
-  Add(Make(u"Label2", K::kLabel,
-           u"Enter the location of the database files (*.max).  This needs to be a valid path "
-           u"for the user(s).",
-           2, 5, 67, 3, kLookupTab));
-  Add(Make(u"fData", K::kContainer, u"", 1, 5, 70, 6, kLookupTab));
-  Add(Make(u"Frame1", K::kFrame, u"&Search telephone fields", 2, 5, 67, 6, kLookupTab, u"fData"));
-  Add(Make(u"Phone", K::kCheckBox, u"Phone &1", 4, 6, 14, 1, kLookupTab, u"Frame1", 0));
-  Add(Make(u"Label4", K::kLabel,
-           u"Searching is much faster when only indexed field 'Phone 1' is searched.", 4, 7, 36, 3,
-           kLookupTab, u"Frame1"));
-  Add(Make(u"Phone", K::kCheckBox, u"Phone &2", 46, 6, 14, 1, kLookupTab, u"Frame1", 1));
-  Add(Make(u"Phone", K::kCheckBox, u"Phone &3", 46, 7, 14, 1, kLookupTab, u"Frame1", 2));
-  Add(Make(u"Phone", K::kCheckBox, u"Phone &4", 46, 8, 14, 1, kLookupTab, u"Frame1", 3));
-  Add(Make(u"Label6", K::kLabel, u"&User:", 2, 2, 11, 1, kUserTab));
-  Add(Make(u"User", K::kTextBox, u"", 14, 2, 30, 1, kUserTab));
-  Add(Make(u"Label3", K::kLabel, u"&Password:", 2, 4, 11, 1, kUserTab));
-  Add(Make(u"Pwd", K::kPasswordBox, u"", 14, 4, 30, 1, kUserTab));
-  Add(Make(u"OK", K::kCommandButton, u"OK", 46, 13, 10)).is_default = true;
-  Add(Make(u"Cancel", K::kCommandButton, u"Cancel", 58, 13, 10)).is_cancel = true;
+  Add(MakeControl(
+      u"Label2", K::kLabel,
+      u"Enter the location of the database files (*.max).  This needs to be a valid path "
+      u"for the user(s).",
+      2, 5, 67, 3, kLookupTab));
+  Add(MakeControl(u"fData", K::kContainer, u"", 1, 5, 70, 6, kLookupTab));
+  Add(MakeControl(u"Frame1", K::kFrame, u"&Search telephone fields", 2, 5, 67, 6, kLookupTab,
+                  u"fData"));
+  Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &1", 4, 6, 14, 1, kLookupTab, u"Frame1", 0));
+  Add(MakeControl(u"Label4", K::kLabel,
+                  u"Searching is much faster when only indexed field 'Phone 1' is searched.", 4, 7,
+                  36, 3, kLookupTab, u"Frame1"));
+  Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &2", 46, 6, 14, 1, kLookupTab, u"Frame1", 1));
+  Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &3", 46, 7, 14, 1, kLookupTab, u"Frame1", 2));
+  Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &4", 46, 8, 14, 1, kLookupTab, u"Frame1", 3));
+  Add(MakeControl(u"Label6", K::kLabel, u"&User:", 2, 2, 11, 1, kUserTab));
+  Add(MakeControl(u"User", K::kTextBox, u"", 14, 2, 30, 1, kUserTab));
+  Add(MakeControl(u"Label3", K::kLabel, u"&Password:", 2, 4, 11, 1, kUserTab));
+  Add(MakeControl(u"Pwd", K::kPasswordBox, u"", 14, 4, 30, 1, kUserTab));
+  Add(MakeControl(u"OK", K::kCommandButton, u"OK", 46, 13, 10)).is_default = true;
+  Add(MakeControl(u"Cancel", K::kCommandButton, u"Cancel", 58, 13, 10)).is_cancel = true;
 }
 
 void FrmConfig::Form_Load() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
@@ -60,6 +61,23 @@ struct Control {
   int width = 0;
   int height = 1;
 };
+
+// A control of a form's layout; every other field keeps its default.
+inline Control MakeControl(Text name, ControlKind kind, Text caption, int x, int y, int width,
+                           int height = 1, int tab = -1, Text container = Text(), int index = -1) {
+  Control c;
+  c.name = std::move(name);
+  c.index = index;
+  c.kind = kind;
+  c.caption = std::move(caption);
+  c.x = x;
+  c.y = y;
+  c.width = width;
+  c.height = height;
+  c.tab = tab;
+  c.container = std::move(container);
+  return c;
+}
 
 // Identifies a control in events: its name and its index in a control array.
 struct ControlId {

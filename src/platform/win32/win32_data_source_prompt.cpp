@@ -50,25 +50,14 @@ ManagerPrompt AskDriverManager(Text* connect) {
   return result;
 }
 
-Control Make(Text name, ControlKind kind, Text caption, int x, int y, int width) {
-  Control c;
-  c.name = std::move(name);
-  c.kind = kind;
-  c.caption = std::move(caption);
-  c.x = x;
-  c.y = y;
-  c.width = width;
-  return c;
-}
-
 // The selection dialog's form: a list of sources, user, password, OK and
 // Cancel. OK is enabled while a source is selected.
 class SelectionForm : public ModalForm {
  public:
   explicit SelectionForm(const std::vector<DataSourceInfo>& sources) : sources_(sources) {
     using K = ControlKind;
-    controls_.push_back(Make(u"SourceLabel", K::kLabel, u"&Data source:", 2, 1, 13));
-    Control list = Make(u"Source", K::kComboBox, u"", 16, 1, 46);
+    controls_.push_back(MakeControl(u"SourceLabel", K::kLabel, u"&Data source:", 2, 1, 13));
+    Control list = MakeControl(u"Source", K::kComboBox, u"", 16, 1, 46);
     for (size_t i = 0; i < sources.size(); ++i) {
       Text entry = sources[i].name;
       if (!sources[i].driver.empty()) entry += u" (" + sources[i].driver + u")";
@@ -80,15 +69,15 @@ class SelectionForm : public ModalForm {
       list.text = list.list.front();
     }
     controls_.push_back(std::move(list));
-    controls_.push_back(Make(u"UserLabel", K::kLabel, u"&User:", 2, 3, 13));
-    controls_.push_back(Make(u"User", K::kTextBox, u"", 16, 3, 30));
-    controls_.push_back(Make(u"PwdLabel", K::kLabel, u"&Password:", 2, 5, 13));
-    controls_.push_back(Make(u"Pwd", K::kPasswordBox, u"", 16, 5, 30));
-    Control ok = Make(u"OK", K::kCommandButton, u"OK", 40, 7, 10);
+    controls_.push_back(MakeControl(u"UserLabel", K::kLabel, u"&User:", 2, 3, 13));
+    controls_.push_back(MakeControl(u"User", K::kTextBox, u"", 16, 3, 30));
+    controls_.push_back(MakeControl(u"PwdLabel", K::kLabel, u"&Password:", 2, 5, 13));
+    controls_.push_back(MakeControl(u"Pwd", K::kPasswordBox, u"", 16, 5, 30));
+    Control ok = MakeControl(u"OK", K::kCommandButton, u"OK", 40, 7, 10);
     ok.is_default = true;
     ok.enabled = !sources.empty();
     controls_.push_back(std::move(ok));
-    Control cancel = Make(u"Cancel", K::kCommandButton, u"Cancel", 52, 7, 10);
+    Control cancel = MakeControl(u"Cancel", K::kCommandButton, u"Cancel", 52, 7, 10);
     cancel.is_cancel = true;
     controls_.push_back(std::move(cancel));
   }
