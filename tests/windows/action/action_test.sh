@@ -15,13 +15,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 rm -rf "$work" && mkdir -p "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-if [[ "$bits" == 8 ]]; then
-  loader="$(command -v wine64 || echo /usr/lib/wine/wine64)"
-  sys='C:\windows\system32'
-else
-  loader="$(command -v wine)"
-  sys='C:\windows\syswow64'
-fi
+# shellcheck source=../wine-width.sh
+source "$(dirname "$0")/../wine-width.sh" "$bits"
 
 "$loader" "$sys\\regsvr32.exe" /s "$(winepath -w "$dll")" || fail "regsvr32"
 wine "$standin" /regserver

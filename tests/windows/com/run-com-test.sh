@@ -13,13 +13,8 @@ dll="${2:?dll}"
 bits="${3:?pointer size}"
 file="${4:-}"
 
-if [[ "$bits" == 8 ]]; then
-  loader="$(command -v wine64 || echo /usr/lib/wine/wine64)"
-  sys='C:\windows\system32'
-else
-  loader="$(command -v wine)"
-  sys='C:\windows\syswow64'
-fi
+# shellcheck source=../wine-width.sh
+source "$(dirname "$0")/../wine-width.sh" "$bits"
 winpath() { local p="${1//\//\\}"; echo "Z:$p"; }
 win_dll="$(winpath "$dll")"
 
