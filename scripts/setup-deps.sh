@@ -49,6 +49,7 @@ PACKAGES=(
   libxfixes3:i386
   libxcomposite1:i386
   libxinerama1:i386
+  libodbc2:i386
 )
 
 missing=()
