@@ -44,6 +44,7 @@ Text LoadFile(Session& session) {
   const Text password = st.db_password;
   Trap(env, tag, [&] { connect = FileConnectString(st.instance_no, st.db_user, password); });
   Trap(env, tag, Masked(password, [&] {
+         if (!st.data_source_failure.empty()) throw Failure(st.data_source_failure);
          DatabaseRef db = st.workspace->OpenDatabase(u"", true, connect);
          if (db) st.database = std::move(db);
        }));

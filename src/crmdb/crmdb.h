@@ -50,6 +50,9 @@ inline constexpr char16_t kDataSourceKey[] = u"Software\\ODBC\\ODBC.INI\\";
 inline constexpr char16_t kDriverName[] = u"Maximizer ODBC Driver";
 inline constexpr char16_t kWorkspaceName[] = u"ODBCWorkspace";
 
+// The failure number of a setting that cannot be used as it stands.
+inline constexpr long kInvalidProcedureCall = 5;
+
 inline constexpr char16_t kInitializeTag[] = u" @ Pell.Initialize";
 inline constexpr char16_t kLoadTag[] = u" @ Pellory.Load";
 inline constexpr char16_t kUnloadTag[] = u" @ Pellory.Unload";

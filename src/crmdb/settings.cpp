@@ -20,6 +20,48 @@ Text UserValue(Env& env, TextView key, TextView name, const Variant& fallback) {
   throw Failure(u"Object variable or With block variable not set", 91);
 }
 
+// Whether the instance data source already holds the driver and every one of
+// `attributes`: start-up then leaves it alone, so that other processes using
+// the same source never see it removed and written again.
+bool RegisteredAsWanted(Env& env, TextView dsn, TextView attributes) {
+  using namespace crmdb;
+  Registry& reg = env.registry();
+  const Text key = Text(kDataSourceKey) + Text(dsn);
+  if (reg.QueryString(RegistryRoot::kCurrentUser, Text(kDataSourceKey) + u"ODBC Data Sources", dsn,
+                      2000) != Text(kDriverName)) {
+    return false;
+  }
+  size_t start = 0;
+  while (start <= attributes.size()) {
+    size_t end = attributes.find(u'\r', start);
+    if (end == TextView::npos) end = attributes.size();
+    TextView piece = attributes.substr(start, end - start);
+    size_t eq = piece.find(u'=');
+    if (reg.QueryString(RegistryRoot::kCurrentUser, key, piece.substr(0, eq), 2000) !=
+        Text(piece.substr(eq + 1))) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// A data directory the data source can hold as one attribute: a line break
+// would end the attribute early and let the rest of the setting write other
+// attributes, and outer blanks are dropped where the source is read back.
+void CheckDataDirectory(TextView path) {
+  for (char16_t c : path) {
+    if (c < 32 || c == 127) {
+      throw Failure(u"The setting DBFile holds a line break or another control character",
+                    crmdb::kInvalidProcedureCall);
+    }
+  }
+  if (!path.empty() && (path.front() == u' ' || path.back() == u' ')) {
+    throw Failure(u"The setting DBFile begins or ends with a blank: '" + Text(path) + u"'",
+                  crmdb::kInvalidProcedureCall);
+  }
+}
+
 }  // namespace
 
 Text ZTrim(Env& env, TextView text) {
@@ -125,10 +167,29 @@ Variant InitializeReal(Session& session) {
   }
 
   Trap(env, tag, [&] { st.connection_rd.clear(); });
+  const Text dsn = InstanceDataSource(st.instance_no);
+  const Text attributes = InstanceAttributes(st.db_path);
+  // Until the source is registered below, Load must not open it: an earlier
+  // registration of the same name may point at another address book.
+  st.data_source_failure = u"The data source " + dsn + u" was not registered";
+  bool usable = false;
+  bool registered = false;
   Trap(env, tag, [&] {
-    env.registry().DeleteKey(RegistryRoot::kCurrentUser,
-                             Text(kDataSourceKey) + InstanceDataSource(st.instance_no));
+    try {
+      CheckDataDirectory(st.db_path);
+    } catch (const Failure& f) {
+      st.data_source_failure = f.description();
+      throw;
+    }
+    usable = true;
   });
+  Trap(env, tag, [&] { registered = usable && RegisteredAsWanted(env, dsn, attributes); });
+  if (registered) st.data_source_failure.clear();
+  const bool write = usable && !registered;
+  if (write) {
+    Trap(env, tag,
+         [&] { env.registry().DeleteKey(RegistryRoot::kCurrentUser, Text(kDataSourceKey) + dsn); });
+  }
   std::shared_ptr<DaoEngine> engine;
   Trap(env, tag, [&] { engine = ThreadDaoEngine(env); });
   Trap(env, tag, [&] {
@@ -139,11 +200,18 @@ Variant InitializeReal(Session& session) {
     if (!engine || !st.workspace) NoObject();
     engine->AppendWorkspace(st.workspace);
   });
-  Trap(env, tag, [&] {
-    if (!engine) NoObject();
-    engine->RegisterDatabase(InstanceDataSource(st.instance_no), kDriverName, true,
-                             InstanceAttributes(st.db_path));
-  });
+  if (write) {
+    Trap(env, tag, [&] {
+      try {
+        if (!engine) NoObject();
+        engine->RegisterDatabase(dsn, kDriverName, true, attributes);
+        st.data_source_failure.clear();
+      } catch (const Failure& f) {
+        st.data_source_failure = f.description();
+        throw;
+      }
+    });
+  }
   return Variant();
 }
 

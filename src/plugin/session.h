@@ -47,6 +47,11 @@ struct SessionState {
   // reload after an action (which rewrites db_path) still finds it.
   Text connection_rd;
 
+  // File mode: why start-up could not register the instance data source
+  // (empty when it did). Load then fails instead of opening whatever an
+  // earlier registration of that name points at.
+  Text data_source_failure;
+
   // Database objects.
   WorkspaceRef workspace;
   DatabaseRef database;  // DAO database (file mode) or RDO connection (SQL mode)

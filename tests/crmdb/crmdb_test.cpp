@@ -207,6 +207,68 @@ TEST_F(CrmdbTest, FileModeLoadRepliesForEachMissingPiece) {
   EXPECT_EQ(Load(*v), u"{Result=Fail}{Reason=Could not load Workspace}");
 }
 
+// The instance data source is written only when it must change, and a
+// source that could not be registered is never opened: an earlier
+// registration of the same name may name another address book.
+TEST_F(CrmdbTest, FileModeRegistersOnlyWhatChangesAndNeverOpensAnUnregisteredSource) {
+  const Text ini = u"Software\\ODBC\\ODBC.INI\\";
+  struct Case {
+    const char* what;
+    Text data_rd;
+    bool fail_register;
+    bool registered;  // RegisterDatabase was called
+    bool opened;      // the database open was tried
+    const char16_t* logged;
+  } cases[] = {
+      {"a new source", u"{DBFile=/books/a}", false, true, true, nullptr},
+      {"the driver is missing", u"{DBFile=/books/a}", true, true, false,
+       u"Driver not installed @ Pellory.Load"},
+      {"a line break in the path", u"{DBFile=/books/a\nExecDelayMs=2500}", false, false, false,
+       u"The setting DBFile holds a line break or another control character @ Pellory.Load"},
+      {"a carriage return in the path", u"{DBFile=/books/a\rDataDirectory=/other}", false, false,
+       false, u"DBFile holds a line break"},
+      {"a trailing blank", u"{DBFile=/books/a }", false, false, false,
+       u"The setting DBFile begins or ends with a blank: '/books/a ' @ Pellory.Load"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    env.trace_file.lines.clear();
+    env.fake_registry.deleted.clear();
+    log = DaoLog();
+    dao->fail_register = c.fail_register;
+    auto s = Start(c.data_rd);
+    EXPECT_EQ(!log.registered.empty(), c.registered);
+    EXPECT_EQ(!env.fake_registry.deleted.empty(), c.registered);
+    EXPECT_EQ(Load(*s),
+              c.opened ? u"{Result=Success}" : u"{Result=Fail}{Reason=Could not load Database}");
+    EXPECT_EQ(!log.opened.empty(), c.opened);
+    if (c.logged) {
+      EXPECT_TRUE(Logged(c.logged));
+    }
+  }
+
+  // A source that already holds the driver and the six attributes is left
+  // alone: nothing removed, nothing written, and it opens. Another directory
+  // under the same name is written afresh.
+  for (const char16_t* dir : {u"/books/b", u"/books/a"}) {
+    Registry(ini + u"ODBC Data Sources", u"Maximizer SP1", kDriverName);
+    for (const char16_t* kv : {u"Autolock=True", u"DataDirectory=/books/a", u"mr_mr=false",
+                               u"seperator=,", u"TrueDate=True", u"Visible=True"}) {
+      TextView t(kv);
+      Registry(ini + u"Maximizer SP1", t.substr(0, t.find(u'=')), t.substr(t.find(u'=') + 1));
+    }
+    SetUp();
+    log = DaoLog();
+    env.fake_registry.deleted.clear();
+    auto s = Start(u"{DBFile=" + Text(dir) + u"}");
+    const bool same = Text(dir) == u"/books/a";
+    EXPECT_EQ(log.registered.empty(), same);
+    EXPECT_EQ(env.fake_registry.deleted.empty(), same);
+    EXPECT_EQ(Load(*s), u"{Result=Success}");
+  }
+}
+
 TEST_F(CrmdbTest, FileModeLoadRecreatesAMissingWorkspaceAndKeepsOldHandles) {
   dao->fail_workspaces = true;
   auto s = Start(u"");

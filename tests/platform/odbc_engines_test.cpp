@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "platform/failure.h"
+#include "platform/odbc/odbc_ini.h"
 #include "support/crmdb_odbc.h"
 #include "support/fake_env.h"
 #include "support/odbc_sandbox.h"
+#include "support/shell.h"
 
 namespace pellory::testing {
 namespace {
@@ -157,6 +161,76 @@ TEST_F(OdbcEnginesTest, DataSourceStoreSeesUserAndSystemSources) {
   EXPECT_TRUE(store->Remove(false, u"Maximizer SP1"));
   EXPECT_FALSE(store->Remove(false, u"Maximizer SP1"));
   EXPECT_FALSE(store->Exists(false, u"Maximizer SP1"));
+}
+
+// The data-source file as other programs and people keep it: only the
+// section asked about changes, and nothing at all when it already says so.
+TEST(OdbcIniTest, EditsTouchOnlyTheirOwnSection) {
+  using odbc::IniEntry;
+  const std::string mine =
+      "# desk sources\n[Desk]\nDriver = SQLite3\n  Database=/srv/d.db\n\n; ours next\n"
+      "[Maximizer SP1]\nDriver=Max\nDataDirectory = /a\n# note\nmr_mr=false\n\n[Last]\nx=1";
+  struct Case {
+    const char* what;
+    std::optional<std::string> got;
+    std::optional<std::string> want;  // nullopt: nothing to write
+  } cases[] = {
+      {"same entries, other spacing and key case",
+       odbc::WithSection(mine, "maximizer sp1",
+                         {{"driver", "Max"}, {"DATADIRECTORY", "/a"}, {"mr_mr", "false"}}),
+       std::nullopt},
+      {"one value changed in place",
+       odbc::WithSection(mine, "Maximizer SP1",
+                         {{"Driver", "Max"}, {"DataDirectory", "/b"}, {"mr_mr", "false"}}),
+       "# desk sources\n[Desk]\nDriver = SQLite3\n  Database=/srv/d.db\n\n; ours next\n"
+       "[Maximizer SP1]\nDriver=Max\nDataDirectory=/b\n# note\nmr_mr=false\n\n[Last]\nx=1"},
+      {"a key dropped, one added after the last key",
+       odbc::WithSection(mine, "Maximizer SP1",
+                         {{"Driver", "Max"}, {"DataDirectory", "/a"}, {"Visible", "True"}}),
+       "# desk sources\n[Desk]\nDriver = SQLite3\n  Database=/srv/d.db\n\n; ours next\n"
+       "[Maximizer SP1]\nDriver=Max\nDataDirectory = /a\n# note\nVisible=True\n\n[Last]\nx=1"},
+      {"a new section at the end, after a blank line",
+       odbc::WithSection(mine, "Maximizer SP2", {{"Driver", "Max"}}),
+       mine + "\n\n[Maximizer SP2]\nDriver=Max\n"},
+      {"a new section in an empty file", odbc::WithSection("", "S", {{"Driver", "D"}}),
+       "[S]\nDriver=D\n"},
+      {"a repeated key written once",
+       odbc::WithSection("[S]\nDriver=D\nk=1\nk=1\n", "S", {{"Driver", "D"}, {"k", "1"}}),
+       "[S]\nDriver=D\nk=1\n"},
+      {"value set", odbc::WithValue(mine, "Last", {"x", "2"}),
+       "# desk sources\n[Desk]\nDriver = SQLite3\n  Database=/srv/d.db\n\n; ours next\n"
+       "[Maximizer SP1]\nDriver=Max\nDataDirectory = /a\n# note\nmr_mr=false\n\n[Last]\nx=2\n"},
+      {"value already set", odbc::WithValue(mine, "Desk", {"database", "/srv/d.db"}), std::nullopt},
+      {"section removed, the comment before it kept", odbc::WithoutSection(mine, "Maximizer SP1"),
+       "# desk sources\n[Desk]\nDriver = SQLite3\n  Database=/srv/d.db\n\n; ours next\n"
+       "[Last]\nx=1"},
+      {"removing what is not there", odbc::WithoutSection(mine, "Nothing"), std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+}
+
+// What would land in the data-source file as more than one attribute, or
+// as a section of its own, is refused and nothing is written.
+TEST_F(OdbcEnginesTest, RegistrationRefusesWhatTheFileCannotHoldAsOneEntry) {
+  auto dao = engines_.CreateDaoEngine();
+  const std::string before = "# mine\n[Kept]\nDriver=SQLite3 ODBC Driver\n";
+  struct Case {
+    const char16_t* dsn;
+    const char16_t* attributes;
+  } cases[] = {
+      {u"Maximizer SP1", u"DataDirectory=/books/a\nExecDelayMs=2500"},
+      {u"Maximizer SP1", u"DataDirectory=/books/a\n[Evil DSN]\nDriver=x"},
+      {u"Maximizer SP1", u"DataDirectory=/books/a\x01"},
+      {u"Maximizer SP1", u"Data[Directory]=/books/a"},
+      {u"Evil]\n[Other", u"DataDirectory=/books/a"},
+      {u"A=B", u"DataDirectory=/books/a"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(odbc_.UserIni()) << before;
+    EXPECT_THROW(dao->RegisterDatabase(c.dsn, u"SQLite3 ODBC Driver", true, c.attributes), Failure)
+        << ToUtf8(c.dsn) << " " << ToUtf8(c.attributes);
+    EXPECT_EQ(ReadAll(odbc_.UserIni()), before);
+  }
 }
 
 }  // namespace

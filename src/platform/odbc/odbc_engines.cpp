@@ -115,6 +115,23 @@ bool SkippedAttribute(TextView key) {
   return false;
 }
 
+// A name or value that the data-source file could not hold as one entry is
+// refused before anything is written: a line break would start another
+// attribute or section, and "[", "]" or "=" in a name would be read as
+// something else.
+void CheckStorable(TextView what, TextView text, bool name) {
+  for (char16_t c : text) {
+    if (c < 32 || c == 127) {
+      throw Failure(u"The " + Text(what) + u" holds a line break or another control character",
+                    kInvalidArgument);
+    }
+    if (name && (c == u'[' || c == u']' || c == u'=')) {
+      throw Failure(u"The " + Text(what) + u" '" + Text(text) + u"' holds \"[\", \"]\" or \"=\"",
+                    kInvalidArgument);
+    }
+  }
+}
+
 class OdbcDaoEngine : public DaoEngine {
  public:
   OdbcDaoEngine() : env_(std::make_shared<Environment>()) {}
@@ -140,6 +157,8 @@ class OdbcDaoEngine : public DaoEngine {
   void RegisterDatabase(TextView dsn, TextView driver, bool /*silent*/,
                         TextView attributes) override {
     if (Trim(dsn).empty()) throw Failure(u"Invalid argument.", kInvalidArgument);
+    CheckStorable(u"data source name", dsn, true);
+    CheckStorable(u"driver name", driver, true);
     bool installed = false;
     for (const Text& d : odbc::InstalledDrivers()) {
       if (EqualsNoCase(d, driver)) installed = true;
@@ -167,11 +186,14 @@ class OdbcDaoEngine : public DaoEngine {
     } else {
       pairs = ParseConnectString(attributes);
     }
-    odbc::WriteDataSource(false, dsn, driver);
-    for (const ConnectAttribute& a : pairs) {
+    std::vector<ConnectAttribute> stored;
+    for (ConnectAttribute& a : pairs) {
       if (a.key.empty() || SkippedAttribute(a.key)) continue;
-      odbc::WriteDataSourceValue(false, dsn, a.key, a.value);
+      CheckStorable(u"attribute", a.key, true);
+      CheckStorable(a.key, a.value, false);
+      stored.push_back(std::move(a));
     }
+    odbc::RegisterDataSource(false, dsn, driver, stored);
   }
 
  private:

@@ -1,9 +1,16 @@
 #include "platform/odbc/odbc_installer.h"
 
+#include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_api.h"
 #include "platform/odbc/odbc_engines.h"
 
 #include <odbcinst.h>
+
+#include <stdexcept>
+
+#ifndef _WIN32
+#include "platform/odbc/odbc_ini.h"
+#endif
 
 namespace pellory::odbc {
 namespace {
@@ -22,26 +29,19 @@ class ConfigMode {
   UWORD previous_ = ODBC_BOTH_DSN;
 };
 
+#ifdef _WIN32
 [[noreturn]] void ThrowInstallerError(TextView what) {
   Text text(what);
   DWORD code = 0;
-#ifdef _WIN32
   WCHAR message[512] = {0};
   WORD length = 0;
   if (SQLInstallerErrorW(1, &code, message, 511, &length) == SQL_SUCCESS) {
     text += u": ";
     text += FromWideZ(reinterpret_cast<const SQLWCHAR*>(message), 511);
   }
-#else
-  char message[512] = {0};
-  WORD length = 0;
-  if (SQLInstallerError(1, &code, message, 511, &length) == SQL_SUCCESS && message[0]) {
-    text += u": ";
-    text += FromUtf8(message);
-  }
-#endif
   throw Failure(std::move(text), kOdbcCallFailed);
 }
+#endif
 
 // The installer API in the platform's own character form: wide on
 // Windows; UTF-8 elsewhere, since unixODBC's wide installer calls narrow
@@ -135,7 +135,9 @@ std::optional<Text> DataSourceValue(bool system, TextView dsn, TextView key) {
   return value;
 }
 
-void WriteDataSource(bool system, TextView dsn, TextView driver) {
+#ifdef _WIN32
+bool RegisterDataSource(bool system, TextView dsn, TextView driver,
+                        const std::vector<ConnectAttribute>& attributes) {
   Native d = N(dsn), drv = N(driver);
   bool ok;
   {
@@ -143,6 +145,8 @@ void WriteDataSource(bool system, TextView dsn, TextView driver) {
     ok = INST(SQLWriteDSNToIni)(d.c_str(), drv.c_str());
   }
   if (!ok) ThrowInstallerError(u"The data source '" + Text(dsn) + u"' cannot be written");
+  for (const ConnectAttribute& a : attributes) WriteDataSourceValue(system, dsn, a.key, a.value);
+  return true;
 }
 
 void WriteDataSourceValue(bool system, TextView dsn, TextView key, TextView value) {
@@ -165,5 +169,39 @@ bool RemoveDataSource(bool system, TextView dsn) {
   ConfigMode mode(system);
   return INST(SQLRemoveDSNFromIni)(d.c_str());
 }
+#else
+namespace {
+
+bool Edit(bool system, TextView dsn,
+          const std::function<std::optional<std::string>(std::string_view)>& edit) {
+  try {
+    return EditIniFile(OdbcIniPath(system), edit);
+  } catch (const std::exception& e) {
+    throw Failure(u"The data source '" + Text(dsn) + u"' cannot be written: " + FromUtf8(e.what()),
+                  kOdbcCallFailed);
+  }
+}
+
+}  // namespace
+
+bool RegisterDataSource(bool system, TextView dsn, TextView driver,
+                        const std::vector<ConnectAttribute>& attributes) {
+  std::vector<IniEntry> entries{{"Driver", ToUtf8(driver)}};
+  for (const ConnectAttribute& a : attributes) entries.push_back({ToUtf8(a.key), ToUtf8(a.value)});
+  const std::string name = ToUtf8(dsn);
+  return Edit(system, dsn, [&](std::string_view ini) { return WithSection(ini, name, entries); });
+}
+
+void WriteDataSourceValue(bool system, TextView dsn, TextView key, TextView value) {
+  const std::string name = ToUtf8(dsn);
+  const IniEntry entry{ToUtf8(key), ToUtf8(value)};
+  Edit(system, dsn, [&](std::string_view ini) { return WithValue(ini, name, entry); });
+}
+
+bool RemoveDataSource(bool system, TextView dsn) {
+  const std::string name = ToUtf8(dsn);
+  return Edit(system, dsn, [&](std::string_view ini) { return WithoutSection(ini, name); });
+}
+#endif
 
 }  // namespace pellory::odbc
