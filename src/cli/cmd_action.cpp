@@ -30,6 +30,7 @@ std::optional<Text> Stored(Env& env, const Text& action_rd, const char16_t* key)
 }
 
 int Run(CliContext& ctx, const Options& o) {
+  ctx.NoteDefaultSettings();
   const HostSettings& settings = ctx.settings();
   Env& env = ctx.env();
   standin::ActionCall call;

@@ -22,6 +22,7 @@ namespace {
 
 struct FindOptions {
   std::string tel, text, begin, id;
+  bool tel_given = false;
   bool list = false;
   long long max = 0;
   bool max_given = false;
@@ -129,12 +130,36 @@ int Number(Env& env, TextView rd, const char16_t* key) {
 }
 
 // Runs one search on an initialised session and prints the outcome.
-[[maybe_unused]] int RunFind(Session& session, const FindOptions& o) {
-  Env& env = session.env();
-  if (o.tel.empty() && o.text.empty() && o.begin.empty() && o.id.empty()) {
+// Whether a caller ID holds a number at all: withheld, "anonymous" and
+// the like hold no digit.
+bool HoldsDigits(const std::string& tel) {
+  return std::any_of(tel.begin(), tel.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The answer to a search that found nobody, printed without asking the
+// database.
+int NotFound(const FindOptions& o) {
+  if (o.format == "json") {
+    std::cout << "{\"found\":false}\n";
+  } else if (o.format != "name") {
+    std::cerr << "No contact found.\n";
+  }
+  return 1;
+}
+
+[[maybe_unused]] int RunFind(CliContext& ctx, const FindOptions& o) {
+  if (o.tel.empty() && o.text.empty() && o.begin.empty() && o.id.empty() && !o.tel_given) {
     std::cerr << "pellory find: give --tel, --text, --begin or --id\n";
     return 2;
   }
+  // A caller ID that is no number (withheld, "anonymous", empty) finds
+  // nobody; the database is not asked.
+  if (o.tel_given && !HoldsDigits(o.tel) && o.text.empty() && o.begin.empty() && o.id.empty()) {
+    return o.raw ? (std::cout << "{Result=Fail}{Reason=NoFind}\n", 1) : NotFound(o);
+  }
+  auto opened = ctx.OpenSession();
+  Session& session = *opened;
+  Env& env = session.env();
   Text vars;
   Text load = session.Load(vars);
   if (UpperCase(GetText(env, load, u"Result")) == u"FAIL") {
@@ -181,7 +206,7 @@ int Number(Env& env, TextView rd, const char16_t* key) {
     }
     std::cout << out << "}\n";
   } else if (!found) {
-    if (o.format != "name") std::cerr << "No contact found.\n";
+    return NotFound(o);
   } else if (o.format == "name") {
     if (is_list) {
       for (const Text& e : entries) std::cout << ToUtf8(DisplayName(env, e)) << "\n";
@@ -210,7 +235,8 @@ const bool registered = RegisterCommand(
     "find", "Look a contact up by number, words, first letter or identifier",
     [](CLI::App& sub, CliContext& ctx) {
       auto o = std::make_shared<FindOptions>();
-      sub.add_option("--tel", o->tel, "Telephone number, in any format");
+      sub.add_option("--tel", o->tel, "Telephone number, in any format")
+          ->each([o](const std::string&) { o->tel_given = true; });
       sub.add_option("--text", o->text, "Words of the name or the company");
       sub.add_option("--begin", o->begin, "First letter of the name");
       sub.add_option("--id", o->id, "Client identifier");
@@ -224,10 +250,7 @@ const bool registered = RegisterCommand(
           "Exit status: 0 when a contact was found, 1 when none was, 2 on failure.\n"
           "Uses the host settings (PELLORY_HOST_SETTINGS); without them, the sample address "
           "book.");
-      return [o, &ctx] {
-        auto session = ctx.OpenSession();
-        return RunFind(*session, *o);
-      };
+      return [o, &ctx] { return RunFind(ctx, *o); };
     });
 #endif
 

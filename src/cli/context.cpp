@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 
@@ -108,6 +109,22 @@ void WirePosixAdapters(PosixEnv& env) {
 }
 #endif
 
+void RecordingTraceFile::AppendLine(TextView line) noexcept {
+  log_->AppendLine(line);
+  try {
+    lines_.emplace_back(line);
+  } catch (...) {
+  }
+}
+
+std::string TraceLogPath() {
+#ifdef _WIN32
+  return "c:\\wendle.log";
+#else
+  return DefaultTraceLogPath();
+#endif
+}
+
 std::string HostSettingsPath() {
 #ifdef _WIN32
   if (std::string p = Setting(L"PELLORY_HOST_SETTINGS"); !p.empty()) return p;
@@ -138,6 +155,7 @@ bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
   if (attributes == INVALID_FILE_ATTRIBUTES &&
       (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
     *settings = DefaultHostSettings(env);
+    settings->from_defaults = true;
     return true;
   }
   std::ifstream in(std::filesystem::path(Wide(path)), std::ios::binary);
@@ -146,6 +164,7 @@ bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
     *settings = DefaultHostSettings(env);
+    settings->from_defaults = true;
     return true;
   }
   std::ifstream in(path, std::ios::binary);
@@ -231,6 +250,11 @@ PlatformEnv& CliContext::env() {
 #else
     WirePosixAdapters(*env_);
 #endif
+    env_->wrap_trace([this](std::unique_ptr<TraceFile> log) {
+      auto recording = std::make_unique<RecordingTraceFile>(std::move(log));
+      trace_ = recording.get();
+      return recording;
+    });
   }
   return *env_;
 }
@@ -242,6 +266,7 @@ HostSettings& CliContext::settings() {
     if (!LoadHostSettings(env(), settings_path_, s.get(), &error)) {
       throw std::runtime_error(error);
     }
+    defaults_ = s->from_defaults;
     settings_ = std::move(s);
   }
   return *settings_;
@@ -254,7 +279,33 @@ void CliContext::SaveSettings() {
   }
 }
 
+void CliContext::NoteDefaultSettings() {
+  settings();
+  if (!defaults_ || defaults_noted_) return;
+  defaults_noted_ = true;
+  std::cerr << "pellory: no host settings in " << settings_path_
+            << ": using the sample address book " << PELLORY_SAMPLE_DIR
+            << " (pellory configure sets up your own)\n";
+}
+
+void CliContext::ReportFailure(const std::string& command) const {
+  if (trace_) {
+    for (const Text& line : trace_->lines()) {
+      // The reason and the place, without the log's date and time.
+      const size_t at = line.find(u"@ ");
+      std::cerr << "pellory " << command << ": "
+                << ToUtf8(at == Text::npos ? TextView(line) : TextView(line).substr(at + 2))
+                << "\n";
+    }
+  }
+  std::cerr << "pellory " << command << ": check the host settings (" << settings_path_
+            << "; pellory configure) and that the address book or data source they name can be "
+               "opened; the trace log is "
+            << TraceLogPath() << "\n";
+}
+
 std::unique_ptr<Session> CliContext::OpenSession() {
+  NoteDefaultSettings();
   auto session = std::make_unique<Session>(env(), FullSessionLogic());
   Text data = settings().data_rd, user = settings().user_rd;
   ObjectRef callback;

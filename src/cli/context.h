@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include "platform/win32/win32_env.h"
@@ -32,6 +33,7 @@ struct HostSettings {
   Text data_rd;
   Text user_rd;
   Text action_rd;
+  bool from_defaults = false;  // no settings file: DefaultHostSettings
 };
 
 // Where the host settings live: $PELLORY_HOST_SETTINGS, else
@@ -54,6 +56,23 @@ bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
 bool SaveHostSettings(Env& env, const std::string& path, const HostSettings& settings,
                       std::string* error);
 
+// The trace file of one command's run: each line goes on to the trace log
+// and is also kept, so that a failing command can show the reasons it
+// logged without the reader having to find the log.
+class RecordingTraceFile final : public TraceFile {
+ public:
+  explicit RecordingTraceFile(std::unique_ptr<TraceFile> log) : log_(std::move(log)) {}
+  void AppendLine(TextView line) noexcept override;
+  const std::vector<Text>& lines() const { return lines_; }
+
+ private:
+  std::unique_ptr<TraceFile> log_;
+  std::vector<Text> lines_;
+};
+
+// Where the trace log of this build goes (for messages).
+std::string TraceLogPath();
+
 class CliContext {
  public:
   CliContext();
@@ -70,11 +89,23 @@ class CliContext {
   const std::string& settings_path() const { return settings_path_; }
 
   // A Session with every subsystem's logic, initialised with the stored
-  // DataRd and UserRd and no callback object.
+  // DataRd and UserRd and no callback object. Says on stderr when the
+  // settings are the defaults (NoteDefaultSettings).
   std::unique_ptr<Session> OpenSession();
+
+  // One line on stderr when no settings file exists and the defaults (the
+  // sample address book) are in use; once per run.
+  void NoteDefaultSettings();
+
+  // After a command of this run failed: the reasons it wrote to the trace
+  // log, and what to check, on stderr.
+  void ReportFailure(const std::string& command) const;
 
  private:
   std::unique_ptr<PlatformEnv> env_;
+  RecordingTraceFile* trace_ = nullptr;  // owned by env_
+  bool defaults_ = false;
+  bool defaults_noted_ = false;
   std::string settings_path_;
   std::unique_ptr<HostSettings> settings_;
 };

@@ -91,12 +91,14 @@ int main(int argc, char** argv) {
   }
   for (auto& [sub, run] : runs) {
     if (sub->parsed()) {
+      int status = 2;
       try {
-        return run();
+        status = run();
       } catch (const std::exception& e) {
         std::cerr << "pellory " << sub->get_name() << ": " << e.what() << "\n";
-        return 2;
       }
+      if (status == 2) context.ReportFailure(sub->get_name());
+      return status;
     }
   }
   return 2;

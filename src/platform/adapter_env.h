@@ -32,6 +32,12 @@ class AdapterEnv : public Env {
 
   // Each setter ignores a null adapter, so a port is never left without one.
   void set_trace(std::unique_ptr<TraceFile> p);
+  // Puts `wrap(current trace adapter)` in its place (a wrapper that also
+  // keeps the lines, say).
+  template <typename Wrap>
+  void wrap_trace(Wrap&& wrap) {
+    set_trace(wrap(std::move(trace_)));
+  }
   void set_clock(std::unique_ptr<Clock> p);
   void set_regional(std::unique_ptr<Regional> p);
   void set_registry(std::unique_ptr<Registry> p);

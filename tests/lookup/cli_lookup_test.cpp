@@ -89,11 +89,92 @@ TEST_F(LookupCli, FindAnswersScriptsByExitStatus) {
   r = Pellory({"find"});
   EXPECT_EQ(r.exit_code, 2);
 
-  // A book that cannot be loaded is a failure, not "not found".
+  // Caller IDs that are no number find nobody without a statement sent.
+  StatementLog statements;
+  for (const char* withheld : {"", "anonymous", "WITHHELD", "+"}) {
+    r = Pellory({"find", "--tel", withheld, "--format", "json"});
+    EXPECT_EQ(r.exit_code, 1) << withheld;
+    EXPECT_EQ(r.out, "{\"found\":false}\n");
+  }
+  EXPECT_TRUE(statements.Lines().empty());
+
+  // A book that cannot be loaded is a failure, not "not found", and the
+  // reason the driver gave is shown with what to check.
   UseBook(sandbox.Dir() / "missing");
   r = Pellory({"find", "--tel", "1"});
   EXPECT_EQ(r.exit_code, 2);
-  EXPECT_NE(r.err.find("Could not load Database"), std::string::npos) << r.err;
+  for (const char* said : {"Could not load Database", "mxza.max not found) @ Pellory.Load",
+                           "check the host settings"}) {
+    EXPECT_NE(r.err.find(said), std::string::npos) << said << "\n" << r.err;
+  }
+  // Only this run's reasons: the earlier run's line is in the log, not here.
+  r = Pellory({"find", "--tel", "2"});
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 3) << r.err;
+}
+
+// Without host settings the sample book answers, and stderr says so.
+TEST_F(LookupCli, DefaultSettingsAreNamedOnStderr) {
+  Outcome r = Pellory({"find", "--tel", "+44 (0)1234 567890", "--format", "name"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "John Smith\n");
+  EXPECT_NE(r.err.find("no host settings in"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("pellory configure"), std::string::npos) << r.err;
+  UseBook(OdbcSandbox::SampleAddressBookDir());
+  EXPECT_EQ(Pellory({"find", "--tel", "+44 (0)1234 567890", "--format", "name"}).err, "");
+}
+
+// Phone-system workers looking callers up at once, file mode and SQL mode
+// mixed, through data sources the lookups register themselves: none fails,
+// and what the user's data-source file held stays byte for byte.
+TEST_F(LookupCli, ConcurrentLookupsShareTheDataSourceFile) {
+  const fs::path& d = sandbox.Dir();
+  const std::string users_own =
+      "# Data sources of this desk\n\n[Desk Book]\nDriver = SQLite3 ODBC Driver\n"
+      "Database=/srv/desk.db\n\n; kept as written\n";
+  std::ofstream(sandbox.UserIni()) << users_own;
+  UseBook(OdbcSandbox::SampleAddressBookDir());
+  fs::rename(d / "host.rec", d / "file.rec");
+  {
+    FakeEnv env;
+    const std::string book = (OdbcSandbox::SampleAddressBookDir() / "mxza.max").string();
+    Text connection, data, settings;
+    AddVar(env, connection, u"ConnName", Variant(u"Pellory Sample SQL"));
+    AddVar(env, connection, u"Driver", Variant(u"SQLite3 ODBC Driver"));
+    AddVar(env, connection, u"Connect",
+           Variant(FromUtf8("DSN=Pellory Sample SQL;Database=" + book)));
+    AddVar(env, data, u"UseSQL", Variant(u"True"));
+    AddVar(env, data, u"Connection", Variant(connection));
+    AddVar(env, settings, u"DataRd", Variant(data));
+    std::ofstream(d / "sql.rec") << U8(settings);
+  }
+  const int workers = 8, lookups = 25;
+  std::string script;
+  for (int w = 0; w < workers; ++w) {
+    const fs::path settings = d / (w % 2 ? "sql.rec" : "file.rec");
+    script += "(for i in $(seq " + std::to_string(lookups) +
+              "); do PELLORY_HOST_SETTINGS=" + Quote(settings.string()) +
+              " PELLORY_TRACE_LOG=" + Quote((d / "trace.log").string()) + " " + Quote(PELLORY_BIN) +
+              " find --tel '+44 (0)1234 567890' --format name 2>/dev/null || echo failed; done) " +
+              ">" + Quote((d / ("worker" + std::to_string(w))).string()) + " &\n";
+  }
+  script += "wait\n";
+  ASSERT_EQ(std::system(("bash -c " + Quote(script)).c_str()), 0);
+  int answered = 0, failed = 0;
+  for (int w = 0; w < workers; ++w) {
+    std::istringstream lines(ReadAll(d / ("worker" + std::to_string(w))));
+    for (std::string line; std::getline(lines, line);) {
+      (line == "John Smith" ? answered : failed) += 1;
+    }
+  }
+  EXPECT_EQ(answered, workers * lookups);
+  EXPECT_EQ(failed, 0) << ReadAll(d / "trace.log");
+  const std::string ini = ReadAll(sandbox.UserIni());
+  EXPECT_EQ(ini.substr(0, users_own.size()), users_own);
+  for (const char* section : {"[Maximizer SP1]", "[Pellory Sample SQL]"}) {
+    EXPECT_EQ(ini.find(section), ini.rfind(section)) << ini;
+    EXPECT_NE(ini.find(section), std::string::npos) << ini;
+  }
 }
 
 // Every exported record against its row of the table, in table order.
