@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# All tests: Debug build + ctest, AddressSanitizer/UndefinedBehaviorSanitizer
-# build + ctest, the Windows builds (mingw-w64, 64-bit and 32-bit) with their
-# tests under Wine, and the records fuzz target for about 20 seconds.
+# All tests: AddressSanitizer/UndefinedBehaviorSanitizer build + ctest (a
+# Debug build; the benchmarks are compiled, not run), the threaded tests under
+# ThreadSanitizer in a small build of their own, the Windows builds (mingw-w64,
+# 64-bit and 32-bit) with their tests under Wine, and the records fuzz target
+# for about 20 seconds.
 # Exits non-zero when any step fails. Build folders: build-test-*.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -15,18 +17,20 @@ skipped=0
 
 bash scripts/setup-deps.sh || exit 1
 
-# Runs ctest in build folder $1 and adds its counts to the totals.
+# Runs ctest in build folder $1 (further arguments go to ctest) and adds its
+# counts to the totals.
 run_ctest() {
-  local log
+  local log dir="$1"
+  shift
   log="$(mktemp)"
-  ctest --test-dir "$1" --output-on-failure -j"$JOBS" 2>&1 | tee "$log"
+  ctest --test-dir "$dir" --output-on-failure -j"$JOBS" "$@" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   local line total bad skip
   line="$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)"
   skip="$(grep -c -E '\*\*\*Skipped' "$log" || true)"
   rm -f "$log"
   if [[ -z "$line" ]]; then
-    echo "test.sh: ctest in $1 printed no summary"
+    echo "test.sh: ctest in $dir printed no summary"
     return 1
   fi
   bad="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")"
@@ -35,7 +39,7 @@ run_ctest() {
   failed=$((failed + bad))
   skipped=$((skipped + skip))
   [[ "$total" -gt 0 ]] && return "$rc"
-  echo "test.sh: ctest in $1 ran no test"
+  echo "test.sh: ctest in $dir ran no test"
   return 1
 }
 
@@ -53,18 +57,20 @@ step() {
   fi
 }
 
-debug() {
-  cmake -S . -B build-test-debug -G Ninja -DCMAKE_BUILD_TYPE=Debug &&
-    cmake --build build-test-debug -j"$JOBS" &&
-    run_ctest build-test-debug
-}
-
 sanitizers() {
-  cmake -S . -B build-test-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLORY_SANITIZE=ON \
-    -DPELLORY_BENCH=OFF &&
+  cmake -S . -B build-test-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLORY_SANITIZE=ON &&
     cmake --build build-test-asan -j"$JOBS" &&
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
       run_ctest build-test-asan
+}
+
+# Sessions on several threads (the tests labelled "threads") under
+# ThreadSanitizer: only their programs and the stand-in driver are built.
+threads() {
+  cmake -S . -B build-test-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLORY_SANITIZE_THREAD=ON \
+    -DPELLORY_BENCH=OFF &&
+    cmake --build build-test-tsan -j"$JOBS" --target lookup_threads_test maxodbc &&
+    TSAN_OPTIONS=halt_on_error=1 run_ctest build-test-tsan -L threads
 }
 
 # The Windows build for one width ($1: x86_64 or i686) and its tests under Wine.
@@ -85,8 +91,8 @@ fuzz() {
       -print_final_stats=1 build-test-fuzz/corpus fuzz/seeds
 }
 
-step "Debug build and tests" debug
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests" sanitizers
+step "ThreadSanitizer build and the threaded tests" threads
 step "Windows build, 64-bit, and its tests under Wine" windows x86_64
 step "Windows build, 32-bit, and its tests under Wine" windows i686
 step "Fuzzing GetVar/AddVar for ${FUZZ_SECONDS} s" fuzz
