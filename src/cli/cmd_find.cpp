@@ -175,6 +175,12 @@ int NotFound(const FindOptions& o) {
   if (o.max_given) AddVar(env, request, u"MaxFind", Variant(static_cast<double>(o.max)));
   Text reply = o.list ? session.FindList(request) : session.FindContact(request);
   const bool found = GetText(env, reply, u"Result") == u"Success";
+  // A database that failed during the search is no unknown caller.
+  if (!found && !session.state().search_failure.empty()) {
+    std::cerr << "pellory find: the search failed: " << ToUtf8(session.state().search_failure)
+              << "\n";
+    return 2;
+  }
   // An identifier search replies the contact record alone, even for a list.
   const bool is_list = o.list && o.id.empty();
 

@@ -21,6 +21,7 @@ Text CacheRecordReal(Session& session) {
 
   if (st.cache_state == u"START") {
     step([&] { st.cache_rs.reset(); });
+    st.cache_failure.clear();
     ResultSetRef rs;
     step([&] {
       DatabaseRef db = st.database;
@@ -50,6 +51,17 @@ Text CacheRecordReal(Session& session) {
 
   if (st.cache_state == u"TERMINATE") return reply;
 
+  // A result set that failed on the way is reported once, as a failure;
+  // the export then stands where it stands after its last record.
+  if (!st.cache_failure.empty()) {
+    step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
+    step([&] { AddVar(env, reply, u"Reason", Variant(st.cache_failure)); });
+    st.cache_failure.clear();
+    step([&] { st.cache_rs.reset(); });
+    step([&] { st.cache_state = u"END"; });
+    return reply;
+  }
+
   ResultSetRef rs = st.cache_rs;
   if (!rs) {
     // No export open: after the last record the answer stays "Eof"; before
@@ -64,15 +76,17 @@ Text CacheRecordReal(Session& session) {
     return reply;
   }
 
+  Text& failure = st.cache_failure;
+  auto database_step = [&](auto&& body) { return TrapKeeping(env, kCacheTag, &failure, body); };
   bool at_end = true;
-  step([&] { at_end = rs->Eof(); });
+  if (!database_step([&] { at_end = rs->Eof(); })) return CacheRecordReal(session);
   if (!at_end) {
     // The record is built in a buffer that keeps its room from row to row.
     thread_local Text contact;
     contact.clear();
     step([&] { AppendEntry(reply, u"Result", u"Success"); });
     step([&] { BuildContact(env, *rs, ColumnsFor(rs), contact); });
-    step([&] { rs->MoveNext(); });
+    database_step([&] { rs->MoveNext(); });
     step([&] {
       if (contact.empty()) return;
       reply.reserve(reply.size() + contact.size() + 20);

@@ -118,6 +118,12 @@ Text FindReal(Session& session, Text rd) {
   Env& env = session.env();
   SessionState& st = session.state();
   auto step = [&](auto&& body) { return Trap(env, kFindTag, body); };
+  // Steps that reach for the database: their failure makes the search a
+  // failed one (the reply stays what was built; see search_failure).
+  st.search_failure.clear();
+  auto database_step = [&](auto&& body) {
+    return TrapKeeping(env, kFindTag, &st.search_failure, body);
+  };
 
   // Reconnect when the handle the search needs is gone.
   step([&] {
@@ -155,7 +161,7 @@ Text FindReal(Session& session, Text rd) {
   ResultSetRef rs;
   if (!query.empty()) {
     step([&] { st.contact_rs.reset(); });
-    step([&] {
+    database_step([&] {
       DatabaseRef db = st.database;
       if (!db) throw Failure(u"Object variable or With block variable not set", 91);
       rs = db->OpenResultSet(query, true);
@@ -166,7 +172,7 @@ Text FindReal(Session& session, Text rd) {
   Text reply;
   int16_t matches = 0;
   if (rs) {
-    step([&] {
+    database_step([&] {
       // The statement runs on the driver's side while the message loop runs
       // here. Between polls the processor is given up, at first only for
       // whoever is waiting for it, later for a moment, so that a busy
@@ -181,10 +187,10 @@ Text FindReal(Session& session, Text rd) {
       }
     });
     Columns c;
-    step([&] { c = Columns::Of(*rs); });
+    database_step([&] { c = Columns::Of(*rs); });
     auto at_end = [&] {
       bool end = true;
-      step([&] { end = rs->Eof(); });
+      database_step([&] { end = rs->Eof(); });
       return end;
     };
 
@@ -194,9 +200,9 @@ Text FindReal(Session& session, Text rd) {
       bool found = false;
       if (st.use_sql) {
         while (!at_end()) {
-          step([&] { found = c.Read(*rs, kClientId) == r.id; });
+          database_step([&] { found = c.Read(*rs, kClientId) == r.id; });
           if (found) break;
-          if (!step([&] { rs->MoveNext(); })) break;
+          if (!database_step([&] { rs->MoveNext(); })) break;
           env.pump().DoEvents();
         }
       } else {
@@ -217,7 +223,7 @@ Text FindReal(Session& session, Text rd) {
     phones.reserve(64);
     words.reserve(128);
     while (!at_end()) {
-      step([&] {
+      database_step([&] {
         phones.assign(1, u',');
         for (int n = 0; n < 4; ++n) {
           if (!st.search_phone[n]) continue;
@@ -225,7 +231,7 @@ Text FindReal(Session& session, Text rd) {
           phones += u',';
         }
       });
-      step([&] {
+      database_step([&] {
         words.assign(1, u',');
         if (text_given) {
           AppendWordsOnly(words, c.Read(*rs, kName));
@@ -263,7 +269,7 @@ Text FindReal(Session& session, Text rd) {
         if (stop) break;
       }
       // A row the result set cannot move past would be read forever.
-      if (!step([&] { rs->MoveNext(); })) break;
+      if (!database_step([&] { rs->MoveNext(); })) break;
       env.pump().DoEvents();
     }
   }

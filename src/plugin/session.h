@@ -35,6 +35,14 @@ struct SessionState {
   bool load_failed = false;
   Text cache_state;
   ResultSetRef cache_rs;
+  // Why the export's result set failed on the way (a move or a read), for
+  // the next CacheRecord to report instead of an end of data.
+  Text cache_failure;
+  // Why the last search failed after it reached for the database (the
+  // statement did not open, or a move or read failed): the host still gets
+  // the reply the search built, and a caller that can tell an outage from
+  // an unknown caller (the command line) reads it here. Empty otherwise.
+  Text search_failure;
   ObjectRef callback;
 
   // Settings prepared by start-up; rewritten by CheckRunning.

@@ -32,6 +32,25 @@ bool Trap(Env& env, TextView tag, Step&& step) noexcept {
   }
 }
 
+// As Trap, and the failure's description is also kept in `*failure` (the
+// first one only: a later step's failure does not replace it).
+template <typename Step>
+bool TrapKeeping(Env& env, TextView tag, Text* failure, Step&& step) noexcept {
+  return Trap(env, tag, [&] {
+    try {
+      step();
+    } catch (...) {
+      if (failure->empty()) {
+        try {
+          *failure = DescribeCurrentException();
+        } catch (...) {
+        }
+      }
+      throw;
+    }
+  });
+}
+
 // Location tags used by more than one file.
 namespace tags {
 inline constexpr char16_t kGetVar[] = u" @ basGlobal.GetVar";
