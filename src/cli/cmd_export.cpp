@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -252,17 +253,43 @@ const bool registered = RegisterCommand(
 #endif
         std::FILE* out = stdout;
         const bool to_file = !o->output.empty() && o->output != "-";
+        // A file is written under a name of its own beside the final one and
+        // renamed when every record is in it: a failed export leaves no file
+        // that looks complete.
+        const std::string partial = o->output + ".partial";
         if (to_file) {
-          out = std::fopen(o->output.c_str(), "wb");
+          out = std::fopen(partial.c_str(), "wb");
           if (!out) {
-            std::cerr << "pellory export: cannot open " << o->output << ": " << std::strerror(errno)
+            std::cerr << "pellory export: cannot open " << partial << ": " << std::strerror(errno)
                       << "\n";
             return 2;
           }
         }
-        auto session = ctx.OpenSession();
-        int status = RunExport(*session, *o, out, to_file && isatty(STDERR_FILENO));
-        if (to_file && std::fclose(out) != 0 && status == 0) status = 2;
+        int status = 2;
+        try {
+          auto session = ctx.OpenSession();
+          status = RunExport(*session, *o, out, to_file && isatty(STDERR_FILENO));
+        } catch (...) {
+          if (to_file) {
+            std::fclose(out);
+            std::remove(partial.c_str());
+          }
+          throw;
+        }
+        if (!to_file) return status;
+        if (std::fclose(out) != 0 && status == 0) {
+          std::cerr << "pellory export: cannot write " << partial << ": " << std::strerror(errno)
+                    << "\n";
+          status = 2;
+        }
+        std::error_code renamed;
+        if (status == 0) std::filesystem::rename(partial, o->output, renamed);
+        if (status == 0 && renamed) {
+          std::cerr << "pellory export: cannot rename " << partial << " to " << o->output << ": "
+                    << renamed.message() << "\n";
+          status = 2;
+        }
+        if (status != 0) std::remove(partial.c_str());
         return status;
       };
     });

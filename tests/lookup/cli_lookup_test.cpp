@@ -244,6 +244,33 @@ TEST_F(LookupCli, ExportOfALargeBookMatchesTheTable) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// A book damaged in the middle (a zeroed stretch of pages, as a bad disk
+// leaves it): the export and a list search that run into it fail, with the
+// driver's reason, instead of ending early as if the book had ended; no
+// export file is left under its final name.
+TEST_F(LookupCli, ADamagedBookIsAFailureNeverAPartialSuccess) {
+  fs::path book = sandbox.MakeSyntheticAddressBook("damaged", 20000, 5);
+  {
+    std::fstream f(book / "mxza.max", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0, std::ios::end);
+    const std::streamoff size = f.tellp();
+    f.seekp(size / 2 / 4096 * 4096);
+    const std::string zeros(64 * 1024, '\0');
+    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  }
+  UseBook(book);
+  const fs::path out = sandbox.Dir() / "contacts.csv";
+  Outcome r = Pellory({"export", "--output", out.string()});
+  EXPECT_EQ(r.exit_code, 2) << r.err;
+  EXPECT_NE(r.err.find("malformed"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_FALSE(fs::exists(out.string() + ".partial"));
+
+  r = Pellory({"find", "--text", "zz", "--list"});
+  EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("the search failed"), std::string::npos) << r.err;
+}
+
 TEST_F(LookupCli, ExportToAPipeThatClosesEarly) {
   UseBook(sandbox.MakeSyntheticAddressBook("pipe", 5000, 3));
   // Far more than a pipe holds: the reader leaves while the export writes.
