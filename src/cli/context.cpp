@@ -20,6 +20,7 @@
 #include "assembly.h"
 #include "plugin/records.h"
 #ifndef _WIN32
+#include "platform/odbc/odbc_api.h"
 #include "platform/odbc/odbc_engines.h"
 #include "platform/posix/desktop.h"
 #include "platform/posix/reg_registry.h"
@@ -85,6 +86,17 @@ void DefaultOdbcConfiguration() {
   ::setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 0);
 }
 
+// The data-source prompt's login test: a connection opened and closed at
+// once. The driver's reason comes back when it refuses.
+std::optional<Text> TryOdbcLogin(TextView connect) {
+  try {
+    odbc::ConnectionHandle login(std::make_shared<odbc::Environment>(), connect, false, false);
+    return std::nullopt;
+  } catch (const Failure& failure) {
+    return failure.description();
+  }
+}
+
 void MakeFolders(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return;
@@ -103,7 +115,9 @@ void WirePosixAdapters(PosixEnv& env) {
   //   env.set_registry(MakeRegFileRegistry());
   env.set_registry(
       std::make_unique<RegFileRegistry>(DefaultRegistryPath(), MakeOdbcDataSourceStore()));
-  env.set_databases(std::make_unique<OdbcEngines>(&TerminalDataSourcePrompt<DataSourceInfo>));
+  env.set_databases(std::make_unique<OdbcEngines>([](const std::vector<DataSourceInfo>& sources) {
+    return TerminalDataSourcePrompt(sources, TryOdbcLogin);
+  }));
   env.set_dialogs(std::make_unique<TerminalDialogHost>());
   WireSimulatedDesktop(env);  // windows, keystrokes and automation objects in-process
 }

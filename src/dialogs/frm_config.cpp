@@ -107,7 +107,10 @@ void FrmConfig::Form_Load() {
   Trap(env_, tag, [&] { Ctl(u"User").text = GetText(env_, config_rd_, u"DBUser"); });
   Trap(env_, tag, [&] { Ctl(u"Pwd").text = GetText(env_, config_rd_, u"DBPwd"); });
   Trap(env_, tag, [&] { Ctl(u"fData").visible = GetText(env_, config_rd_, u"Page") != u"USER"; });
-  Trap(env_, tag, [&] { Ctl(u"Tabs").value = kLookupTab; });
+  // The user page opens on the tab of the user's own settings.
+  Trap(env_, tag, [&] {
+    Ctl(u"Tabs").value = GetText(env_, config_rd_, u"Page") == u"USER" ? kUserTab : kLookupTab;
+  });
 }
 
 void FrmConfig::Form_Activate(WindowHandle window) {
@@ -156,8 +159,45 @@ void FrmConfig::OSel_Click() {
   Trap(env_, tag, [&] { oconn_tag_ = record; });
 }
 
+bool FrmConfig::ConfirmStore() {
+  DialogHost& host = env_.dialogs();
+  if (Ctl(u"bConn").value != 0) {
+    if (!Trim(GetText(env_, oconn_tag_, u"Connect")).empty()) return true;
+    host.Tell(caption_,
+              u"No SQL server is chosen. Choose its data source with the \"...\" button next to "
+              u"\"SQL server\", or choose the data directory.");
+    return false;
+  }
+  // "(Default)" and the empty text leave the directory to the registry.
+  const Text dir = Trim(Ctl(u"dbFile").text);
+  if (dir.empty() || UpperCase(dir) == u"(DEFAULT)") return true;
+  const char16_t last = dir.back();
+  const bool windows_style = dir.find(u'\\') != Text::npos && dir.find(u'/') == Text::npos;
+  Text book = dir;
+  if (last != u'/' && last != u'\\') book += windows_style ? u'\\' : u'/';
+  book += u"mxza.max";
+  Text problem;
+  switch (host.KindOfPath(dir)) {
+    case PathKind::kNothing:
+      problem = u" does not exist.";
+      break;
+    case PathKind::kFile:
+      problem = u" is a file, not a folder.";
+      break;
+    case PathKind::kFolder:
+      if (host.KindOfPath(book) == PathKind::kFile) return true;
+      problem = u" has no address book (mxza.max).";
+      break;
+  }
+  return host.AskYesNo(caption_, u"The data directory " + dir + problem + u" Store it anyway?");
+}
+
 void FrmConfig::OK_Click() {
   const TextView tag = kOkTag;
+  // A setting that cannot work is stored only when the person insists.
+  bool store = true;
+  Trap(env_, tag, [&] { store = ConfirmStore(); });
+  if (!store) return;
   Trap(env_, tag, [&] { config_rd_.clear(); });
   Trap(env_, tag, [&] {
     AddVar(env_, config_rd_, u"Caption", Variant(DataDirectoryCaption(Ctl(u"dbFile").text)));

@@ -27,6 +27,11 @@ class FrmConfig : public Form {
   void OnClick(const Control& control) override;
 
  private:
+  // Whether OK may store the settings shown: SQL mode needs a connection,
+  // and a data directory without an address book is stored only when the
+  // person confirms it.
+  bool ConfirmStore();
+
   Text& config_rd_;
   Text oconn_tag_;
 };

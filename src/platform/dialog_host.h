@@ -139,6 +139,9 @@ struct FileOpenRequest {
   Text file_name;  // initial file name
 };
 
+// What a path names on the machine where the dialogs run.
+enum class PathKind { kNothing, kFile, kFolder };
+
 class DialogHost {
  public:
   virtual ~DialogHost() = default;
@@ -150,6 +153,25 @@ class DialogHost {
   virtual Text ShowOpen(const FileOpenRequest& request) {
     (void)request;
     return Text();
+  }
+  // A message over the dialog open, with an OK button; returns once the
+  // person has closed it.
+  virtual void Tell(TextView caption, TextView message) {
+    (void)caption;
+    (void)message;
+  }
+  // A question over the dialog open, answered Yes (true) or No; No is the
+  // default button. A host that cannot ask answers No.
+  virtual bool AskYesNo(TextView caption, TextView question) {
+    (void)caption;
+    (void)question;
+    return false;
+  }
+  // What `path` names (a relative path from the current folder); kNothing
+  // where the host cannot tell.
+  virtual PathKind KindOfPath(TextView path) {
+    (void)path;
+    return PathKind::kNothing;
   }
 };
 

@@ -2,6 +2,8 @@
 // with a dialog host that raises the person's events.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "assembly.h"
 #include "dialogs/frm_config.h"
 #include "dialogs/list_search.h"
@@ -132,6 +134,7 @@ TEST_F(DialogTest, CaptionOfTheDataDirectory) {
 
 TEST_F(DialogTest, UserPageHidesTheTelephoneSwitchesButWritesThem) {
   Text rd = Configure(u"{Phone2(N1)=0}{DBUser=  jane }{Other=x}", u"user", [&](ModalForm& f) {
+    EXPECT_EQ(Find(f, u"Tabs").value, 1);  // opens on the User tab
     EXPECT_FALSE(Shown(f, u"fData"));
     EXPECT_FALSE(Shown(f, u"Phone", 0));
     EXPECT_TRUE(Shown(f, u"Label2"));
@@ -146,6 +149,102 @@ TEST_F(DialogTest, UserPageHidesTheTelephoneSwitchesButWritesThem) {
   FrmConfig form(env_, lower);
   form.Form_Load();
   EXPECT_TRUE(Shown(form, u"fData"));
+  EXPECT_EQ(Find(form, u"Tabs").value, 0);
+}
+
+TEST_F(DialogTest, DataDirectoryWithoutAnAddressBookIsStoredOnlyWhenConfirmed) {
+  using P = PathKind;
+  const std::map<Text, PathKind> machine = {
+      {u"/data/good", P::kFolder},    {u"/data/good/mxza.max", P::kFile},
+      {u"/data/", P::kFolder},        {u"/data/mxza.max", P::kFile},
+      {u"C:\\Max\\Data", P::kFolder}, {u"C:\\Max\\Data\\mxza.max", P::kFile},
+      {u"/data/empty", P::kFolder},   {u"/data/empty/MXZA.MAX", P::kFile},
+      {u"/data/file", P::kFile},      {u"/data/book/mxza.max", P::kFolder},
+      {u"/data/book", P::kFolder}};
+  const Text sql = u"{UseSQL=True}{Connection(S15)={Connect=DSN=x}}";
+  struct Case {
+    Text host, typed;
+    const char16_t* question;  // nullptr: none asked
+    bool answer;
+  } cases[] = {
+      {u"", u"(default)", nullptr, false},
+      {u"", u"   ", nullptr, false},
+      {u"", u"/data/good", nullptr, false},
+      {u"", u"/data/", nullptr, false},
+      {u"", u"C:\\Max\\Data", nullptr, false},
+      {u"", u"  /data/empty ", u"The data directory /data/empty has no address book (mxza.max).",
+       true},
+      {u"", u"/data/empty", u"The data directory /data/empty has no address book (mxza.max).",
+       false},
+      {u"", u"/data/book", u"The data directory /data/book has no address book (mxza.max).", false},
+      {u"", u"/data/missing", u"The data directory /data/missing does not exist.", true},
+      {u"", u"/data/file", u"The data directory /data/file is a file, not a folder.", false},
+      {u"{dbFile=/data/missing}", Text(), u"The data directory /data/missing does not exist.",
+       false},
+      {sql, u"/data/missing", nullptr, false},  // SQL mode leaves the directory alone
+  };
+  env_.fake_dialogs.paths = machine;
+  for (const Case& c : cases) {
+    env_.fake_dialogs.asked.clear();
+    env_.fake_dialogs.answer = [&](TextView) { return c.answer; };
+    bool closed_by_ok = false;
+    Text rd = Configure(c.host, u"lookup", [&](ModalForm& f) {
+      if (!c.typed.empty()) f.TextChanged({u"dbFile"}, c.typed);
+      Ok(f);
+      closed_by_ok = f.Closed();
+      if (!f.Closed()) f.Clicked({u"Cancel"});  // No leaves the dialog open
+    });
+    const bool asked = c.question != nullptr;
+    ASSERT_EQ(env_.fake_dialogs.asked.size(), asked ? 1u : 0u) << U8(c.typed);
+    if (asked) {
+      EXPECT_EQ(env_.fake_dialogs.asked[0], Text(c.question) + u" Store it anyway?");
+      EXPECT_EQ(env_.fake_dialogs.message_caption, u"Maximizer Configuration");
+    }
+    EXPECT_EQ(closed_by_ok, !asked || c.answer) << U8(c.typed);
+    EXPECT_EQ(GetVar(env_, rd, u"Page").is_empty(), !asked || c.answer) << U8(c.typed);
+  }
+  EXPECT_TRUE(env_.fake_dialogs.told.empty());
+  EXPECT_TRUE(env_.trace_file.lines.empty());
+}
+
+TEST_F(DialogTest, SqlModeIsNeverStoredWithoutAConnection) {
+  const Text earlier = u"{ConnName(S3)=Old}{Connect(S7)=DSN=Old}";
+  auto sized = [](const Text& record) {
+    return u"{Connection(S" + IntegerText(static_cast<int64_t>(record.size())) + u")=" + record +
+           u"}";
+  };
+  struct Case {
+    const char* name;
+    Text host;
+    std::function<void(ModalForm&)> before_ok;
+    bool refused;
+  } cases[] = {
+      {"stored SQL mode without a record", u"{UseSQL=True}", nullptr, true},
+      {"record without a connect string", u"{UseSQL=True}" + sized(u"{ConnName(S3)=Old}"), nullptr,
+       true},
+      {"SQL server picked, prompt cancelled", u"",
+       [](ModalForm& f) { f.Clicked({u"OSel"}), f.Clicked({u"bConn"}); }, true},
+      {"earlier record kept through a cancelled prompt", u"{UseSQL=True}" + sized(earlier),
+       [](ModalForm& f) { f.Clicked({u"OSel"}); }, false},
+  };
+  for (const Case& c : cases) {
+    env_.fake_dialogs.told.clear();
+    Text rd = Configure(c.host, u"", [&](ModalForm& f) {
+      if (c.before_ok) c.before_ok(f);
+      Ok(f);
+      EXPECT_EQ(f.Closed(), !c.refused) << c.name;
+      if (f.Closed()) return;
+      // The person goes back to the data directory instead.
+      f.Clicked({u"bData"});
+      Ok(f);
+    });
+    ASSERT_EQ(env_.fake_dialogs.told.size(), c.refused ? 1u : 0u) << c.name;
+    if (c.refused) {
+      EXPECT_NE(env_.fake_dialogs.told[0].find(u"No SQL server is chosen."), Text::npos);
+    }
+    EXPECT_EQ(GetText(env_, rd, u"UseSQL"), c.refused ? u"False" : u"True") << c.name;
+  }
+  EXPECT_TRUE(env_.trace_file.lines.empty());
 }
 
 TEST_F(DialogTest, PasswordAndUserAreTrimmedAndEmptyOnesAreLeftOut) {

@@ -27,7 +27,10 @@ class ScriptedTerminal : public TerminalIo {
     keys.pop_front();
     return k;
   }
-  void Show(const Screen& screen) override { last = screen.Text(); }
+  void Show(const Screen& screen) override {
+    last = screen.Text();
+    screens.push_back(last);
+  }
   int Width() override { return 80; }
   int Height() override { return 24; }
 
@@ -44,8 +47,17 @@ class ScriptedTerminal : public TerminalIo {
     return *this;
   }
 
+  // Whether any screen shown so far holds `text`.
+  bool Showed(const char* text) const {
+    for (const std::string& s : screens) {
+      if (s.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
   std::deque<Key> keys;
   std::string last;
+  std::vector<std::string> screens;
 };
 
 // A FakeEnv whose dialogs run on a scripted terminal.
@@ -91,18 +103,22 @@ TEST(TerminalDialogs, ConfigurationDialogByKeyboard) {
       .Type("jane")
       .Alt('p')
       .Type("s3cret")
-      .Press(Key::kEnter);
+      .Press(Key::kEnter)  // OK: the directory does not exist
+      .Type("n")           // back to the dialog
+      .Press(Key::kEnter)
+      .Type("y");
   Text rd, page = u"lookup";
   Text out = session.Configure(rd, page);
+  EXPECT_TRUE(env.term.Showed("| The data directory /srv/max does not exist. Store it anyway? |"));
+  EXPECT_TRUE(env.term.Showed("<  Yes  >  <  No   >"));
   EXPECT_EQ(out,
             u"{Caption(S8)=/srv/max}{Dbfile(S8)=/srv/max}{UseSQL(S5)=False}{Phone1(N1)=1}"
             u"{Phone2(N1)=0}{Phone3(N1)=1}{Phone4(N1)=1}{DBUser(S4)=jane}{DBPwd(S6)=s3cret}");
   EXPECT_EQ(env.opened, 1);
-  // The last screen: the user tab, the password masked.
-  EXPECT_TRUE(Has(env.term.last, "Maximizer Configuration")) << env.term.last;
-  EXPECT_TRUE(Has(env.term.last, "[ User ]")) << env.term.last;
-  EXPECT_TRUE(Has(env.term.last, "******")) << env.term.last;
-  EXPECT_FALSE(Has(env.term.last, "s3cret")) << env.term.last;
+  // The user tab showed the password masked.
+  EXPECT_TRUE(env.term.Showed("[ User ]"));
+  EXPECT_TRUE(env.term.Showed("******"));
+  EXPECT_FALSE(env.term.Showed("s3cret"));
 }
 
 TEST(TerminalDialogs, LookupPageShowsItsControls) {
@@ -120,11 +136,72 @@ TEST(TerminalDialogs, LookupPageShowsItsControls) {
   }
   EXPECT_FALSE(Has(s, "Enter the location")) << s;
 
-  Text user = u"", user_page = u"USER";
-  env.term.Press(Key::kCtrlC);
+  // The user page opens on the User tab; its Lookup tab explains the path.
+  Text user = u"", user_page = u"user";
+  env.term.screens.clear();
+  env.term.Press(Key::kPageUp).Press(Key::kCtrlC);
   session.Configure(user, user_page);
+  ASSERT_FALSE(env.term.screens.empty());
+  EXPECT_TRUE(Has(env.term.screens[0], "[ User ]")) << env.term.screens[0];
+  EXPECT_TRUE(Has(env.term.screens[0], "Password:")) << env.term.screens[0];
   EXPECT_TRUE(Has(env.term.last, "Enter the location of the database files")) << env.term.last;
   EXPECT_FALSE(Has(env.term.last, "Phone 1")) << env.term.last;
+}
+
+// Enter presses the focused button, and OK everywhere else, as the help
+// line says.
+TEST(TerminalDialogs, EnterPressesTheFocusedButtonElseOk) {
+  struct Case {
+    const char* focus;
+    int tabs;  // from the tab strip, in the Lookup tab's order
+    bool stored;
+    bool file_prompt;
+  } cases[] = {
+      {"tab strip", 0, true, false},      {"data directory", 2, true, false},
+      {"browse \"...\"", 3, false, true}, {"data source \"...\"", 6, false, false},
+      {"Phone 1", 7, true, false},        {"Cancel", 12, false, false},
+  };
+  TerminalEnv env;
+  Session session(env, FullSessionLogic());
+  for (const Case& c : cases) {
+    env.term.keys.clear();
+    env.term.screens.clear();
+    // Esc closes a prompt that opened, then the dialog.
+    env.term.Press(Key::kTab, c.tabs).Press(Key::kEnter).Press(Key::kEscape, 2);
+    Text rd, page = u"lookup";
+    Text out = session.Configure(rd, page);
+    EXPECT_EQ(GetVar(env, out, u"Page").is_empty(), c.stored) << c.focus << U8(out);
+    if (c.stored) {
+      EXPECT_EQ(GetText(env, out, u"Phone1"), u"1") << c.focus;  // Enter toggles nothing
+    }
+    EXPECT_EQ(env.term.Showed("Select database file (mxza.max)"), c.file_prompt) << c.focus;
+    EXPECT_TRUE(env.term.Showed("Enter: press the focused button, elsewhere OK")) << c.focus;
+  }
+}
+
+TEST(TerminalDialogs, MessageAndQuestionPages) {
+  struct Case {
+    std::vector<Key> keys;
+    bool yes_no;
+    bool answer;
+  } cases[] = {
+      {{{Key::kChar, U'y'}}, true, true},
+      {{{Key::kChar, U'N'}}, true, false},
+      {{{Key::kEnter}}, true, false},  // No is the default
+      {{{Key::kTab}, {Key::kEnter}}, true, true},
+      {{{Key::kLeft}, {Key::kChar, U' '}}, true, true},
+      {{{Key::kTab}, {Key::kEscape}}, true, false},
+      {{{Key::kEof}}, true, false},
+      {{{Key::kChar, U'y'}, {Key::kEnter}}, false, false},  // OK only: Y means nothing
+  };
+  for (const Case& c : cases) {
+    ScriptedTerminal term;
+    term.keys.assign(c.keys.begin(), c.keys.end());
+    EXPECT_EQ(RunMessagePrompt(term, u"Maximizer Configuration", u"Store it?", c.yes_no), c.answer);
+    EXPECT_TRUE(term.keys.empty());
+    EXPECT_TRUE(Has(term.last, "Maximizer Configuration")) << term.last;
+    EXPECT_TRUE(Has(term.last, c.yes_no ? "<  No   >" : "<  OK   >")) << term.last;
+  }
 }
 
 TEST(TerminalDialogs, ActionDialogListsAndRows) {
@@ -270,6 +347,41 @@ TEST(TerminalDialogs, DataSourcePrompt) {
   term.Press(Key::kEnter);
   EXPECT_EQ(RunDataSourcePrompt(term, {}), std::nullopt);
   EXPECT_TRUE(Has(term.last, "No ODBC data sources are defined.")) << term.last;
+}
+
+// A login the source refuses keeps the login page open with the reason: the
+// person corrects the password, or cancels.
+TEST(TerminalDialogs, DataSourcePromptShowsARefusedLogin) {
+  const std::vector<DataSourceChoice> sources = {{u"Sales", u"PostgreSQL Unicode", u"", false}};
+  std::vector<Text> tried;
+  LoginCheck check = [&](TextView connect) -> std::optional<Text> {
+    tried.emplace_back(connect);
+    if (connect.find(u"PWD=right") != TextView::npos) return std::nullopt;
+    return u"28P01: FATAL: password authentication failed for user \"jane\"";
+  };
+  struct Case {
+    const char* after_refusal;  // typed into the password field; nullptr: Esc
+    std::optional<Text> result;
+    size_t tries;
+  } cases[] = {
+      {"right", u"DSN=Sales;UID=jane;PWD=right", 2},
+      {nullptr, std::nullopt, 1},
+  };
+  for (const Case& c : cases) {
+    ScriptedTerminal term;
+    tried.clear();
+    term.Press(Key::kEnter).Type("jane").Press(Key::kEnter).Type("wrong").Press(Key::kEnter);
+    if (c.after_refusal) {
+      term.Press(Key::kCtrlU).Type(c.after_refusal).Press(Key::kEnter);
+    } else {
+      term.Press(Key::kEscape);
+    }
+    EXPECT_EQ(RunDataSourcePrompt(term, sources, check), c.result);
+    ASSERT_EQ(tried.size(), c.tries);
+    EXPECT_EQ(tried[0], u"DSN=Sales;UID=jane;PWD=wrong");
+    EXPECT_TRUE(term.Showed("Login failed: 28P01: FATAL: password authentication"));
+    EXPECT_FALSE(term.Showed("wrong"));
+  }
 }
 
 // Key decoding on a real pseudo-terminal.

@@ -8,6 +8,9 @@
 #   tmux_configure_test.sh action PELLORY BUILD_DIR SOURCE_DIR
 #       configures an action, then runs it with `pellory action` against the
 #       stand-in CRM application
+#   tmux_configure_test.sh file   PELLORY BUILD_DIR SOURCE_DIR
+#       the user page, a data directory without an address book stored only
+#       after the question, and Enter on a focused "..." button
 #
 # Exit status 77 means skipped (no tmux, or no PostgreSQL server).
 set -u
@@ -77,13 +80,18 @@ export ODBCINI="$work/odbc.ini"
 # stay on the screen.
 start_pellory() {
   tm kill-session -t dlg >/dev/null 2>&1
-  local args
+  local args try
   printf -v args '%q ' "$@"
-  tm new-session -d -s dlg -x 100 -y 30 \
-    "env PELLORY_HOST_SETTINGS='$PELLORY_HOST_SETTINGS' PELLORY_REGISTRY='$PELLORY_REGISTRY' \
-     PELLORY_TRACE_LOG='$PELLORY_TRACE_LOG' ODBCSYSINI='$ODBCSYSINI' ODBCINI='$ODBCINI' \
-     '$pellory' $args; echo \"EXIT=\$?\"; sleep 600" ||
-    fail "tmux could not start"
+  # Killing the last session ends the tmux server, and a new session can
+  # meet that server still on its way out: then it is tried again.
+  for try in 1 2 3 4 5; do
+    tm new-session -d -s dlg -x 100 -y 30 \
+      "env PELLORY_HOST_SETTINGS='$PELLORY_HOST_SETTINGS' PELLORY_REGISTRY='$PELLORY_REGISTRY' \
+       PELLORY_TRACE_LOG='$PELLORY_TRACE_LOG' ODBCSYSINI='$ODBCSYSINI' ODBCINI='$ODBCINI' \
+       '$pellory' $args; echo \"EXIT=\$?\"; sleep 600" && return 0
+    sleep 0.5
+  done
+  fail "tmux could not start"
 }
 
 record_get() { "$pellory" record get "$1" "$2" 2>/dev/null; }
@@ -128,6 +136,9 @@ insert into Client values ('PG-0043', 'C', '', 'Tidewater Freight', 'Tidewater F
   '', '', 'United Kingdom');
 SQL
     fail "cannot fill the contact table"
+  # The user's odbc.ini is the system's one: unixODBC reports its sources
+  # twice, the prompt lists them once.
+  ODBCINI="$ODBCSYSINI/odbc.ini"
   cat >"$ODBCINI" <<EOF
 [PgSales]
 Driver = PostgreSQL Unicode
@@ -142,13 +153,26 @@ EOF
   wait_for "(*) Data directory:"
   keys M-s  # the "SQL server" option
   wait_for "(*) SQL server:"
+  keys Enter  # OK without a data source is refused
+  wait_for "No SQL server is chosen."
+  keys Enter
+  wait_for "(*) SQL server:"
   keys Tab Tab Space  # to its "..." button
   wait_for "Select Data Source"
-  wait_for "PgSales  PostgreSQL Unicode  (user)    Sales contacts on PostgreSQL"
+  wait_for "1  PgSales  PostgreSQL Unicode  (user)    Sales contacts on PostgreSQL"
+  tm capture-pane -p -t dlg | grep -qF "2  PgSales" && fail "the data source is listed twice"
   keys 1 Enter
   wait_for "Login: PgSales"
   type_text "$PG_USER"
   keys Enter
+  # A wrong password keeps the login open with the server's reason.
+  type_text "not-$PG_PASSWORD"
+  keys Enter
+  wait_for "Login failed: "
+  wait_for "authentication"
+  wait_for "Login: PgSales"
+  tm capture-pane -p -t dlg | grep -qF -- "not-$PG_PASSWORD" && fail "the password shows"
+  keys C-u
   type_text "$PG_PASSWORD"
   # The password shows masked, never as typed.
   wait_for "[$(printf '%*s' ${#PG_PASSWORD} '' | tr ' ' '*')"
@@ -223,9 +247,52 @@ run_action() {
   echo "PASS: action configured through the dialog and run against the stand-in CRM"
 }
 
+run_file() {
+  local dir="$work/nobook"
+  mkdir -p "$dir"
+  start_pellory configure --page user
+  wait_for "Maximizer Configuration"
+  wait_for "[ User ]"  # the user page opens on its own tab
+  wait_for "Enter: press the focused button, elsewhere OK"
+  keys M-u
+  type_text "jane"
+  keys PPage
+  wait_for "Enter the location of the database files"
+  keys M-d Tab C-u
+  type_text "$dir"
+  keys Enter
+  wait_for "address book (mxza.max). Store it anyway?"
+  wait_for "Store it anyway?"
+  keys n  # back to the dialog
+  wait_for "(*) Data directory: [$work"
+  keys Enter
+  wait_for "Store it anyway?"
+  keys y
+  wait_for "EXIT=0"
+  local data
+  data=$(settings_record DataRd)
+  [ "$(record_get "$data" Dbfile)" = "$dir" ] || fail "Dbfile: $data"
+  [ "$(record_get "$data" DBUser)" = "jane" ] || fail "DBUser: $data"
+
+  # Enter on the focused browse button opens its prompt; it is not OK.
+  local before
+  before=$(cat "$PELLORY_HOST_SETTINGS")
+  start_pellory configure
+  wait_for "Maximizer Configuration"
+  keys Tab Tab Tab Enter  # tab strip -> "Data directory" -> its text -> "..."
+  wait_for "Select database file (mxza.max)"
+  keys Escape
+  wait_for "[ Lookup ]"
+  keys Escape
+  wait_for "EXIT=1"
+  [ "$(cat "$PELLORY_HOST_SETTINGS")" = "$before" ] || fail "Cancel changed the settings"
+  echo "PASS: user page, a directory without an address book confirmed, Enter on a button"
+}
+
 case "$mode" in
   sql) run_sql ;;
   action) run_action ;;
+  file) run_file ;;
   *)
     echo "unknown mode $mode" >&2
     exit 2

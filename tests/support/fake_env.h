@@ -102,10 +102,27 @@ class FakeDialogHost : public DialogHost {
     open_requests.push_back(request);
     return open ? open(request) : Text();
   }
+  void Tell(TextView caption, TextView message) override {
+    message_caption = Text(caption);
+    told.emplace_back(message);
+  }
+  bool AskYesNo(TextView caption, TextView question) override {
+    message_caption = Text(caption);
+    asked.emplace_back(question);
+    return answer ? answer(question) : true;
+  }
+  PathKind KindOfPath(TextView path) override {
+    auto it = paths.find(Text(path));
+    return it == paths.end() ? PathKind::kNothing : it->second;
+  }
   int shown = 0;
   std::function<void(ModalForm&)> run;  // none: closes as Cancel
   std::vector<FileOpenRequest> open_requests;
   std::function<Text(const FileOpenRequest&)> open;  // none: the person cancels
+  Text message_caption;                              // of the last message or question
+  std::vector<Text> told, asked;                     // messages shown and questions asked
+  std::function<bool(TextView)> answer;              // none: the person answers Yes
+  std::map<Text, PathKind> paths;                    // what is there; nothing elsewhere
 };
 
 class FakeEnv : public Env {

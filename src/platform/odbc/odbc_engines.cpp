@@ -1,5 +1,8 @@
 #include "platform/odbc/odbc_engines.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_api.h"
 #include "platform/odbc/odbc_installer.h"
@@ -261,9 +264,30 @@ std::shared_ptr<RdoEngine> OdbcEngines::CreateRdoEngine() {
   return std::make_shared<OdbcRdoEngine>(prompt_);
 }
 
+#ifndef _WIN32
+// unixODBC's own names for the user's and the system's odbc.ini.
+extern "C" BOOL _odbcinst_UserINI(char* file_name, BOOL verify);
+extern "C" BOOL _odbcinst_SystemINI(char* file_name, BOOL verify);
+#endif
+
+// Whether the user's and the system's data sources come from one file, as
+// when ODBCINI names the odbc.ini inside ODBCSYSINI: unixODBC then reports
+// every source of that file twice, as the user's and as the system's.
+static bool OneDataSourceFile() {
+#ifdef _WIN32
+  return false;
+#else
+  char user[8192] = {0}, system[8192] = {0};
+  if (!_odbcinst_UserINI(user, 0) || !_odbcinst_SystemINI(system, 0)) return false;
+  std::error_code ec;
+  return std::filesystem::equivalent(user, system, ec) && !ec;
+#endif
+}
+
 std::vector<DataSourceInfo> ListDataSources() {
   std::vector<DataSourceInfo> out;
   Environment env;
+  const bool one_file = OneDataSourceFile();
   for (SQLUSMALLINT first : {SQL_FETCH_FIRST_USER, SQL_FETCH_FIRST_SYSTEM}) {
     SQLUSMALLINT direction = first;
     for (;;) {
@@ -279,6 +303,15 @@ std::vector<DataSourceInfo> ListDataSources() {
       info.name = odbc::FromWideZ(name, std::size(name) - 1);
       info.driver = odbc::FromWideZ(driver, std::size(driver) - 1);
       info.system = first == SQL_FETCH_FIRST_SYSTEM;
+      // A source of the one file stays listed as the user's, whose sources
+      // the driver manager looks in first. Sources of the same name in two
+      // files are two definitions: both stay.
+      if (info.system && one_file &&
+          std::any_of(out.begin(), out.end(), [&](const DataSourceInfo& listed) {
+            return !listed.system && EqualsNoCase(listed.name, info.name);
+          })) {
+        continue;
+      }
       info.description =
           odbc::DataSourceValue(info.system, info.name, u"Description").value_or(Text());
       out.push_back(std::move(info));

@@ -178,9 +178,9 @@ struct LineEditor {
   }
 };
 
-// Text of the prompts' help lines.
-constexpr char32_t kFormHelp[] =
-    U"Tab/Up/Down: move  Space: change  Enter: OK  Esc: Cancel  Alt+letter: jump";
+// The form's help lines, below its box.
+constexpr char32_t kFormHelp[] = U"Tab/Up/Down: move  Space: change  Esc: Cancel  Alt+letter: jump";
+constexpr char32_t kFormEnterHelp[] = U"Enter: press the focused button, elsewhere OK";
 
 // ---------------------------------------------------------------------------
 // The terminal of the process.
@@ -959,6 +959,7 @@ void FormView::Draw(Screen& s) {
     DrawControl(s, c, ox, oy, &c == focused);
   }
   s.Put(1, client_h + 4, kFormHelp, Screen::kDim);
+  s.Put(1, client_h + 5, kFormEnterHelp, Screen::kDim);
   if (list_open_ && focused && focused->kind == ControlKind::kComboBox) {
     const Control& c = *focused;
     int x = ox + c.x, y = oy + c.y + 1;
@@ -1108,8 +1109,55 @@ Text RunFileOpenPrompt(TerminalIo& io, const FileOpenRequest& request) {
   }
 }
 
+bool RunMessagePrompt(TerminalIo& io, TextView caption, TextView message, bool yes_no) {
+  bool yes = false;  // No is the default button
+  for (;;) {
+    Screen s = NewScreen(io);
+    const int width = std::min(s.width(), 64);
+    std::vector<std::u32string> lines = Wrap(ToU32(message), width - 4);
+    const int rows = static_cast<int>(lines.size());
+    Page page{width, rows + 5};
+    DrawPage(s, page, ToU32(caption),
+             yes_no ? U"Y: yes  N or Esc: no  Tab: move  Enter: press the focused button"
+                    : U"Enter or Esc: close");
+    for (int i = 0; i < rows; ++i) s.Put(2, 2 + i, lines[static_cast<size_t>(i)]);
+    const int y = rows + 3;
+    if (yes_no) {
+      s.Put(width - 23, y, U"<  Yes  >", yes ? Screen::kReverse : Screen::kPlain);
+      s.Put(width - 12, y, U"<  No   >", yes ? Screen::kPlain : Screen::kReverse);
+    } else {
+      s.Put(width - 12, y, U"<  OK   >", Screen::kReverse);
+    }
+    io.Show(s);
+
+    Key key = io.ReadKey();
+    switch (key.type) {
+      case Key::kEscape:
+      case Key::kCtrlC:
+      case Key::kEof:
+        return false;
+      case Key::kEnter:
+        return yes_no && yes;
+      case Key::kTab:
+      case Key::kBackTab:
+      case Key::kLeft:
+      case Key::kRight:
+        yes = yes_no && !yes;
+        continue;
+      case Key::kChar:
+        if (key.ch == U' ') return yes_no && yes;
+        if (yes_no && (key.ch == U'y' || key.ch == U'Y')) return true;
+        if (yes_no && (key.ch == U'n' || key.ch == U'N')) return false;
+        continue;
+      default:
+        continue;
+    }
+  }
+}
+
 std::optional<Text> RunDataSourcePrompt(TerminalIo& io,
-                                        const std::vector<DataSourceChoice>& sources) {
+                                        const std::vector<DataSourceChoice>& sources,
+                                        const LoginCheck& check) {
   const std::u32string title = U"Select Data Source";
   int chosen = 0;
   std::string number;  // digits typed so far
@@ -1166,20 +1214,30 @@ std::optional<Text> RunDataSourcePrompt(TerminalIo& io,
     }
   }
 
-  // The login for the chosen source; both fields may stay empty.
+  // The login for the chosen source; both fields may stay empty. A login
+  // the driver refuses keeps the page open with the driver's reason.
   const DataSourceChoice& source = sources[static_cast<size_t>(chosen)];
   LineEditor fields[2];
   int field = 0;
-  for (;;) {
+  std::u32string reason;
+  auto draw = [&](std::u32string_view help) {
     Screen s = NewScreen(io);
-    Page page{std::min(s.width(), 60), 7};
-    DrawPage(s, page, U"Login: " + ToU32(source.name),
-             U"Enter: next / connect  Tab: move  Esc: cancel");
+    const int width = std::min(s.width(), 60);
+    std::vector<std::u32string> lines = Wrap(reason, width - 4);
+    if (lines.size() > 4) lines.resize(4);
+    Page page{width, lines.empty() ? 7 : 8 + static_cast<int>(lines.size())};
+    DrawPage(s, page, U"Login: " + ToU32(source.name), help);
     s.Put(2, 2, U"User:");
     s.Put(2, 4, U"Password:");
     fields[0].Draw(s, 13, 2, page.width - 15, false, field == 0);
     fields[1].Draw(s, 13, 4, page.width - 15, true, field == 1);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      s.Put(2, 6 + static_cast<int>(i), lines[i], Screen::kBold);
+    }
     io.Show(s);
+  };
+  for (;;) {
+    draw(U"Enter: next / connect  Tab: move  Esc: cancel");
 
     Key key = io.ReadKey();
     switch (key.type) {
@@ -1203,19 +1261,23 @@ std::optional<Text> RunDataSourcePrompt(TerminalIo& io,
         fields[field].Apply(key);
         continue;
     }
-    break;
+    Text connect = u"DSN=" + ConnectValue(source.name);
+    Text user = FromU32(fields[0].text), password = FromU32(fields[1].text);
+    if (!user.empty()) connect += u";UID=" + ConnectValue(user);
+    if (!password.empty()) connect += u";PWD=" + ConnectValue(password);
+    if (!check) return connect;
+    draw(U"Connecting...");
+    std::optional<Text> refused = check(connect);
+    if (!refused) return connect;
+    reason = U"Login failed: " + ToU32(*refused);
   }
-  Text connect = u"DSN=" + ConnectValue(source.name);
-  Text user = FromU32(fields[0].text), password = FromU32(fields[1].text);
-  if (!user.empty()) connect += u";UID=" + ConnectValue(user);
-  if (!password.empty()) connect += u";PWD=" + ConnectValue(password);
-  return connect;
 }
 
-std::optional<Text> PromptForDataSource(const std::vector<DataSourceChoice>& sources) {
+std::optional<Text> PromptForDataSource(const std::vector<DataSourceChoice>& sources,
+                                        const LoginCheck& check) {
   TerminalLease lease(nullptr);
   if (!lease.get()) return std::nullopt;
-  return RunDataSourcePrompt(*lease.get(), sources);
+  return RunDataSourcePrompt(*lease.get(), sources, check);
 }
 
 // ---------------------------------------------------------------------------
@@ -1258,6 +1320,30 @@ Text TerminalDialogHost::ShowOpen(const FileOpenRequest& request) {
   } catch (...) {
     return Text();
   }
+}
+
+void TerminalDialogHost::Tell(TextView caption, TextView message) {
+  try {
+    TerminalLease lease(open_);
+    if (lease.get()) RunMessagePrompt(*lease.get(), caption, message, false);
+  } catch (...) {
+  }
+}
+
+bool TerminalDialogHost::AskYesNo(TextView caption, TextView question) {
+  try {
+    TerminalLease lease(open_);
+    return lease.get() && RunMessagePrompt(*lease.get(), caption, question, true);
+  } catch (...) {
+    return false;
+  }
+}
+
+PathKind TerminalDialogHost::KindOfPath(TextView path) {
+  std::error_code ec;
+  std::filesystem::file_status status = std::filesystem::status(ToUtf8(path), ec);
+  if (ec || !std::filesystem::exists(status)) return PathKind::kNothing;
+  return std::filesystem::is_directory(status) ? PathKind::kFolder : PathKind::kFile;
 }
 
 }  // namespace pellory

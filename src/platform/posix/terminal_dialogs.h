@@ -11,7 +11,7 @@
 //   1 to 9                        pick that entry of the focused list
 // Without a terminal on standard input and output every dialog closes as
 // Cancel at once, the file-open dialog and the data-source prompt as
-// cancelled prompts.
+// cancelled prompts, and a question is answered No.
 #pragma once
 
 #include <cstdint>
@@ -136,24 +136,38 @@ struct DataSourceChoice {
   bool system = false;  // a data source of the whole machine
 };
 
+// Tries a login with a connect string: nullopt when the data source
+// accepts it, else the reason it gave.
+using LoginCheck = std::function<std::optional<Text>(TextView connect)>;
+
 // The data-source prompt: lists the data sources with their drivers, lets
 // the person pick one (arrows or its number) and asks for a user and a
 // password (both may be left empty). Returns the connect string to complete,
-// such as "DSN=Sales;UID=jane;PWD=secret", or nullopt when cancelled.
+// such as "DSN=Sales;UID=jane;PWD=secret", or nullopt when cancelled. With
+// `check`, a login that fails keeps the login page open with the reason, so
+// that the person can correct it or cancel.
 std::optional<Text> RunDataSourcePrompt(TerminalIo& io,
-                                        const std::vector<DataSourceChoice>& sources);
+                                        const std::vector<DataSourceChoice>& sources,
+                                        const LoginCheck& check = nullptr);
 // The same on the terminal of the dialog being shown, or on the process's
 // terminal; nullopt without one.
-std::optional<Text> PromptForDataSource(const std::vector<DataSourceChoice>& sources);
+std::optional<Text> PromptForDataSource(const std::vector<DataSourceChoice>& sources,
+                                        const LoginCheck& check = nullptr);
 // The prompt function for a database adapter whose data-source list has
 // fields name, driver, description and system.
 template <typename Info>
-std::optional<Text> TerminalDataSourcePrompt(const std::vector<Info>& sources) {
+std::optional<Text> TerminalDataSourcePrompt(const std::vector<Info>& sources,
+                                             const LoginCheck& check = nullptr) {
   std::vector<DataSourceChoice> choices;
   choices.reserve(sources.size());
   for (const Info& s : sources) choices.push_back({s.name, s.driver, s.description, s.system});
-  return PromptForDataSource(choices);
+  return PromptForDataSource(choices, check);
 }
+
+// A message page with an OK button (`yes_no` false, gives false), or a
+// question with Yes and No, No focused first: true for Yes. Y and N answer
+// at once; Esc is No.
+bool RunMessagePrompt(TerminalIo& io, TextView caption, TextView message, bool yes_no);
 
 // The file-open prompt: asks for a path, refuses a name that does not fit the
 // request's filter or a file that does not exist, and returns the file's
@@ -167,6 +181,9 @@ class TerminalDialogHost : public DialogHost {
   explicit TerminalDialogHost(Opener open = nullptr);
   void ShowModal(ModalForm& form) override;
   Text ShowOpen(const FileOpenRequest& request) override;
+  void Tell(TextView caption, TextView message) override;
+  bool AskYesNo(TextView caption, TextView question) override;
+  PathKind KindOfPath(TextView path) override;
 
  private:
   Opener open_;

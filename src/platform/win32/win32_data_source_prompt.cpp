@@ -54,7 +54,8 @@ ManagerPrompt AskDriverManager(Text* connect) {
 // Cancel. OK is enabled while a source is selected.
 class SelectionForm : public ModalForm {
  public:
-  explicit SelectionForm(const std::vector<DataSourceInfo>& sources) : sources_(sources) {
+  SelectionForm(const std::vector<DataSourceInfo>& sources, const LoginCheck& check)
+      : sources_(sources), check_(check) {
     using K = ControlKind;
     controls_.push_back(MakeControl(u"SourceLabel", K::kLabel, u"&Data source:", 2, 1, 13));
     Control list = MakeControl(u"Source", K::kComboBox, u"", 16, 1, 46);
@@ -73,6 +74,10 @@ class SelectionForm : public ModalForm {
     controls_.push_back(MakeControl(u"User", K::kTextBox, u"", 16, 3, 30));
     controls_.push_back(MakeControl(u"PwdLabel", K::kLabel, u"&Password:", 2, 5, 13));
     controls_.push_back(MakeControl(u"Pwd", K::kPasswordBox, u"", 16, 5, 30));
+    // Why the last login failed; shown once one has.
+    Control reason = MakeControl(u"Reason", K::kLabel, u"", 2, 7, 37, 3);
+    reason.visible = false;
+    controls_.push_back(std::move(reason));
     Control ok = MakeControl(u"OK", K::kCommandButton, u"OK", 40, 7, 10);
     ok.is_default = true;
     ok.enabled = !sources.empty();
@@ -98,6 +103,18 @@ class SelectionForm : public ModalForm {
       const Text& password = Named(u"Pwd").text;
       if (!user.empty()) connect += u";UID=" + ConnectValue(user);
       if (!password.empty()) connect += u";PWD=" + ConnectValue(password);
+      if (check_) {
+        if (std::optional<Text> refused = check_(connect)) {
+          Control& reason = Named(u"Reason");
+          reason.caption = u"Login failed: ";
+          for (char16_t ch : *refused) {
+            reason.caption.push_back(ch);
+            if (ch == u'&') reason.caption.push_back(u'&');  // no access key
+          }
+          reason.visible = true;
+          return;
+        }
+      }
       result_ = connect;
     }
     closed_ = true;
@@ -138,6 +155,7 @@ class SelectionForm : public ModalForm {
   }
 
   const std::vector<DataSourceInfo>& sources_;
+  const LoginCheck& check_;
   Text caption_ = kSelectDataSourceCaption;
   std::vector<Control> controls_;
   bool closed_ = false;
@@ -146,8 +164,18 @@ class SelectionForm : public ModalForm {
 
 }  // namespace
 
-std::optional<Text> SelectDataSource(DialogHost& host, const std::vector<DataSourceInfo>& sources) {
-  SelectionForm form(sources);
+std::optional<Text> TryOdbcLogin(TextView connect) {
+  try {
+    odbc::ConnectionHandle login(std::make_shared<odbc::Environment>(), connect, false, false);
+    return std::nullopt;
+  } catch (const Failure& failure) {
+    return failure.description();
+  }
+}
+
+std::optional<Text> SelectDataSource(DialogHost& host, const std::vector<DataSourceInfo>& sources,
+                                     const LoginCheck& check) {
+  SelectionForm form(sources, check);
   host.ShowModal(form);
   return form.result();
 }
@@ -163,7 +191,7 @@ std::optional<Text> Win32DataSourcePrompt(const std::vector<DataSourceInfo>& sou
       break;
   }
   Win32DialogHost host;
-  return SelectDataSource(host, sources);
+  return SelectDataSource(host, sources, TryOdbcLogin);
 }
 
 }  // namespace pellory

@@ -618,4 +618,22 @@ Text Win32DialogHost::ShowOpen(const FileOpenRequest& request) {
   }
 }
 
+void Win32DialogHost::Tell(TextView caption, TextView message) {
+  const Text title(caption), text(message);
+  MessageBoxW(ActiveDialogWindow(), W(text), W(title), MB_OK | MB_ICONWARNING);
+}
+
+bool Win32DialogHost::AskYesNo(TextView caption, TextView question) {
+  const Text title(caption), text(question);
+  return MessageBoxW(ActiveDialogWindow(), W(text), W(title),
+                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+}
+
+PathKind Win32DialogHost::KindOfPath(TextView path) {
+  const Text name(path);
+  const DWORD attributes = GetFileAttributesW(W(name));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNothing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::kFolder : PathKind::kFile;
+}
+
 }  // namespace pellory

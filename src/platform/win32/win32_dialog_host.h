@@ -19,6 +19,12 @@ class Win32DialogHost : public DialogHost {
   // GetOpenFileNameW owned by the active dialog; the full name chosen, or
   // the empty text when cancelled.
   Text ShowOpen(const FileOpenRequest& request) override;
+  // MessageBoxW owned by the active dialog: OK with a warning sign, or Yes
+  // and No with No as the default button.
+  void Tell(TextView caption, TextView message) override;
+  bool AskYesNo(TextView caption, TextView question) override;
+  // GetFileAttributesW.
+  PathKind KindOfPath(TextView path) override;
 };
 
 // The window that owns what opens next on this thread: the dialog shown

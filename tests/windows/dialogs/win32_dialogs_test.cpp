@@ -140,6 +140,51 @@ Text TextOf(HWND window) {
 
 bool Checked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
+// The texts of a window's static controls, joined by blanks.
+Text StaticTexts(HWND window) {
+  Text all;
+  for (HWND h = FindWindowExW(window, nullptr, WC_STATICW, nullptr); h;
+       h = FindWindowExW(window, h, WC_STATICW, nullptr)) {
+    if (!IsWindowVisible(h)) continue;
+    Text t = TextOf(h);
+    if (t.empty()) continue;
+    if (!all.empty()) all += u' ';
+    all += t;
+  }
+  return all;
+}
+
+bool Contains(const Text& text, const char16_t* part) { return text.find(part) != Text::npos; }
+
+// The message box that `owner` shows (a dialog window it owns).
+HWND WaitMessageBox(HWND owner, int ms = 15000) {
+  for (int waited = 0; waited < ms; waited += 25) {
+    for (HWND h = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); h;
+         h = FindWindowExW(nullptr, h, L"#32770", nullptr)) {
+      if (h != owner && GetWindow(h, GW_OWNER) == owner && IsWindowVisible(h)) return h;
+    }
+    Sleep(25);
+  }
+  std::printf("no message box\n");
+  ++g_failures;
+  return nullptr;
+}
+
+// Answers the message box that `owner` shows with `button` (IDOK, IDYES,
+// IDNO) after checking its caption and that its text holds `part`; waits
+// until the owner takes input again.
+void Answer(HWND owner, int button, const char16_t* part) {
+  HWND box = WaitMessageBox(owner);
+  if (!box) return;
+  CHECK_TEXT(TextOf(box), u"Maximizer Configuration");
+  const Text text = StaticTexts(box);
+  if (!Contains(text, part)) CHECK_TEXT(text, part);
+  PostMessageW(box, WM_COMMAND, static_cast<WPARAM>(button), 0);
+  CHECK(WaitGone(box));
+  for (int i = 0; i < 200 && !IsWindowEnabled(owner); ++i) Sleep(25);
+  CHECK(IsWindowEnabled(owner));
+}
+
 void Shot(const char* name) {
   if (g_shots.empty()) return;
   const std::string base = g_shots + "\\" + name;
@@ -203,7 +248,17 @@ void ConfigurationOk(NativeEnv& env, Session& session) {
         Click(phone2);
         CHECK(!Checked(phone2));
         Shot("configuration");
-        Click(Button(d, L"OK"));
+        // The directory does not exist: OK asks first. No goes back to the
+        // dialog, Yes stores it. (Posted: the question holds the click.)
+        PostMessageW(Button(d, L"OK"), BM_CLICK, 0, 0);
+        Answer(d, IDNO, u"The data directory C:\\Maximizer\\Data\\Company does not exist.");
+        CHECK(IsWindowVisible(d));
+        PostMessageW(Button(d, L"OK"), BM_CLICK, 0, 0);
+        if (HWND box = WaitMessageBox(d)) {
+          Shot("question");
+          CHECK(Contains(StaticTexts(box), u"Store it anyway?"));
+        }
+        Answer(d, IDYES, u"does not exist.");
       },
       [&] { return session.Configure(rd, page); });
   CHECK_TEXT(
@@ -224,6 +279,11 @@ void UserPageBrowseAndEscape(Session& session) {
       [&] {
         HWND d = WaitWindow(L"Maximizer Configuration");
         if (!d) return;
+        // The user page opens on the User tab.
+        HWND tabs = Child(d, WC_TABCONTROLW, 0);
+        CHECK(SendMessageW(tabs, TCM_GETCURSEL, 0, 0) == 1);
+        CHECK(IsWindowVisible(Child(d, WC_EDITW, 2)) && !IsWindowVisible(Child(d, WC_EDITW, 0)));
+        ShowTab(tabs, 0);
         // The telephone frame gives way to the explanation.
         CHECK(!IsWindowVisible(Button(d, L"Phone &1")));
         CHECK(!IsWindowVisible(Button(d, L"&Search telephone fields")));
@@ -269,7 +329,8 @@ void UserPageBrowseAndEscape(Session& session) {
 }
 
 // The first focus lands on the option buttons: it must not select one.
-// Enter presses the default button.
+// Enter presses the default button, which refuses SQL mode without a data
+// source.
 void SqlServerKeptAndEnter(Session& session) {
   Text rd = u"{UseSQL=True}", page;
   Text result = WithPerson(
@@ -283,12 +344,19 @@ void SqlServerKeptAndEnter(Session& session) {
         ShowTab(tabs, 0);
         CHECK(Checked(Button(d, L"&SQL server:")));
         HWND edit = Child(d, WC_EDITW, 0);
-        PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
-        PostMessageW(edit, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+        auto enter = [edit] {
+          PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+          PostMessageW(edit, WM_KEYUP, VK_RETURN, static_cast<LPARAM>(0xC01C0001u));
+        };
+        enter();
+        Answer(d, IDOK, u"No SQL server is chosen.");
+        CHECK(IsWindowVisible(d) && Checked(Button(d, L"&SQL server:")));
+        Click(Button(d, L"&Data directory:"));
+        enter();
       },
       [&] { return session.Configure(rd, page); });
   CHECK_TEXT(result,
-             u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}{UseSQL(S4)=True}{Phone1(N1)=1}"
+             u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}{UseSQL(S5)=False}{Phone1(N1)=1}"
              u"{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}");
 }
 
@@ -340,9 +408,12 @@ void ActionCloseBox(Session& session) {
   CHECK_TEXT(result, u"{Action=run macro}{Window=Contacts}{NewWindow=2}{Page(S6)=ACTION}");
 }
 
+// A login that fails keeps the selection open with the reason: the person
+// corrects it or cancels.
 void DataSourceSelection() {
   const std::vector<DataSourceInfo> sources = {{u"Alpha", u"SQLite3", u"", false},
                                                {u"Beta", u"PostgreSQL Unicode", u"", true}};
+  // Through the driver manager: it knows no source "Beta".
   std::optional<Text> chosen = WithPerson(
       L"Select Data Source",
       [&] {
@@ -350,15 +421,50 @@ void DataSourceSelection() {
         if (!d) return;
         HWND list = Child(d, WC_COMBOBOXW, 0);
         CHECK(SendMessageW(list, CB_GETCOUNT, 0, 0) == 2);
+        CHECK(!Contains(StaticTexts(d), u"Login failed: "));
         Pick(list, 1);
         Type(Child(d, WC_EDITW, 0), L"jane");
         Type(Child(d, WC_EDITW, 1), L"se;cr}et");
-        Shot("data-source");
         Click(Button(d, L"OK"));
+        CHECK(IsWindowVisible(d));
+        const Text shown = StaticTexts(d);
+        if (!Contains(shown, u"Login failed: ")) CHECK_TEXT(shown, u"... Login failed: ...");
+        CHECK(!Contains(shown, u"se;cr}et"));
+        Shot("data-source");
+        Click(Button(d, L"Cancel"));
       },
       [&] { return Win32DataSourcePrompt(sources); });
-  CHECK(chosen.has_value());
+  CHECK(!chosen.has_value());
+
+  // A refused login, corrected: the connect string of the second try.
+  std::vector<Text> tried;
+  LoginCheck check = [&](TextView connect) -> std::optional<Text> {
+    tried.emplace_back(connect);
+    if (tried.size() == 1) return Text(u"28000: user & password refused");
+    return std::nullopt;
+  };
+  chosen = WithPerson(
+      L"Select Data Source",
+      [&] {
+        HWND d = WaitWindow(L"Select Data Source");
+        if (!d) return;
+        Pick(Child(d, WC_COMBOBOXW, 0), 1);
+        Type(Child(d, WC_EDITW, 0), L"jane");
+        Type(Child(d, WC_EDITW, 1), L"wrong");
+        Click(Button(d, L"OK"));
+        const Text shown = StaticTexts(d);
+        const size_t reason = shown.find(u"Login failed: ");
+        CHECK_TEXT(reason == Text::npos ? shown : shown.substr(reason),
+                   u"Login failed: 28000: user && password refused");
+        Type(Child(d, WC_EDITW, 1), L"se;cr}et");
+        Click(Button(d, L"OK"));
+      },
+      [&] {
+        Win32DialogHost host;
+        return SelectDataSource(host, sources, check);
+      });
   CHECK_TEXT(chosen.value_or(u"(cancelled)"), u"DSN=Beta;UID=jane;PWD={se;cr}}et}");
+  CHECK(tried.size() == 2 && tried[0] == u"DSN=Beta;UID=jane;PWD=wrong");
 
   // Without sources there is nothing to confirm; Cancel gives no choice.
   chosen = WithPerson(
