@@ -86,17 +86,6 @@ void DefaultOdbcConfiguration() {
   ::setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 0);
 }
 
-// The data-source prompt's login test: a connection opened and closed at
-// once. The driver's reason comes back when it refuses.
-std::optional<Text> TryOdbcLogin(TextView connect) {
-  try {
-    odbc::ConnectionHandle login(std::make_shared<odbc::Environment>(), connect, false, false);
-    return std::nullopt;
-  } catch (const Failure& failure) {
-    return failure.description();
-  }
-}
-
 void MakeFolders(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == std::string::npos || slash == 0) return;

@@ -6,6 +6,9 @@
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_api.h"
 #include "platform/odbc/odbc_installer.h"
+#ifndef _WIN32
+#include "platform/odbc/odbc_ini.h"
+#endif
 #include "platform/odbc/odbc_result_set.h"
 
 namespace pellory {
@@ -264,12 +267,6 @@ std::shared_ptr<RdoEngine> OdbcEngines::CreateRdoEngine() {
   return std::make_shared<OdbcRdoEngine>(prompt_);
 }
 
-#ifndef _WIN32
-// unixODBC's own names for the user's and the system's odbc.ini.
-extern "C" BOOL _odbcinst_UserINI(char* file_name, BOOL verify);
-extern "C" BOOL _odbcinst_SystemINI(char* file_name, BOOL verify);
-#endif
-
 // Whether the user's and the system's data sources come from one file, as
 // when ODBCINI names the odbc.ini inside ODBCSYSINI: unixODBC then reports
 // every source of that file twice, as the user's and as the system's.
@@ -277,11 +274,18 @@ static bool OneDataSourceFile() {
 #ifdef _WIN32
   return false;
 #else
-  char user[8192] = {0}, system[8192] = {0};
-  if (!_odbcinst_UserINI(user, 0) || !_odbcinst_SystemINI(system, 0)) return false;
   std::error_code ec;
-  return std::filesystem::equivalent(user, system, ec) && !ec;
+  return std::filesystem::equivalent(odbc::OdbcIniPath(false), odbc::OdbcIniPath(true), ec) && !ec;
 #endif
+}
+
+std::optional<Text> TryOdbcLogin(TextView connect) {
+  try {
+    odbc::ConnectionHandle login(std::make_shared<Environment>(), connect, false, false);
+    return std::nullopt;
+  } catch (const Failure& failure) {
+    return failure.description();
+  }
 }
 
 std::vector<DataSourceInfo> ListDataSources() {

@@ -43,6 +43,10 @@ class OdbcEngines : public DatabaseEngines {
   DataSourcePrompt prompt_;
 };
 
+// A data-source prompt's login test: a connection opened and closed at once.
+// Gives the driver's reason when it refuses, nullopt when it logs in.
+std::optional<Text> TryOdbcLogin(TextView connect);
+
 // The data sources the driver manager knows: the user's first, then the
 // system-wide ones, each in the driver manager's order.
 std::vector<DataSourceInfo> ListDataSources();

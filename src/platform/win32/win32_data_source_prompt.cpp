@@ -164,15 +164,6 @@ class SelectionForm : public ModalForm {
 
 }  // namespace
 
-std::optional<Text> TryOdbcLogin(TextView connect) {
-  try {
-    odbc::ConnectionHandle login(std::make_shared<odbc::Environment>(), connect, false, false);
-    return std::nullopt;
-  } catch (const Failure& failure) {
-    return failure.description();
-  }
-}
-
 std::optional<Text> SelectDataSource(DialogHost& host, const std::vector<DataSourceInfo>& sources,
                                      const LoginCheck& check) {
   SelectionForm form(sources, check);

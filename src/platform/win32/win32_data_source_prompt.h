@@ -32,9 +32,6 @@ using LoginCheck = std::function<std::optional<Text>(TextView connect)>;
 std::optional<Text> SelectDataSource(DialogHost& host, const std::vector<DataSourceInfo>& sources,
                                      const LoginCheck& check = nullptr);
 
-// A connection through the driver manager, opened and closed at once.
-std::optional<Text> TryOdbcLogin(TextView connect);
-
 // Caption of the selection dialog.
 inline constexpr char16_t kSelectDataSourceCaption[] = u"Select Data Source";
 
