@@ -2,6 +2,7 @@
 
 #include "platform/odbc/connect_string.h"
 #include "plugin/records.h"
+#include "plugin/trace_log.h"
 #include "plugin/trap.h"
 
 namespace pellory {
@@ -70,15 +71,18 @@ Text LoadSql(Session& session) {
   // CheckRunning turns into a directory.
   const Text& record = st.connection_rd;
 
-  // First attempt; its failure is not logged, only a missing source noted.
+  // First attempt; its failure is logged only when no connection opens in
+  // the end (below), and a missing source is noted.
   bool register_source = false;
   Text connect = GetText(env, record, u"Connect");
+  Text first_failure;
   try {
     ConnectionRef conn =
         ThreadRdoEngine(env)->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, connect);
     if (conn) st.database = std::move(conn);
   } catch (const Failure& f) {
     register_source = f.number() == kRdoDataSourceNotFound;
+    first_failure = f.description();
   } catch (...) {
   }
 
@@ -93,6 +97,17 @@ Text LoadSql(Session& session) {
     FindConnectAttribute(attributes, u"PWD", &secret) ||
         FindConnectAttribute(attributes, u"PASSWORD", &secret);
     Trap(env, tag, Masked(secret, [&] {
+           // A line break would let the record write other attributes, or a
+           // whole other data source, into the data-source file.
+           for (const Text* value : {&name, &driver, &attributes}) {
+             for (char16_t c : *value) {
+               if (c < 32 || c == 127) {
+                 throw Failure(
+                     u"The setting Connection holds a line break or another control character",
+                     kInvalidProcedureCall);
+               }
+             }
+           }
            ThreadDaoEngine(env)->RegisterDatabase(name, driver, true, attributes);
          }));
     Trap(env, tag, Masked(secret, [&] {
@@ -127,6 +142,15 @@ Text LoadSql(Session& session) {
       if (st.cache_rs) break;
       env.pump().DoEvents();
     }
+  }
+
+  // A connection that never opened: the driver's reason (a refused login,
+  // an unknown server) is the one thing that tells the person what to mend.
+  if (!register_source && !first_failure.empty()) {
+    Text secret;
+    FindConnectAttribute(connect, u"PWD", &secret) ||
+        FindConnectAttribute(connect, u"PASSWORD", &secret);
+    LogError(env, MaskPasswords(first_failure, secret) + Text(tag));
   }
 
   Text reply;

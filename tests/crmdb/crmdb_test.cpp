@@ -339,16 +339,28 @@ TEST_F(CrmdbTest, SqlModeRegistersAMissingSourceAndTriesOnceMore) {
   EXPECT_EQ(log.registered, std::vector<Text>{u"Sales|SQLite3|1|DSN=Sales;PWD=Secret9"});
   EXPECT_EQ(rdo->attempts.size(), 2u);
 
-  // Any other failure: one attempt, nothing registered, not logged.
+  // Any other failure: one attempt, nothing registered, and since no
+  // connection opened, the driver's reason is logged (masked).
   log.registered.clear();
   rdo->attempts.clear();
   s->Unload();
-  rdo->failures = {Failure(u"08001: refused", 3146)};
-  auto t = Start(SqlSettings(u"{Connect=DSN=Sales}"));
+  rdo->failures = {Failure(u"08001: refused for PWD=Secret9", 3146)};
+  auto t = Start(SqlSettings(u"{Connect=DSN=Sales;PWD=Secret9}"));
   EXPECT_EQ(Load(*t), u"{Result=Fail}{Reason=Could not load connection: Database}");
   EXPECT_EQ(rdo->attempts.size(), 1u);
   EXPECT_TRUE(log.registered.empty());
-  EXPECT_TRUE(env.trace_file.lines.empty());
+  EXPECT_EQ(env.trace_file.lines.size(), 1u);
+  EXPECT_TRUE(Logged(u"08001: refused for PWD=**** @ Pellory.Load"));
+  env.trace_file.lines.clear();
+
+  // A line break in the record would write more into the data-source
+  // file than its one source: refused, nothing registered.
+  rdo->failures = {Failure(u"IM002", kRdoDataSourceNotFound),
+                   Failure(u"IM002", kRdoDataSourceNotFound)};
+  auto v = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales;Database=/a\n[Evil]}{Driver=X}"));
+  EXPECT_EQ(Load(*v), u"{Result=Fail}{Reason=Could not load connection: Sales}");
+  EXPECT_TRUE(log.registered.empty());
+  EXPECT_TRUE(Logged(u"The setting Connection holds a line break"));
 
   // The retry fails too: logged, password masked.
   rdo->failures = {Failure(u"IM002", kRdoDataSourceNotFound),
