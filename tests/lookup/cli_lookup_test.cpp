@@ -11,9 +11,12 @@
 #include <set>
 #include <sstream>
 
+#include "addressbook.h"
 #include "plugin/records.h"
+#include "support/crmdb_odbc.h"
 #include "support/fake_env.h"
 #include "support/odbc_sandbox.h"
+#include "support/pg_server.h"
 #include "support/shell.h"
 
 namespace pellory::testing {
@@ -269,6 +272,105 @@ TEST_F(LookupCli, ADamagedBookIsAFailureNeverAPartialSuccess) {
   r = Pellory({"find", "--text", "zz", "--list"});
   EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
   EXPECT_NE(r.err.find("the search failed"), std::string::npos) << r.err;
+}
+
+// PostgreSQL stopped at once in the middle of an export that fetches through
+// a cursor, and in the middle of a SQL-mode search: both fail with the
+// reason (exit 2), no export file is left, and once the server is back the
+// same commands work. The server is one of the test's own, so that the
+// server the other tests share is never stopped.
+TEST_F(LookupCli, PostgresqlStoppedMidStreamIsAFailure) {
+  const fs::path& d = sandbox.Dir();
+  const std::string script = PELLORY_SOURCE_DIR "/scripts/pg-test-server.sh";
+  const std::string state = (d / "pg.env").string();
+  ASSERT_EQ(
+      std::system(("bash " + Quote(script) + " start " + Quote(state) + " >/dev/null").c_str()), 0);
+  struct Stop {
+    std::string command;
+    ~Stop() { std::system(command.c_str()); }
+  } stop{"bash " + Quote(script) + " stop " + Quote(state)};
+  setenv("PELLORY_PG_STATE", state.c_str(), 1);
+  PgServer pg = PgServer::FromEnvironment();
+  PELLORY_REQUIRE_PG(pg);
+  std::string pg_dir;
+  for (std::istringstream in(ReadAll(state)); std::getline(in, pg_dir);) {
+    if (pg_dir.rfind("PG_DIR=", 0) == 0) break;
+  }
+  pg_dir = pg_dir.substr(7);
+
+  std::string table = "create table Client (", rows = "insert into Client select ";
+  for (std::string_view column : standins::kClientColumns) {
+    const bool first = table.back() == '(';
+    table += std::string(first ? "" : ", ") + std::string(column) + " text";
+    rows += std::string(first ? "" : ", ") + (column == "Client_Id" ? "'C' || n"
+                                              : column == "Name"    ? "'Name' || n"
+                                                                    : "'x'");
+  }
+  ASSERT_EQ(ExecSql(pg.ConnectString("postgres"),
+                    {table + ")", rows + " from generate_series(1, 40000) as n"}),
+            "");
+  {
+    FakeEnv env;
+    Text connection, data, settings;
+    AddVar(env, connection, u"ConnName", Variant(u"Outage"));
+    AddVar(env, connection, u"Connect",
+           Variant(FromUtf8(pg.ConnectString("postgres") + ";UseDeclareFetch=1;Fetch=20")));
+    AddVar(env, data, u"UseSQL", Variant(u"True"));
+    AddVar(env, data, u"Connection", Variant(connection));
+    AddVar(env, settings, u"DataRd", Variant(data));
+    std::ofstream(d / "host.rec") << U8(settings);
+  }
+  const std::string pg_ctl =
+      "runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D " + Quote(pg_dir + "/data");
+  const std::string env = "PELLORY_HOST_SETTINGS=" + Quote((d / "host.rec").string()) +
+                          " PELLORY_TRACE_LOG=" + Quote((d / "trace.log").string()) + " ";
+  const fs::path out = d / "all.csv";
+  // Runs `command` in the background, waits until `started` holds, stops
+  // the server at once and gives the command's exit status and stderr.
+  auto interrupted = [&](const std::string& command, const std::string& started) {
+    std::string run = env + command + " 2>" + Quote((d / "err").string()) + " & pid=$!\n" +
+                      "for i in $(seq 600); do " + started + " && break; sleep 0.1; done\n" +
+                      pg_ctl + " -m immediate stop >/dev/null\n" + "wait $pid; exit $?";
+    int status = std::system(("bash -c " + Quote(run)).c_str());
+    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(d / "err"));
+  };
+  auto restart = [&] {
+    ASSERT_EQ(std::system((pg_ctl + " -l " + Quote(pg_dir + "/server.log") + " -w -o " +
+                           Quote("-p " + pg.port + " -k " + pg_dir +
+                                 " -c listen_addresses=127.0.0.1 -c fsync=off") +
+                           " start >/dev/null")
+                              .c_str()),
+              0);
+  };
+  const std::string bin = Quote(PELLORY_BIN);
+
+  auto [code, err] = interrupted(bin + " export --output " + Quote(out.string()),
+                                 "[ $(stat -c %s " + Quote(out.string() + ".partial") +
+                                     " 2>/dev/null || echo 0) -gt 100000 ]");
+  EXPECT_EQ(code, 2) << err;
+  EXPECT_NE(err.find("stopped after"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_FALSE(fs::exists(out.string() + ".partial"));
+  restart();
+  Outcome r = Pellory({"export", "--output", out.string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(
+      std::count(std::istreambuf_iterator<char>(*std::make_unique<std::ifstream>(out)), {}, '\n'),
+      40001);
+
+  // A search reads the whole table through the cursor: stopped while the
+  // server answers its fetches.
+  const std::string fetching =
+      "psql -h 127.0.0.1 -p " + pg.port + " -U " + pg.user +
+      " -d postgres -Atc \"select count(*) from pg_stat_activity where query like 'fetch%'\" "
+      "2>/dev/null | grep -qv '^0$'";
+  std::tie(code, err) = interrupted(bin + " find --text Name39999 --list >/dev/null",
+                                    "PGPASSWORD=" + Quote(pg.password) + " " + fetching);
+  EXPECT_EQ(code, 2) << err;
+  EXPECT_NE(err.find("the search failed"), std::string::npos) << err;
+  restart();
+  r = Pellory({"find", "--text", "Name39999", "--list", "--format", "name"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
 }
 
 TEST_F(LookupCli, ExportToAPipeThatClosesEarly) {
