@@ -85,6 +85,7 @@ Text CacheRecordReal(Session& session) {
     thread_local Text contact;
     contact.clear();
     step([&] { AppendEntry(reply, u"Result", u"Success"); });
+    if (!database_step([&] { ColumnsFor(rs).RequireAll(); })) return CacheRecordReal(session);
     step([&] { BuildContact(env, *rs, ColumnsFor(rs), contact); });
     database_step([&] { rs->MoveNext(); });
     step([&] {

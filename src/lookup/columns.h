@@ -74,6 +74,16 @@ struct Columns {
     return c;
   }
 
+  // Throws when the result set lacks one of the contact table's columns: a
+  // table that does not hold them is no contact table the lookup can trust.
+  void RequireAll() const {
+    for (int i = 0; i < kColumnCount; ++i) {
+      if (index[i] < 0) {
+        throw Failure(u"The contact table has no column " + Text(kColumnNames[i]), 3265);
+      }
+    }
+  }
+
   // The current row's value; fails as a lookup by name does when the result
   // set has no such column.
   const Text& Read(ResultSet& rs, Column column) const {

@@ -187,7 +187,10 @@ Text FindReal(Session& session, Text rd) {
       }
     });
     Columns c;
-    database_step([&] { c = Columns::Of(*rs); });
+    database_step([&] {
+      c = Columns::Of(*rs);
+      c.RequireAll();
+    });
     auto at_end = [&] {
       bool end = true;
       database_step([&] { end = rs->Eof(); });

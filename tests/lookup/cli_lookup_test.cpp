@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -247,31 +248,58 @@ TEST_F(LookupCli, ExportOfALargeBookMatchesTheTable) {
   EXPECT_EQ(mismatches, 0);
 }
 
-// A book damaged in the middle (a zeroed stretch of pages, as a bad disk
-// leaves it): the export and a list search that run into it fail, with the
-// driver's reason, instead of ending early as if the book had ended; no
-// export file is left under its final name.
+// Damaged books: the export and the searches that run into the damage fail
+// with the driver's reason, never end early as if the book had ended, and
+// no export file is left under its final name.
 TEST_F(LookupCli, ADamagedBookIsAFailureNeverAPartialSuccess) {
-  fs::path book = sandbox.MakeSyntheticAddressBook("damaged", 20000, 5);
-  {
-    std::fstream f(book / "mxza.max", std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(0, std::ios::end);
-    const std::streamoff size = f.tellp();
-    f.seekp(size / 2 / 4096 * 4096);
-    const std::string zeros(64 * 1024, '\0');
-    f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
-  }
-  UseBook(book);
-  const fs::path out = sandbox.Dir() / "contacts.csv";
-  Outcome r = Pellory({"export", "--output", out.string()});
-  EXPECT_EQ(r.exit_code, 2) << r.err;
-  EXPECT_NE(r.err.find("malformed"), std::string::npos) << r.err;
-  EXPECT_FALSE(fs::exists(out));
-  EXPECT_FALSE(fs::exists(out.string() + ".partial"));
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path& book)> damage;
+    const char* reason;
+    std::vector<std::string> search;
+  } cases[] = {
+      {"a zeroed stretch of pages in the middle",
+       [](const fs::path& book) {
+         std::fstream f(book, std::ios::in | std::ios::out | std::ios::binary);
+         f.seekp(0, std::ios::end);
+         f.seekp(f.tellp() / 2 / 4096 * 4096);
+         const std::string zeros(64 * 1024, '\0');
+         f.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+       },
+       "malformed",
+       {"--text", "zz", "--list"}},
+      {"cut off at half its length",
+       [](const fs::path& book) { fs::resize_file(book, fs::file_size(book) / 2); },
+       "malformed",
+       {"--text", "zz", "--list"}},
+      {"a column missing",
+       [](const fs::path& book) {
+         ASSERT_EQ(std::system(("sqlite3 " + Quote(book.string()) +
+                                " 'alter table Client drop column COUNTRY'")
+                                   .c_str()),
+                   0);
+       },
+       "no column COUNTRY",
+       {"--tel", "+44 20 7946 0000"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::path book = sandbox.MakeSyntheticAddressBook(std::string("damaged") + c.what, 20000, 5);
+    c.damage(book / "mxza.max");
+    UseBook(book);
+    const fs::path out = sandbox.Dir() / "contacts.csv";
+    Outcome r = Pellory({"export", "--output", out.string()});
+    EXPECT_EQ(r.exit_code, 2) << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(out.string() + ".partial"));
 
-  r = Pellory({"find", "--text", "zz", "--list"});
-  EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
-  EXPECT_NE(r.err.find("the search failed"), std::string::npos) << r.err;
+    std::vector<std::string> args{"find"};
+    args.insert(args.end(), c.search.begin(), c.search.end());
+    r = Pellory(args);
+    EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+  }
 }
 
 // PostgreSQL stopped at once in the middle of an export that fetches through
