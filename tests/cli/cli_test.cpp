@@ -308,6 +308,14 @@ TEST_F(Cli, ActionRunsTheStoredActionRecord) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("SearchByClientID(\"42\", <omitted>, 2)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("sent WM_COMMAND 10211"), std::string::npos) << r.out;
+
+  // The stored password is sent to the application, never printed.
+  AddVar(env, s.user_rd, u"DBUser", Variant(u"X"));
+  AddVar(env, s.user_rd, u"DBPwd", Variant(u"S3cr3tPw"));
+  ASSERT_TRUE(cli::SaveHostSettings(env, (dir / "host.rec").string(), s, &error)) << error;
+  r = Pellory({"action", "Show Contact", "--id", "ID6", "--crm-database", "/x"});
+  EXPECT_NE(r.out.find("\"X\", \"****\")"), std::string::npos) << r.out;
+  EXPECT_EQ((r.out + r.err).find("S3cr3tPw"), std::string::npos) << r.out;
 }
 
 }  // namespace
