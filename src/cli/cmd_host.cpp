@@ -311,35 +311,40 @@ class HostSimulator {
 };
 
 // Standard input split into lines, read as it arrives so that a driving
-// script can wait for each reply. A line longer than the limit is read off
-// to its end without being kept.
+// script can wait for each reply. A line longer than the limit (or than
+// memory allows) is read off to its end without being kept.
 class LineReader {
  public:
-  enum class Got { kLine, kTooLong, kEnd };
+  // kUnkept: the line was longer than the limit, or than memory allowed.
+  enum class Got { kLine, kUnkept, kEnd };
 
   explicit LineReader(size_t limit) : limit_(limit), buffer_(1 << 16) {}
 
   Got Next(std::string& line) {
     line.clear();
-    bool any = false, too_long = false;
+    bool any = false, unkept = false;
     for (;;) {
       if (pos_ == end_ && !Fill()) {
         if (!any) return Got::kEnd;
-        return too_long ? Got::kTooLong : Got::kLine;
+        return unkept ? Got::kUnkept : Got::kLine;
       }
       const char* start = buffer_.data() + pos_;
       const char* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - pos_));
       const size_t n = newline ? static_cast<size_t>(newline - start) : end_ - pos_;
       any = true;
-      if (!too_long && line.size() + n > limit_) {
-        too_long = true;
-        std::string().swap(line);
+      if (!unkept) {
+        try {
+          if (line.size() + n > limit_) throw std::length_error("over the limit");
+          line.append(start, n);
+        } catch (const std::exception&) {
+          unkept = true;
+          std::string().swap(line);
+        }
       }
-      if (!too_long) line.append(start, n);
       pos_ += n;
       if (newline) {
         ++pos_;
-        return too_long ? Got::kTooLong : Got::kLine;
+        return unkept ? Got::kUnkept : Got::kLine;
       }
     }
   }
@@ -382,9 +387,9 @@ int RunHost(CliContext& context) {
     json reply;
     const LineReader::Got got = input.Next(line);
     if (got == LineReader::Got::kEnd) break;
-    if (got == LineReader::Got::kTooLong) {
-      reply =
-          json{{"error", "the line is longer than " + std::to_string(kMaxLineBytes) + " bytes"}};
+    if (got == LineReader::Got::kUnkept) {
+      reply = json{{"error", "the line could not be kept: it is longer than " +
+                                 std::to_string(kMaxLineBytes) + " bytes or than memory allows"}};
     } else {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.find_first_not_of(" \t") == std::string::npos) continue;
