@@ -105,7 +105,8 @@ It stands in for the Maximizer desktop application when trying Pellory out or
 testing it on a machine without Maximizer: it registers the class
 "Maximizer.AttachToCurrentInstance" for the current user, offers the members
 the plug-in calls, shows a window titled "Maximizer - [Address Book]" and
-writes every call, window message and typed key to a journal.
+writes every call, window message and typed key to a journal. The password
+given to OpenDatabase is written there as "****".
 
   standin-crm.exe /regserver        register (per user)
   standin-crm.exe /unregserver      remove the registration

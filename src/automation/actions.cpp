@@ -3,6 +3,7 @@
 #include <array>
 
 #include "automation/window_finder.h"
+#include "platform/odbc/connect_string.h"
 #include "plugin/records.h"
 #include "plugin/trap.h"
 
@@ -100,8 +101,14 @@ class ActionRun {
       if (modal != 0) env_.windows().SendMessage(modal, kWmClose, 0, 0);
     });
     Step([&] {
-      Call(App(session_), u"OpenDatabase",
-           {u"Open", Variant::Missing(), st.db_path, st.db_user, st.db_password});
+      try {
+        Call(App(session_), u"OpenDatabase",
+             {u"Open", Variant::Missing(), st.db_path, st.db_user, st.db_password});
+      } catch (const Failure& f) {
+        // The application may echo what it was given: the trace log never
+        // shows the password.
+        throw Failure(MaskPasswords(f.description(), st.db_password), f.number());
+      }
     });
   }
 

@@ -7,6 +7,8 @@
 //   {"release": 2} -> {"session": 2, "released": true}
 //   anything wrong -> {"error": "..."}
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -16,6 +18,12 @@
 #include <variant>
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "assembly.h"
 #include "cli/command.h"
 
@@ -23,6 +31,9 @@ namespace pellory::cli {
 namespace {
 
 using json = nlohmann::ordered_json;
+
+// The longest text a request may carry (1 MB, in UTF-8 bytes).
+constexpr size_t kMaxValueBytes = size_t{1} << 20;
 
 // The host's callback object: held by the Session, never called.
 class JsonCallback : public Object {
@@ -172,18 +183,24 @@ class HostSimulator {
     }
   }
 
+  // Never throws: whatever goes wrong with one line is that line's error.
   json Handle(const std::string& line) {
-    if (NestingDepth(line) > kMaxDepth) return Error("the line is nested too deeply");
-    json in;
     try {
-      in = json::parse(line);
-    } catch (const json::parse_error& e) {
-      return Error(std::string("bad JSON: ") + e.what());
-    }
-    try {
+      if (NestingDepth(line) > kMaxDepth) return Error("the line is nested too deeply");
+      json in;
+      try {
+        in = json::parse(line);
+      } catch (const json::exception& e) {
+        return Error(std::string("bad JSON: ") + e.what());
+      }
+      if (LongestString(in) > kMaxValueBytes) {
+        return Error("a value is longer than " + std::to_string(kMaxValueBytes) + " bytes");
+      }
       return Dispatch(in);
     } catch (const std::exception& e) {
       return Error(e.what());
+    } catch (...) {
+      return Error("the line could not be answered");
     }
   }
 
@@ -193,6 +210,22 @@ class HostSimulator {
   // Copying and writing a JSON value recurses once per level: a line nested
   // deeper than any call needs is refused before it is parsed.
   static constexpr int kMaxDepth = 64;
+
+  // The longest text (in UTF-8 bytes) among the keys and strings of `j`.
+  // A Session makes many copies of the texts it is given, so texts longer
+  // than any record needs are refused before they reach it.
+  static size_t LongestString(const json& j) {
+    if (j.is_string()) return j.get_ref<const std::string&>().size();
+    size_t longest = 0;
+    if (j.is_object()) {
+      for (const auto& [key, value] : j.items()) {
+        longest = std::max({longest, key.size(), LongestString(value)});
+      }
+    } else if (j.is_array()) {
+      for (const json& value : j) longest = std::max(longest, LongestString(value));
+    }
+    return longest;
+  }
   static int NestingDepth(const std::string& line) {
     int depth = 0, deepest = 0;
     bool in_string = false, escaped = false;
@@ -277,15 +310,103 @@ class HostSimulator {
   std::vector<int64_t> order_;
 };
 
+// Standard input split into lines, read as it arrives so that a driving
+// script can wait for each reply. A line longer than the limit (or than
+// memory allows) is read off to its end without being kept.
+class LineReader {
+ public:
+  // kUnkept: the line was longer than the limit, or than memory allowed.
+  enum class Got { kLine, kUnkept, kEnd };
+
+  explicit LineReader(size_t limit) : limit_(limit), buffer_(1 << 16) {}
+
+  Got Next(std::string& line) {
+    line.clear();
+    bool any = false, unkept = false;
+    for (;;) {
+      if (pos_ == end_ && !Fill()) {
+        if (!any) return Got::kEnd;
+        return unkept ? Got::kUnkept : Got::kLine;
+      }
+      const char* start = buffer_.data() + pos_;
+      const char* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - pos_));
+      const size_t n = newline ? static_cast<size_t>(newline - start) : end_ - pos_;
+      any = true;
+      if (!unkept) {
+        try {
+          if (line.size() + n > limit_) throw std::length_error("over the limit");
+          line.append(start, n);
+        } catch (const std::exception&) {
+          unkept = true;
+          std::string().swap(line);
+        }
+      }
+      pos_ += n;
+      if (newline) {
+        ++pos_;
+        return unkept ? Got::kUnkept : Got::kLine;
+      }
+    }
+  }
+
+  // The errno of a failed read; 0 when the input simply ended.
+  int error() const { return error_; }
+
+ private:
+  bool Fill() {
+    for (;;) {
+#ifdef _WIN32
+      const int n = _read(0, buffer_.data(), static_cast<unsigned>(buffer_.size()));
+#else
+      const ssize_t n = ::read(STDIN_FILENO, buffer_.data(), buffer_.size());
+#endif
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) error_ = errno;
+      if (n <= 0) return false;
+      pos_ = 0;
+      end_ = static_cast<size_t>(n);
+      return true;
+    }
+  }
+
+  size_t limit_;
+  std::vector<char> buffer_;
+  size_t pos_ = 0, end_ = 0;
+  int error_ = 0;
+};
+
+// A line long enough for two arguments of the longest value, each written
+// with escapes.
+constexpr size_t kMaxLineBytes = 16 * kMaxValueBytes;
+
 int RunHost(CliContext& context) {
-  std::ios::sync_with_stdio(false);
   HostSimulator host(context.env());
+  LineReader input(kMaxLineBytes);
   std::string line;
-  while (std::getline(std::cin, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    std::cout << host.Handle(line).dump(-1, ' ', false, json::error_handler_t::replace) << '\n'
-              << std::flush;
+  for (;;) {
+    json reply;
+    const LineReader::Got got = input.Next(line);
+    if (got == LineReader::Got::kEnd) break;
+    if (got == LineReader::Got::kUnkept) {
+      reply = json{{"error", "the line could not be kept: it is longer than " +
+                                 std::to_string(kMaxLineBytes) + " bytes or than memory allows"}};
+    } else {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.find_first_not_of(" \t") == std::string::npos) continue;
+      reply = host.Handle(line);
+    }
+    std::string text;
+    try {
+      text = reply.dump(-1, ' ', false, json::error_handler_t::replace);
+    } catch (const std::exception& e) {
+      text = json{{"error", std::string("the reply could not be written: ") + e.what()}}.dump();
+    }
+    std::cout << text << '\n' << std::flush;
+    if (!std::cout) break;  // the output is gone: main says why
+  }
+  if (input.error() != 0) {
+    std::cerr << "pellory host: cannot read the input: " << std::strerror(input.error()) << "\n";
+    return 2;
   }
   return 0;
 }
@@ -300,8 +421,8 @@ const bool registered = RegisterCommand(
       sub.footer(
           "Text arguments are JSON strings, Boolean ones JSON booleans, Initialize's callback "
           "null or any object, variant arguments any JSON scalar. Replies carry \"result\" and "
-          "\"args\" as they stand after the call; a bad line gives {\"error\": \"...\"} and the "
-          "simulator goes on. Blank lines are skipped.");
+          "\"args\" as they stand after the call; a bad line, or a text longer than 1 MB, gives "
+          "{\"error\": \"...\"} and the simulator goes on. Blank lines are skipped.");
       return [&context] { return RunHost(context); };
     });
 

@@ -1,5 +1,8 @@
 // pellory: drives the plug-in from a terminal or a script.
+#include <cerrno>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -20,6 +23,63 @@ namespace {
 std::map<std::string, Command>& Table() {
   static std::map<std::string, Command> table;
   return table;
+}
+
+// Standard output through stdio that remembers its first lost write, so
+// that a command whose output could not be written does not end as a
+// success. Commands that write to stdout through stdio themselves (export)
+// check their own writes.
+class CheckedStdout : public std::streambuf {
+ public:
+  CheckedStdout() : saved_(std::cout.rdbuf(this)) {}
+  ~CheckedStdout() override { std::cout.rdbuf(saved_); }
+  CheckedStdout(const CheckedStdout&) = delete;
+  CheckedStdout& operator=(const CheckedStdout&) = delete;
+
+  // Writes out what is buffered. The errno of the first lost write, or 0
+  // when everything was written.
+  int Finish() {
+    std::cout.flush();
+    sync();
+    return error_;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) {
+      return sync() == 0 ? traits_type::not_eof(c) : traits_type::eof();
+    }
+    if (std::fputc(c, stdout) != EOF) return c;
+    Lost();
+    return traits_type::eof();
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    const size_t done = std::fwrite(s, 1, static_cast<size_t>(n), stdout);
+    if (done != static_cast<size_t>(n)) Lost();
+    return static_cast<std::streamsize>(done);
+  }
+  int sync() override {
+    if (std::fflush(stdout) == 0) return 0;
+    Lost();
+    return -1;
+  }
+
+ private:
+  void Lost() {
+    if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+  }
+
+  std::streambuf* saved_;
+  int error_ = 0;
+};
+
+// The exit code once the command has run: 2 with the reason on standard
+// error when its output was lost, unless the reader went away (EPIPE).
+int Finished(CheckedStdout& out, const std::string& name, int status) {
+  const int error = out.Finish();
+  if (error == 0 || error == EPIPE) return status;
+  std::cerr << name << ": cannot write the output: " << std::strerror(error) << "\n";
+  return 2;
 }
 
 }  // namespace
@@ -75,6 +135,7 @@ int main(int argc, char** argv) {
   // Everything printed is UTF-8.
   SetConsoleOutputCP(CP_UTF8);
 #endif
+  CheckedStdout out;
   CLI::App app{"Pellory: the Maximizer contact-lookup plug-in, driven from the command line.",
                "pellory"};
   app.require_subcommand(1);
@@ -87,16 +148,18 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
+    return Finished(out, "pellory", app.exit(e));
   }
   for (auto& [sub, run] : runs) {
     if (sub->parsed()) {
+      const std::string name = "pellory " + sub->get_name();
       int status = 2;
       try {
         status = run();
       } catch (const std::exception& e) {
-        std::cerr << "pellory " << sub->get_name() << ": " << e.what() << "\n";
+        std::cerr << name << ": " << e.what() << "\n";
       }
+      status = Finished(out, name, status);
       if (status == 2) context.ReportFailure(sub->get_name());
       return status;
     }

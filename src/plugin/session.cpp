@@ -1,5 +1,7 @@
 #include "plugin/session.h"
 
+#include <set>
+
 #include "plugin/records.h"
 #include "plugin/text_functions.h"
 #include "plugin/trap.h"
@@ -11,12 +13,15 @@ constexpr char16_t kTagPrefix[] = u" @ plugin.Session.";
 
 Text Tag(TextView method) { return Text(kTagPrefix) + Text(method); }
 
+// The instance numbers held by the thread's live Sessions, in order.
+std::set<int>& HeldInstanceNumbers() {
+  thread_local std::set<int> held;
+  return held;
+}
+
 }  // namespace
 
-int16_t& SessionCount() {
-  thread_local int16_t count = 0;
-  return count;
-}
+int SessionCount() { return static_cast<int>(HeldInstanceNumbers().size()); }
 
 Text& ConfigRd() {
   thread_local Text record;
@@ -25,17 +30,26 @@ Text& ConfigRd() {
 
 Session::Session(Env& env, const SessionLogic& logic) : env_(env), logic_(logic) {
   Trap(env_, u" @ plugin.Session.Init", [&] {
-    int16_t& count = SessionCount();
-    count = static_cast<int16_t>(count + 1);
-    state_.instance_no = count;
+    // The lowest number no live Session of the thread holds: two of them
+    // never share a number (nor the data source named after it), and the
+    // numbers never grow past the count of Sessions alive at once.
+    std::set<int>& held = HeldInstanceNumbers();
+    int number = static_cast<int>(held.size()) + 1;
+    if (!held.empty() && *held.rbegin() != static_cast<int>(held.size())) {
+      number = 1;  // a gap below the highest: find the first
+      for (int n : held) {
+        if (n != number) break;
+        ++number;
+      }
+    }
+    held.insert(number);
+    state_.instance_no = number;
   });
 }
 
 Session::~Session() {
-  Trap(env_, u" @ plugin.Session.Terminate", [&] {
-    int16_t& count = SessionCount();
-    count = static_cast<int16_t>(count - 1);
-  });
+  Trap(env_, u" @ plugin.Session.Terminate",
+       [&] { HeldInstanceNumbers().erase(state_.instance_no); });
   Trap(env_, u" @ plugin.Session.Terminate", [&] { state_.callback.reset(); });
 }
 

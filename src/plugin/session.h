@@ -29,7 +29,9 @@ struct SessionLogic {
 
 // Everything a Session holds. Subsystems read and write it directly.
 struct SessionState {
-  int16_t instance_no = 0;
+  // The lowest number, from 1, that no other live Session of the thread
+  // holds; it names the Session's data source.
+  int instance_no = 0;
   Text data_rd;  // settings record passed to Initialize
   Text user_rd;  // per-user record passed to Initialize
   bool load_failed = false;
@@ -70,8 +72,9 @@ struct SessionState {
   std::shared_ptr<AutoObject> app;
 };
 
-// Module-level state, one set per host thread.
-int16_t& SessionCount();
+// Module-level state, one set per host thread: the number of live Sessions
+// and the record the configuration dialogs edit.
+int SessionCount();
 Text& ConfigRd();
 
 inline constexpr int kVersionMajor = 2;

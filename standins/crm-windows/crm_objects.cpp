@@ -180,7 +180,6 @@ class CrmObject : public IDispatch {
     if (result) VariantInit(result);
     const auto& [name, member] = members_[static_cast<size_t>(id - 1)];
     CrmState& state = State();
-    std::string line = name_ + "." + ToUtf8(name) + "(";
     Args args;
     try {
       // Arguments arrive last first.
@@ -191,14 +190,13 @@ class CrmObject : public IDispatch {
       if (arg_err) *arg_err = 0;
       return DISP_E_TYPEMISMATCH;
     }
-    for (size_t i = 0; i < args.size(); ++i) line += (i ? ", " : "") + Describe(args[i]);
-    line += ")";
+    const std::string line = DescribeCall(name_, name, args);
     try {
       member(args, result);
       state.Note(line);
       return S_OK;
     } catch (const Failure& f) {
-      state.Note(line + " failed: " + ToUtf8(f.description()));
+      state.Note(line + " failed: " + DescribeFailure(name, args, f.description()));
       if (result) VariantClear(result);
       if (excep) {
         ZeroMemory(excep, sizeof *excep);

@@ -33,6 +33,42 @@ std::string Describe(const Variant& v) {
   }
 }
 
+namespace {
+
+constexpr char16_t kMask[] = u"****";
+
+// The password among a call's arguments, if it has one.
+const Variant* Password(TextView member, std::span<const Variant> args) {
+  if (!EqualsNoCase(member, u"OpenDatabase") || args.size() < 5 || args[4].is_missing()) {
+    return nullptr;
+  }
+  return &args[4];
+}
+
+}  // namespace
+
+std::string DescribeCall(std::string_view object, TextView member, std::span<const Variant> args) {
+  std::string line = std::string(object) + "." + ToUtf8(member) + "(";
+  const Variant* password = Password(member, args);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i) line += ", ";
+    line += &args[i] == password ? Quote(kMask) : Describe(args[i]);
+  }
+  return line + ")";
+}
+
+std::string DescribeFailure(TextView member, std::span<const Variant> args, TextView description) {
+  Text text(description);
+  const Variant* password = Password(member, args);
+  if (password && password->kind() == Variant::Kind::kText && password->text().size() >= 3) {
+    const Text& secret = password->text();
+    for (size_t p = text.find(secret); p != Text::npos; p = text.find(secret, p + 4)) {
+      text.replace(p, secret.size(), kMask);
+    }
+  }
+  return ToUtf8(text);
+}
+
 std::string MessageName(unsigned message, uintptr_t wparam, intptr_t lparam) {
   // The numbers of WM_ACTIVATE, WM_CLOSE and WM_COMMAND.
   std::string name;

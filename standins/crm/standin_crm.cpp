@@ -7,6 +7,7 @@ namespace pellory::standin {
 struct StandinCrm::Core {
   Desktop& desktop;
   Text database_path;
+  Text open_failure;
   Variant busy = false;
   Text visibility;
   Text shown_contact;
@@ -87,15 +88,14 @@ class CrmObject : public DispatchObject {
   Variant Invoke(TextView member, Args args) override {
     auto core = core_.lock();
     if (!core) throw Failure(u"The remote server machine does not exist or is unavailable", 462);
-    std::string line = name_ + "." + ToUtf8(member) + "(";
-    for (size_t i = 0; i < args.size(); ++i) line += (i ? ", " : "") + Describe(args[i]);
-    line += ")";
-    core->Note(line);
+    core->Note(DescribeCall(name_, member, args));
     size_t at = core->journal.size() - 1;
     try {
       return DispatchObject::Invoke(member, args);
     } catch (const Failure& f) {
-      if (at < core->journal.size()) core->journal[at] += " failed: " + ToUtf8(f.description());
+      if (at < core->journal.size()) {
+        core->journal[at] += " failed: " + DescribeFailure(member, args, f.description());
+      }
       throw;
     }
   }
@@ -149,6 +149,13 @@ class StandinApplication : public CrmObject {
       CheckCount(args, 3, 5);
       Text path = Required(args, 2).ToText(nullptr);
       auto core = Lock();
+      if (!core->open_failure.empty()) {
+        Text given;
+        for (const Variant& a : args) {
+          given += (given.empty() ? u"" : u"/") + (a.is_missing() ? Text() : a.ToText(nullptr));
+        }
+        throw Failure(core->open_failure + u" (" + given + u")", 3051);
+      }
       core->database_path = path;
       core->SetAddressBook(AddressBookName(path));
       return Variant();
@@ -190,6 +197,7 @@ StandinCrm::StandinCrm(Desktop& desktop, ObjectRegistry& registry, CrmOptions op
     : core_(std::make_shared<Core>(desktop)), registry_(registry) {
   Core& c = *core_;
   c.database_path = options.database_path;
+  c.open_failure = options.open_failure;
   c.app = std::make_shared<StandinApplication>(core_);
   c.record = std::make_shared<StandinRecord>(core_);
 

@@ -24,6 +24,10 @@ struct CrmOptions {
   // application's windows and behind them.
   std::vector<Text> windows_in_front;
   std::vector<Text> windows_behind;
+  // When not empty, OpenDatabase fails with this description followed by
+  // " (" and its arguments joined by "/" and ")", as an application that
+  // echoes what it was given would.
+  Text open_failure;
 };
 
 // The frontmost window of the desktop is in the foreground at start.

@@ -82,8 +82,32 @@ std::optional<unsigned> ExecDelay(const Stmt* s) {
   return value;
 }
 
+// SQLite's parser takes a NUL character for the end of the statement. One
+// inside a quoted literal is part of the value: it is spelled as a
+// concatenation with char(0) so that the literal keeps it.
+std::string SpellNuls(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  char quote = 0;  // the quote of the literal or identifier the text is in
+  for (char c : text) {
+    if (quote == 0 && (c == '\'' || c == '"')) {
+      quote = c;
+    } else if (c == quote) {
+      quote = 0;  // a doubled quote closes and opens again
+    } else if (c == '\0' && quote == '\'') {
+      out += "'||char(0)||'";
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
 // Compiles one read-only statement, replacing the statement's earlier one.
-SQLRETURN Compile(Stmt* s, std::string_view text, bool check_select) {
+SQLRETURN Compile(Stmt* s, std::string_view given, bool check_select) {
+  const std::string spelled =
+      given.find('\0') == std::string_view::npos ? std::string() : SpellNuls(given);
+  const std::string_view text = spelled.empty() ? given : std::string_view(spelled);
   ReleaseStatement(s);
   if (check_select && !EqualsNoCase(FirstWord(text), "select")) {
     return s->Error("42000", "Only SELECT statements can be run: the address book is read-only");

@@ -47,7 +47,7 @@ TEST(ActionRun, ReportsWhatTheApplicationReceivedInOrder) {
   EXPECT_EQ(switched[5], "modal view: sent WM_CLOSE");
   EXPECT_EQ(switched[6],
             "Application.OpenDatabase(\"Open\", <omitted>, \"/books/mxza\", "
-            "\"MASTER\", \"KESTREL\")");
+            "\"MASTER\", \"****\")");
   EXPECT_EQ(switched.back(), "main window: keys Alt+/");
   EXPECT_TRUE(trace_lines.empty());
 

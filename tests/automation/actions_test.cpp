@@ -161,11 +161,25 @@ TEST_F(ActionsTest, DatabaseSwitch) {
             Join({{kAttach[0], kAttach[1], kAttach[2], kAttach[3], "Application.CloseDatabase()",
                    "modal view: sent WM_CLOSE",
                    "Application.OpenDatabase(\"Open\", <omitted>, \"D:\\Books\\Sales\", "
-                   "\"anna\", \"\")",
+                   "\"anna\", \"****\")",
                    kAttach[4]},
                   kActivation}));
   EXPECT_EQ(env.desktop.WindowText(crm->main_window(), 1000), u"Maximizer - [Sales]");
   EXPECT_EQ(crm->modal_view(), 0u);
+
+  // An application that echoes the password in its failure: neither the
+  // journal nor the trace log shows it.
+  options.open_failure = u"Login refused";
+  crm.reset();
+  StartCrm(options);
+  session.state().user_rd = u"{DBFile=D:\\Books\\Sales}{DBUser=anna}{DBPwd=S3cr3tPw}";
+  const Strings journal = Act("{Action=Dial}");
+  ASSERT_GT(journal.size(), 6u);
+  EXPECT_EQ(journal[6],
+            "Application.OpenDatabase(\"Open\", <omitted>, \"D:\\Books\\Sales\", \"anna\", "
+            "\"****\") failed: Login refused (Open//D:\\Books\\Sales/anna/****)");
+  EXPECT_EQ(env.TraceMessages(),
+            Strings{"Login refused (Open//D:\\Books\\Sales/anna/****) @ plugin.Session.DoAction"});
 }
 
 TEST_F(ActionsTest, NothingFollowsTheBusyTestWhileBusy) {

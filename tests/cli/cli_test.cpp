@@ -38,12 +38,15 @@ class Cli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  Outcome Pellory(const std::vector<std::string>& args, const std::string& input = "") {
+  // Runs the program; its standard output goes to `out` when that is given.
+  Outcome Pellory(const std::vector<std::string>& args, const std::string& input = "",
+                  std::string out = "") {
     { std::ofstream(dir / "in", std::ios::binary) << input; }
+    if (out.empty()) out = (dir / "out").string();
     std::string cmd =
         "PELLORY_HOST_SETTINGS=" + Quote((dir / "host.rec").string()) + " " + Quote(PELLORY_BIN);
     for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " <" + Quote((dir / "in").string()) + " >" + Quote((dir / "out").string()) + " 2>" +
+    cmd += " <" + Quote((dir / "in").string()) + " >" + Quote(out) + " 2>" +
            Quote((dir / "err").string());
     Outcome r;
     int status = std::system(cmd.c_str());
@@ -145,6 +148,14 @@ TEST_F(Cli, HostKeepsGoingAfterBadLines) {
       std::string(5000, '[') + std::string(5000, ']'),
       R"({"call": "Initialize", "args": ["", "", )" + std::string(100, '[') +
           std::string(100, ']') + "]}",
+      // Numbers out of range, wherever they stand.
+      "1e400",
+      R"({"call": "SetProperty", "args": ["p", -1e400]})",
+      R"({"call": "Capabilities", "session": 1e400})",
+      // Texts over 1 MB, and a line too long to be kept at all.
+      R"({"call": "FindContact", "args": ["{Tel=)" + std::string(1 << 20, '1') + "}\"]}",
+      R"({"call": "Capabilities", ")" + std::string((1 << 20) + 1, 'k') + "\": 1}",
+      R"({"call": "FindContact", "args": [")" + std::string(17 << 20, ' ') + "\"]}",
   };
   std::vector<std::string> input = bad;
   input.push_back(R"({"call": "Capabilities"})");
@@ -156,6 +167,32 @@ TEST_F(Cli, HostKeepsGoingAfterBadLines) {
         << i << ": " << r.lines[i].dump();
   }
   EXPECT_EQ(r.lines.back()["call"], "Capabilities");
+  // A text of just under 1 MB is answered.
+  r = Host(
+      {R"({"call": "FindContact", "args": ["{Tel=)" + std::string((1 << 20) - 6, '1') + "}\"]}"});
+  ASSERT_EQ(r.lines.size(), 1u);
+  EXPECT_EQ(r.lines[0]["call"], "FindContact");
+}
+
+// Output that cannot be written is a failure of whichever command wrote it.
+TEST_F(Cli, LostOutputExitsWithTwoAndSaysWhy) {
+  const std::vector<std::string> commands[] = {
+      {"--help"},
+      {"host"},
+      {"record", "get", "{A=1}", "A"},
+      {"record", "add", "", "A", "1"},
+      {"find", "--tel", "+44 (0)1234 567890"},
+      {"export"},
+      {"action", "Show Contact", "--id", "ID6"},
+  };
+  for (const auto& args : commands) {
+    Outcome r = Pellory(args,
+                        R"({"call": "Blocked"})"
+                        "\n",
+                        "/dev/full");
+    EXPECT_EQ(r.exit_code, 2) << args[0] << ": " << r.err;
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << args[0] << ": " << r.err;
+  }
 }
 
 TEST_F(Cli, HostSessionsAreCreatedReleasedAndCounted) {
@@ -174,7 +211,7 @@ TEST_F(Cli, HostSessionsAreCreatedReleasedAndCounted) {
   EXPECT_EQ(r.lines[1], json::parse(R"({"session": 2, "created": true, "instance": 2})"));
   EXPECT_TRUE(r.lines[2].contains("error"));
   EXPECT_EQ(r.lines[3], json::parse(R"({"session": 1, "released": true})"));
-  EXPECT_EQ(r.lines[4]["instance"], 2);  // one live session before it
+  EXPECT_EQ(r.lines[4]["instance"], 1);  // the number session 1 gave back; 2 is held
   EXPECT_EQ(r.lines[5]["result"], "{B=2}");
   EXPECT_EQ(r.lines[6]["session"], 7);
   EXPECT_EQ(r.lines[8]["session"], 2);
@@ -271,6 +308,14 @@ TEST_F(Cli, ActionRunsTheStoredActionRecord) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.out.find("SearchByClientID(\"42\", <omitted>, 2)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("sent WM_COMMAND 10211"), std::string::npos) << r.out;
+
+  // The stored password is sent to the application, never printed.
+  AddVar(env, s.user_rd, u"DBUser", Variant(u"X"));
+  AddVar(env, s.user_rd, u"DBPwd", Variant(u"S3cr3tPw"));
+  ASSERT_TRUE(cli::SaveHostSettings(env, (dir / "host.rec").string(), s, &error)) << error;
+  r = Pellory({"action", "Show Contact", "--id", "ID6", "--crm-database", "/x"});
+  EXPECT_NE(r.out.find("\"X\", \"****\")"), std::string::npos) << r.out;
+  EXPECT_EQ((r.out + r.err).find("S3cr3tPw"), std::string::npos) << r.out;
 }
 
 }  // namespace

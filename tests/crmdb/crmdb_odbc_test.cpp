@@ -23,7 +23,6 @@ namespace {
 class SqlModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SessionCount() = 0;
     ReleaseThreadEngines();
     env.database_engines = std::make_unique<OdbcEngines>();
   }
@@ -117,7 +116,6 @@ class RegistryEnv : public FakeEnv {
 class FileModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SessionCount() = 0;
     ReleaseThreadEngines();
     book = odbc.MakeAddressBook("book", "Client_Id,Name,Phone_1\nC1,Smith,01234 567890\n",
                                 {{"Sam", "pa;ss}w"}});
@@ -203,6 +201,12 @@ TEST_F(FileModeTest, LoadsTheAddressBookThroughTheInstanceDataSource) {
   EXPECT_EQ(Load(*t), u"{Result=Success}") << Trace();
   EXPECT_NE(ReadText(odbc.UserIni()).find("[Maximizer SP2]"), std::string::npos);
   EXPECT_EQ(Trace().find("pa;ss"), std::string::npos);
+  // Neither the repeated start-up nor the second Session's workspace, nor
+  // one after the first Session ended, is a failure to append.
+  s.reset();
+  auto u = Start(Settings(book.string()));
+  EXPECT_EQ(u->state().instance_no, 1);
+  EXPECT_EQ(Trace().find("Cannot append"), std::string::npos) << Trace();
 }
 
 TEST_F(FileModeTest, FailuresReplyCouldNotLoadDatabase) {

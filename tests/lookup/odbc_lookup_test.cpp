@@ -251,6 +251,22 @@ TEST_F(OdbcLookup, QuotesInTheIdentifierAndTheLetterAreData) {
   EXPECT_EQ(log.Lines(),
             (std::vector<std::string>{"select * from Client where Name  >= ''' or ''1''=''1'"}));
   EXPECT_EQ(Get(reply, u"Reason"), u"NoFind");
+
+  // U+0000 is a character like any other: the statement reaches the driver
+  // whole, and the value is compared with it in place, so no contact has it.
+  using namespace std::string_literals;
+  const std::pair<Text, std::string> nuls[] = {
+      {u"{Cmd=FindContact}{Id(S5)=Q'1\0x}"s, "select * from Client where Client_Id = 'Q''1\0x'"s},
+      {u"{Cmd=FindContact}{Id(S4)=\0P1'}"s, "select * from Client where Client_Id = '\0P1'''"s},
+      {u"{Cmd=FindList}{Begin(S6)=Smith\0}"s, "select * from Client where Name  >= 'Smith\0'"s},
+      {u"{Cmd=FindList}{Begin(S1)=\0}"s, "select * from Client where Name  >= '\0'"s},
+  };
+  for (const auto& [request, statement] : nuls) {
+    log.Clear();
+    reply = session->FindReal(request);
+    EXPECT_EQ(log.Lines(), std::vector<std::string>{statement}) << U8(request);
+    EXPECT_EQ(Get(reply, u"Result"), u"Fail") << U8(reply);
+  }
   EXPECT_EQ(Trace(), "");
 }
 

@@ -98,8 +98,16 @@ TEST_F(OdbcEnginesTest, WorkspaceOpensReadOnlyAndMasksPasswordsInFailures) {
   auto dao = engines_.CreateDaoEngine();
   WorkspaceRef ws = dao->CreateWorkspace(u"ODBCWorkspace", u"admin", u"", kDbUseOdbc);
   dao->AppendWorkspace(ws);
+  // Every Session's workspace has this name: another one is appended as
+  // well, and leaves the collection when its holder lets it go. Only the
+  // same workspace cannot be appended twice.
+  WorkspaceRef other = dao->CreateWorkspace(u"ODBCWorkspace", u"admin", u"", kDbUseOdbc);
+  dao->AppendWorkspace(other);
+  std::weak_ptr<Workspace> released = other;
+  other.reset();
+  EXPECT_TRUE(released.expired());
   try {
-    dao->AppendWorkspace(dao->CreateWorkspace(u"ODBCWorkspace", u"admin", u"", kDbUseOdbc));
+    dao->AppendWorkspace(ws);
     ADD_FAILURE();
   } catch (const Failure& f) {
     EXPECT_EQ(f.number(), kNameInCollection);

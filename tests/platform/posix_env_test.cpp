@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "platform/failure.h"
@@ -64,16 +66,104 @@ TEST_F(TraceFileTest, CreatesAPrivateFileAndAppendsLines) {
   EXPECT_EQ(ReadAll(log), "first \xc3\xa9\nsecond\nthird\n");
 }
 
-TEST_F(TraceFileTest, NeverWritesThroughASymbolicLink) {
-  const fs::path target = dir / "target";
-  { std::ofstream(target) << "keep\n"; }
-  fs::create_symlink(target, dir / "wendle.log");
-  PosixTraceFile((dir / "wendle.log").string()).AppendLine(u"line");
-  EXPECT_EQ(ReadAll(target), "keep\n");
-  // A dangling link is not followed to create its target either.
-  fs::create_symlink(dir / "absent", dir / "dangling.log");
-  PosixTraceFile((dir / "dangling.log").string()).AppendLine(u"line");
-  EXPECT_FALSE(fs::exists(dir / "absent"));
+// The uid of a user other than the one running, for the cases that need
+// root to hand a folder over.
+uid_t OtherUser() {
+  const struct passwd* nobody = ::getpwnam("nobody");
+  return nobody ? nobody->pw_uid : 65534;
+}
+
+TEST_F(TraceFileTest, FoldersMustBeTheUsersOwnWithNoLinkOnTheWay) {
+  const bool root = ::geteuid() == 0;
+  auto folder = [&](const fs::path& p, mode_t mode) {
+    fs::create_directories(p);
+    ::chmod(p.c_str(), mode);
+  };
+  auto give_away = [&](const fs::path& p) { ASSERT_EQ(::chown(p.c_str(), OtherUser(), -1), 0); };
+  const std::string fallback = "pellory-" + std::to_string(::getuid());
+  const struct {
+    const char* name;
+    std::function<void()> setup;
+    fs::path log;  // under dir
+    bool written;
+  } cases[] = {
+      {"new folders", [] {}, "state/pellory/wendle.log", true},
+      {"link to a folder on the way",
+       [&] {
+         folder(dir / "real", 0700);
+         fs::create_directory_symlink(dir / "real", dir / "home");
+       },
+       "home/state/pellory/wendle.log", false},
+      {"link as the log's folder",
+       [&] {
+         folder(dir / "real", 0700);
+         fs::create_directory_symlink(dir / "real", dir / "pellory");
+       },
+       "pellory/wendle.log", false},
+      {"link as the log",
+       [&] {
+         std::ofstream(dir / "target") << "keep\n";
+         fs::create_symlink(dir / "target", dir / "wendle.log");
+       },
+       "wendle.log", false},
+      {"dangling link as the log", [&] { fs::create_symlink(dir / "absent", dir / "wendle.log"); },
+       "wendle.log", false},
+      {"folder writable by others", [&] { folder(dir / "pellory", 0707); }, "pellory/wendle.log",
+       false},
+      {"folder writable by the group", [&] { folder(dir / "pellory", 0770); }, "pellory/wendle.log",
+       false},
+      {"folder of the user's, readable by all", [&] { folder(dir / "pellory", 0755); },
+       "pellory/wendle.log", true},
+      // A shared folder such as /tmp on the way: sticky and writable by all.
+      {"fallback under a sticky folder", [&] { folder(dir / "tmp", 01777); },
+       fs::path("tmp") / fallback / "wendle.log", true},
+      {"fallback made by someone else",
+       [&] {
+         folder(dir / "tmp", 01777);
+         folder(dir / "tmp" / fallback, 0777);
+         if (root) give_away(dir / "tmp" / fallback);
+       },
+       fs::path("tmp") / fallback / "wendle.log", false},
+      {"folder of another owner",
+       [&] {
+         folder(dir / "pellory", 0700);
+         if (root) give_away(dir / "pellory");
+       },
+       "pellory/wendle.log", !root},
+      {"log of another owner",
+       [&] {
+         std::ofstream(dir / "wendle.log") << "";
+         if (root) give_away(dir / "wendle.log");
+       },
+       "wendle.log", !root},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir);
+    fs::create_directory(dir);
+    c.setup();
+    PosixTraceFile((dir / c.log).string()).AppendLine(u"line");
+    const fs::path log = dir / c.log;
+    EXPECT_EQ(ReadAll(log) == "line\n", c.written) << ReadAll(log);
+    if (!c.written) {
+      // Nothing was created on the far side of a link either.
+      EXPECT_FALSE(fs::exists(dir / "real" / "state"));
+      EXPECT_FALSE(fs::exists(dir / "real" / "wendle.log"));
+      EXPECT_FALSE(fs::exists(dir / "absent"));
+      if (fs::exists(dir / "target")) {
+        EXPECT_EQ(ReadAll(dir / "target"), "keep\n");
+      }
+    }
+  }
+  // The folders made on the way are private.
+  fs::remove_all(dir);
+  fs::create_directory(dir);
+  PosixTraceFile((dir / "a" / "b" / "wendle.log").string()).AppendLine(u"line");
+  for (const fs::path& p : {dir / "a", dir / "a" / "b"}) {
+    struct stat st;
+    ASSERT_EQ(::stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << p;
+  }
 }
 
 TEST_F(TraceFileTest, UnwritableLogLosesTheLineSilently) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -187,27 +188,58 @@ TEST_F(SessionTest, FailuresOfWorkingMethodsNeverReachTheHost) {
   EXPECT_TRUE(env.trace_file.lines[1].ends_with(u"    @ Disk gone @ Pellory.Load"));
 }
 
-std::vector<int> InstanceNumbers(FakeEnv& env, const SessionLogic& logic) {
+// Runs `steps` ("+a" creates Session a, "-a" releases it) and returns the
+// instance number of each Session created, then the count of live ones.
+std::vector<int> InstanceNumbers(FakeEnv& env, const SessionLogic& logic, const char* steps) {
+  std::map<char, std::unique_ptr<Session>> live;
   std::vector<int> seen;
-  auto a = std::make_unique<Session>(env, logic);
-  auto b = std::make_unique<Session>(env, logic);
-  auto c = std::make_unique<Session>(env, logic);
-  seen = {a->state().instance_no, b->state().instance_no, c->state().instance_no};
-  a.reset();
-  auto d = std::make_unique<Session>(env, logic);
-  seen.push_back(d->state().instance_no);
+  for (const char* p = steps; *p; ++p) {
+    if (*p == '+') {
+      auto& s = live[*++p] = std::make_unique<Session>(env, logic);
+      seen.push_back(s->state().instance_no);
+    } else if (*p == '-') {
+      live.erase(*++p);
+    }
+  }
   seen.push_back(SessionCount());
   return seen;
 }
 
+TEST_F(SessionTest, InstanceNumbersAreTheLowestNotHeldByALiveSession) {
+  const struct {
+    const char* steps;
+    std::vector<int> numbers;  // of each new Session, then the live count
+  } cases[] = {
+      {"+a +b +c", {1, 2, 3, 3}},
+      {"+a +b -a +c", {1, 2, 1, 2}},  // not 2 again, which b holds
+      {"+a +b +c -b +d +e", {1, 2, 3, 2, 4, 4}},
+      {"+a +b +c -a -b +d +e +f", {1, 2, 3, 1, 2, 4, 4}},
+      {"+a -a +b -b +c", {1, 1, 1, 1}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(InstanceNumbers(env, logic, c.steps), c.numbers) << c.steps;
+    EXPECT_EQ(SessionCount(), 0);
+  }
+  // Far more live Sessions than a 16-bit count holds: all numbers distinct
+  // and positive.
+  std::vector<std::unique_ptr<Session>> many;
+  for (int i = 1; i <= 40000; ++i) {
+    many.push_back(std::make_unique<Session>(env, logic));
+    ASSERT_EQ(many.back()->state().instance_no, i);
+  }
+  many[32767].reset();
+  EXPECT_EQ(Session(env, logic).state().instance_no, 32768);
+}
+
 TEST_F(SessionTest, InstanceNumbersCountLiveSessionsPerThread) {
-  const std::vector<int> expected = {1, 2, 3, 3, 3};
+  const char* steps = "+a +b +c -a +d";
+  const std::vector<int> expected = {1, 2, 3, 1, 3};
   auto outer = std::make_unique<Session>(env, logic);
   EXPECT_EQ(outer->state().instance_no, 1);
   std::vector<int> t1, t2;
   FakeEnv env1, env2;
-  std::thread a([&] { t1 = InstanceNumbers(env1, logic); });
-  std::thread b([&] { t2 = InstanceNumbers(env2, logic); });
+  std::thread a([&] { t1 = InstanceNumbers(env1, logic, steps); });
+  std::thread b([&] { t2 = InstanceNumbers(env2, logic, steps); });
   a.join();
   b.join();
   EXPECT_EQ(t1, expected);

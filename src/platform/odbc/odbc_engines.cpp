@@ -148,16 +148,22 @@ class OdbcDaoEngine : public DaoEngine {
     return std::make_shared<OdbcWorkspace>(env_, Text(name));
   }
 
+  // The collection holds the workspaces that are in use: one that its
+  // holder released (a Session that ended, or whose repeated start-up made
+  // a new one) leaves it. Every Session names its own workspace alike, so
+  // a name may stand more than once; only a workspace that is already in
+  // the collection cannot be appended again.
   void AppendWorkspace(const WorkspaceRef& workspace) override {
     auto ws = std::dynamic_pointer_cast<OdbcWorkspace>(workspace);
     if (!ws) throw Failure(u"Invalid argument.", kInvalidArgument);
+    std::erase_if(workspaces_, [](const std::weak_ptr<OdbcWorkspace>& w) { return w.expired(); });
     for (const auto& w : workspaces_) {
-      if (EqualsNoCase(w->name(), ws->name())) {
+      if (w.lock() == ws) {
         throw Failure(u"Cannot append. An object with that name already exists in the collection.",
                       kNameInCollection);
       }
     }
-    workspaces_.push_back(std::move(ws));
+    workspaces_.push_back(ws);
   }
 
   void RegisterDatabase(TextView dsn, TextView driver, bool /*silent*/,
@@ -204,7 +210,7 @@ class OdbcDaoEngine : public DaoEngine {
 
  private:
   std::shared_ptr<Environment> env_;
-  std::vector<std::shared_ptr<OdbcWorkspace>> workspaces_;
+  std::vector<std::weak_ptr<OdbcWorkspace>> workspaces_;
 };
 
 class OdbcRdoEngine : public RdoEngine {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "platform/odbc/odbc_engines.h"
@@ -38,6 +39,9 @@ OdbcResultSet::Statement::~Statement() {
 
 OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async)
     : connection_(std::move(connection)), sql_(Wide(sql)) {
+  if (sql.size() > static_cast<size_t>(std::numeric_limits<SQLINTEGER>::max())) {
+    throw Failure(u"The statement is too long", kInvalidArgument);
+  }
   Allocate();
   if (async) {
     // A driver without asynchronous support refuses the attribute (or
@@ -72,7 +76,9 @@ SQLRETURN OdbcResultSet::Execute() {
     std::vector<SQLWCHAR> types = Wide(u"TABLE,VIEW");
     return SQLTablesW(statement_.handle, nullptr, 0, nullptr, 0, nullptr, 0, types.data(), SQL_NTS);
   }
-  return SQLExecDirectW(statement_.handle, sql_.data(), SQL_NTS);
+  // Passed with its length: a search value may hold U+0000, which must not
+  // end the statement there.
+  return SQLExecDirectW(statement_.handle, sql_.data(), static_cast<SQLINTEGER>(sql_.size() - 1));
 }
 
 OdbcResultSet::~OdbcResultSet() {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "platform/failure.h"
 
@@ -63,36 +64,110 @@ std::string DefaultTraceLogPath() {
   return dir + "/pellory/wendle.log";
 }
 
+namespace {
+
+// Folders are opened only to be walked through, which needs no right to
+// read them.
+#if defined(O_PATH)
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#elif defined(O_SEARCH)
+constexpr int kFolderFlags = O_SEARCH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+#endif
+
+// Owned by this user and writable by no one else.
+bool Private(const struct stat& st) {
+  return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int get() const { return fd_; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Opens the folder that holds the log at `path`, one folder at a time from
+// the root (or the working folder), never through a symbolic link, and
+// creates the missing ones with mode 0700. The folders it creates and the
+// last one must be private; the ones above are the system's folders or the
+// user's home and are taken as they are. -1 when the log cannot be there.
+int OpenLogFolder(const std::string& path, std::string* name) {
+  std::vector<std::string> parts;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  if (parts.empty() || path.back() == '/') return -1;
+  *name = parts.back();
+  parts.pop_back();
+
+  Fd folder(::open(path.front() == '/' ? "/" : ".", kFolderFlags));
+  if (folder.get() < 0) return -1;
+  bool created = false;
+  for (const std::string& part : parts) {
+    int next = ::openat(folder.get(), part.c_str(), kFolderFlags);
+    if (next < 0 && errno == ENOENT) {
+      if (::mkdirat(folder.get(), part.c_str(), 0700) == 0) {
+        created = true;
+      } else if (errno != EEXIST) {
+        return -1;
+      }
+      next = ::openat(folder.get(), part.c_str(), kFolderFlags);
+    }
+    folder.Reset(next);
+    if (next < 0) return -1;
+    struct stat st;
+    if (::fstat(next, &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
+    if (created && !Private(st)) return -1;
+  }
+  struct stat st;
+  if (::fstat(folder.get(), &st) != 0 || !Private(st)) return -1;
+  return folder.Release();
+}
+
+}  // namespace
+
 void PosixTraceFile::AppendLine(TextView line) noexcept {
   try {
     std::string bytes = ToUtf8(line);
     bytes += '\n';
-    // The default place may not exist yet; its folder is private to the user.
-    if (auto slash = path_.rfind('/'); slash != std::string::npos && slash > 0) {
-      std::string dir = path_.substr(0, slash);
-      struct stat st;
-      if (::stat(dir.c_str(), &st) != 0) {
-        for (size_t i = 1; i <= dir.size(); ++i) {
-          if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
-        }
-      }
-    }
-    int fd = ::open(path_.c_str(),
-                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-    if (fd < 0) return;
+    std::string name;
+    Fd folder(OpenLogFolder(path_, &name));
+    if (folder.get() < 0) return;
+    Fd file(::openat(folder.get(), name.c_str(),
+                     O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+    if (file.get() < 0) return;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      const char* p = bytes.data();
-      size_t left = bytes.size();
-      while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        p += n;
-        left -= static_cast<size_t>(n);
-      }
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return;
+    const char* p = bytes.data();
+    size_t left = bytes.size();
+    while (left > 0) {
+      ssize_t n = ::write(file.get(), p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      p += n;
+      left -= static_cast<size_t>(n);
     }
-    ::close(fd);
   } catch (...) {
   }
 }

@@ -17,8 +17,11 @@ namespace pellory {
 // else /tmp/pellory-<uid>/wendle.log.
 std::string DefaultTraceLogPath();
 
-// Appends lines to a file created with mode 0600 and never opened through a
-// symbolic link or onto anything but a regular file.
+// Appends lines to a file created with mode 0600. The path is opened folder
+// by folder and never through a symbolic link; missing folders are created
+// with mode 0700. The folder that holds the file and every folder created
+// must be the user's own and writable by no one else, and the file a
+// regular file of the user's: otherwise the line is lost.
 class PosixTraceFile : public TraceFile {
  public:
   explicit PosixTraceFile(std::string path) : path_(std::move(path)) {}
