@@ -159,9 +159,8 @@ int main(int argc, char** argv) {
       } catch (const std::exception& e) {
         std::cerr << name << ": " << e.what() << "\n";
       }
-      status = Finished(out, name, status);
       if (status == 2) context.ReportFailure(sub->get_name());
-      return status;
+      return Finished(out, name, status);
     }
   }
   return 2;
