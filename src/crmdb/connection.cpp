@@ -123,11 +123,13 @@ Text LoadSql(Session& session) {
   // cache result set, so that a result set left from an earlier export
   // cannot pass for the test's own.
   st.cache_rs.reset();
+  Text search_failure;  // the last failure of the table search
   if (auto conn = std::dynamic_pointer_cast<Connection>(st.database)) {
     int count = 0;
     try {
       count = conn->TableCount();
     } catch (...) {
+      search_failure = DescribeCurrentException();
       count = 0;
     }
     for (int i = 0; i < count; ++i) {
@@ -138,10 +140,19 @@ Text LoadSql(Session& session) {
         ResultSetRef rs = conn->OpenResultSet(u"select Client_Id from " + table, false);
         if (rs) st.cache_rs = std::move(rs);
       } catch (...) {
+        search_failure = DescribeCurrentException();
       }
       if (st.cache_rs) break;
       env.pump().DoEvents();
     }
+  }
+  // No table passed: a failure on the way (the table list unreadable, the
+  // connection lost) is the reason, and the only place it can be read.
+  if (!st.cache_rs && !search_failure.empty()) {
+    Text secret;
+    FindConnectAttribute(connect, u"PWD", &secret) ||
+        FindConnectAttribute(connect, u"PASSWORD", &secret);
+    LogError(env, MaskPasswords(search_failure, secret) + Text(tag));
   }
 
   // A connection that never opened: the driver's reason (a refused login,
