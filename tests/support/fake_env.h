@@ -21,7 +21,9 @@ class FakeClock : public Clock {
  public:
   double SecondsSinceMidnight() override { return seconds; }
   DateTime Now() override { return now; }
+  double MonotonicSeconds() override { return monotonic; }
   double seconds = 3600;
+  double monotonic = 1000;
   DateTime now = MakeDateTime(2026, 12, 6, 11, 43, 57);
 };
 
