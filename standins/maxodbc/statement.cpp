@@ -804,7 +804,7 @@ MAXODBC_EXPORT SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT handle, SQLINTEGER att
       if (number != SQL_ASYNC_ENABLE_ON && number != SQL_ASYNC_ENABLE_OFF) {
         return s->Error("HY024", "Invalid attribute value");
       }
-      s->async_enable = number;
+      s->async_enable = AsyncExecutionOffered() ? number : SQL_ASYNC_ENABLE_OFF;
       return SQL_SUCCESS;
     case SQL_ATTR_MAX_ROWS:
       s->max_rows = number;
