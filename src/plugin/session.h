@@ -46,6 +46,11 @@ struct SessionState {
   // SQL mode: the connection record, kept apart from db_path so that a
   // reload after an action (which rewrites db_path) still finds it.
   Text connection_rd;
+  // The "Timeout" setting in whole seconds, 0 for none; and while a search
+  // runs under it, the monotonic clock reading by which it must end (0
+  // otherwise). See plugin/deadline.h.
+  int timeout = 0;
+  double deadline = 0;
 
   // Database objects.
   WorkspaceRef workspace;

@@ -57,9 +57,10 @@ class Environment {
 class ConnectionHandle {
  public:
   // Connects without prompting. `secret` is the password in the connect
-  // string, kept only to mask it in later diagnostics.
+  // string, kept only to mask it in later diagnostics. `login_timeout`
+  // above 0 is handed to the driver, rounded up to whole seconds.
   ConnectionHandle(std::shared_ptr<Environment> env, TextView connect, bool read_only,
-                   bool map_not_found);
+                   bool map_not_found, double login_timeout = 0);
   ~ConnectionHandle();
   ConnectionHandle(const ConnectionHandle&) = delete;
   ConnectionHandle& operator=(const ConnectionHandle&) = delete;
@@ -81,5 +82,13 @@ class ConnectionHandle {
   Text requested_dsn_;
   int getdata_bound_ = -1;
 };
+
+// A connection as ConnectionHandle makes it. With `login_timeout` above 0
+// the connection is made on a thread of its own and the caller waits no
+// longer than that: then Failure(kTimeoutExpired), and a connection that
+// comes later is closed on that thread. Drivers do not all keep to their
+// login timeout (libpq waits at least 2 seconds, say).
+std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, TextView connect,
+                                          bool read_only, bool map_not_found, double login_timeout);
 
 }  // namespace pellory::odbc
