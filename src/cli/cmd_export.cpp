@@ -29,6 +29,7 @@ namespace {
 struct ExportOptions {
   std::string format = "csv";
   std::string output;  // empty or "-": standard output
+  int timeout = -1;    // seconds; -1: the stored setting
 };
 
 // The contact record's keys: the CSV columns, and the JSON keys in order.
@@ -240,6 +241,7 @@ const bool registered = RegisterCommand(
       sub.add_option("--format", o->format, "csv (default) or jsonl")
           ->check(CLI::IsMember({"csv", "jsonl"}));
       sub.add_option("--output,-o", o->output, "Write to FILE instead of standard output");
+      AddTimeoutOption(sub, o->timeout);
       sub.footer(
           "A progress bar is shown on the terminal when the records go to a file.\n"
           "Exit status: 0 when every contact was written (or the reader of the pipe "
@@ -260,6 +262,7 @@ const bool registered = RegisterCommand(
             return 2;
           }
         }
+        OverrideTimeout(ctx, o->timeout);
         auto session = ctx.OpenSession();
         int status = RunExport(*session, *o, out, to_file && isatty(STDERR_FILENO));
         if (to_file && std::fclose(out) != 0 && status == 0) status = 2;

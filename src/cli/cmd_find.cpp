@@ -27,6 +27,7 @@ struct FindOptions {
   bool max_given = false;
   bool raw = false;
   std::string format = "table";
+  int timeout = -1;  // seconds; -1: the stored setting
 };
 
 struct Field {
@@ -150,6 +151,9 @@ int Number(Env& env, TextView rd, const char16_t* key) {
   if (o.max_given) AddVar(env, request, u"MaxFind", Variant(static_cast<double>(o.max)));
   Text reply = o.list ? session.FindList(request) : session.FindContact(request);
   const bool found = GetText(env, reply, u"Result") == u"Success";
+  const bool timed_out = !found && GetText(env, reply, u"Reason") == u"Timeout";
+  if (timed_out && !o.raw)
+    std::cerr << "pellory find: Timeout: the lookup did not finish in time\n";
   // An identifier search replies the contact record alone, even for a list.
   const bool is_list = o.list && o.id.empty();
 
@@ -167,6 +171,7 @@ int Number(Env& env, TextView rd, const char16_t* key) {
 
   if (o.format == "json") {
     std::string out = std::string("{\"found\":") + (found ? "true" : "false");
+    if (timed_out) out += ",\"reason\":\"Timeout\"";
     if (found) {
       out += ",\"matches\":" + std::to_string(matches);
       if (is_list) {
@@ -181,7 +186,7 @@ int Number(Env& env, TextView rd, const char16_t* key) {
     }
     std::cout << out << "}\n";
   } else if (!found) {
-    if (o.format != "name") std::cerr << "No contact found.\n";
+    if (o.format != "name" && !timed_out) std::cerr << "No contact found.\n";
   } else if (o.format == "name") {
     if (is_list) {
       for (const Text& e : entries) std::cout << ToUtf8(DisplayName(env, e)) << "\n";
@@ -220,11 +225,14 @@ const bool registered = RegisterCommand(
       sub.add_flag("--raw", o->raw, "Print the reply record as the host receives it");
       sub.add_option("--format", o->format, "Output: table (default), json or name")
           ->check(CLI::IsMember({"table", "json", "name"}));
+      AddTimeoutOption(sub, o->timeout);
       sub.footer(
-          "Exit status: 0 when a contact was found, 1 when none was, 2 on failure.\n"
+          "Exit status: 0 when a contact was found, 1 when none was (also when the lookup ran out "
+          "of time), 2 on failure.\n"
           "Uses the host settings (PELLORY_HOST_SETTINGS); without them, the sample address "
           "book.");
       return [o, &ctx] {
+        OverrideTimeout(ctx, o->timeout);
         auto session = ctx.OpenSession();
         return RunFind(*session, *o);
       };
