@@ -72,6 +72,10 @@ std::string_view FirstWord(std::string_view text) {
 }
 
 std::optional<unsigned> ExecDelay(const Stmt* s) {
+  const char* match = std::getenv("PELLORY_MAXODBC_DELAY_MATCH");
+  if (match != nullptr && *match != '\0' && s->sql.find(match) == std::string::npos) {
+    return std::nullopt;
+  }
   if (s->dbc->exec_delay_ms) return s->dbc->exec_delay_ms;
   const char* env = std::getenv("PELLORY_MAXODBC_DELAY_MS");
   if (env == nullptr || *env == '\0') return std::nullopt;

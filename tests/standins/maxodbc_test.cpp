@@ -708,9 +708,17 @@ TEST_F(MaxOdbcTest, CancelledExecutionEndsWithHY008) {
 TEST_F(MaxOdbcTest, DelayFromTheEnvironmentAppliesToSynchronousExecution) {
   setenv("PELLORY_MAXODBC_DELAY_MS", "150", 1);
   ConnectOrFail();
-  const auto start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(1u, Query("select * from Client where Client_Id = 'C2'").size());
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+
+  // Only statements that hold the text given wait.
+  setenv("PELLORY_MAXODBC_DELAY_MS", "60000", 1);
+  setenv("PELLORY_MAXODBC_DELAY_MATCH", "Client_Id = 'C9'", 1);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(1u, Query("select * from Client where Client_Id = 'C2'").size());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  unsetenv("PELLORY_MAXODBC_DELAY_MATCH");
   unsetenv("PELLORY_MAXODBC_DELAY_MS");
 }
 
