@@ -167,7 +167,17 @@ Text FindReal(Session& session, Text rd) {
       if (expired()) return;
       db = st.database;
       if (!db) throw Failure(u"Object variable or With block variable not set", 91);
-      rs = db->OpenResultSet(query, true, deadline.Left());
+      try {
+        rs = db->OpenResultSet(query, true, deadline.Left());
+      } catch (const Failure& f) {
+        // The connection still waits for an earlier statement that ran out
+        // of time: the next search connects anew.
+        if (f.number() == kTimeoutExpired) {
+          timed_out = true;
+          if (st.database == db) st.database.reset();
+        }
+        throw;
+      }
       st.contact_rs = rs;
     });
   }

@@ -56,6 +56,9 @@ class Database : public Object {
   // waiting for the driver even when the driver can only execute
   // synchronously; a synchronous open waits no longer than the limit, then
   // cancels the statement and throws Failure(kTimeoutExpired). 0: no limit.
+  // While a statement that ran out of time is left running on the
+  // connection (see ResultSet::Cancel) an open waits for it within its
+  // limit, then fails with Failure(kTimeoutExpired).
   virtual ResultSetRef OpenResultSet(TextView sql, bool async, double time_limit) = 0;
 };
 using DatabaseRef = std::shared_ptr<Database>;

@@ -1,5 +1,6 @@
 #include "platform/odbc/odbc_api.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -147,6 +148,34 @@ ConnectionHandle::~ConnectionHandle() {
   if (!dbc_) return;
   if (connected_) SQLDisconnect(dbc_);
   SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+}
+
+void ConnectionHandle::StatementLeftRunning() {
+  std::lock_guard<std::mutex> lock(busy_mutex_);
+  ++left_running_;
+}
+
+void ConnectionHandle::StatementEnded() {
+  {
+    std::lock_guard<std::mutex> lock(busy_mutex_);
+    --left_running_;
+  }
+  busy_changed_.notify_all();
+}
+
+bool ConnectionHandle::Busy() {
+  std::lock_guard<std::mutex> lock(busy_mutex_);
+  return left_running_ > 0;
+}
+
+bool ConnectionHandle::WaitUntilFree(double seconds) {
+  std::unique_lock<std::mutex> lock(busy_mutex_);
+  auto free = [this] { return left_running_ == 0; };
+  if (seconds <= 0) {
+    busy_changed_.wait(lock, free);
+    return true;
+  }
+  return busy_changed_.wait_for(lock, std::chrono::duration<double>(seconds), free);
 }
 
 std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, TextView connect,

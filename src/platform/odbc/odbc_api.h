@@ -9,7 +9,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/failure.h"
@@ -72,6 +74,16 @@ class ConnectionHandle {
   const Text& requested_dsn() const { return requested_dsn_; }
   // Whether SQLGetData may be used on bound columns, in any order.
   bool GetDataOnBound();
+  // Statements that ran out of time and were left running in the driver.
+  // Until they end the driver may hold the connection, so that any other
+  // call on it (even freeing another statement) would wait for them: the
+  // connection is busy.
+  void StatementLeftRunning();
+  void StatementEnded();
+  bool Busy();
+  // Waits until the connection is not busy, at most `seconds` (0: as long
+  // as it takes); true when it is not.
+  bool WaitUntilFree(double seconds);
 
  private:
   std::shared_ptr<Environment> env_;
@@ -81,6 +93,9 @@ class ConnectionHandle {
   Text completed_;
   Text requested_dsn_;
   int getdata_bound_ = -1;
+  std::mutex busy_mutex_;
+  std::condition_variable busy_changed_;
+  int left_running_ = 0;
 };
 
 // A connection as ConnectionHandle makes it. With `login_timeout` above 0

@@ -42,7 +42,17 @@ void AssignWide(Text& text, const SQLWCHAR* data, size_t length) {
 }  // namespace
 
 OdbcResultSet::Statement::~Statement() {
+  if (handle && !left_running && connection->Busy()) {
+    // Freeing a statement may wait for the one the driver still runs on the
+    // connection: a thread of its own does that.
+    try {
+      BackgroundCall::Start([h = handle, c = connection] { SQLFreeHandle(SQL_HANDLE_STMT, h); });
+      handle = SQL_NULL_HSTMT;
+    } catch (const Failure&) {
+    }
+  }
   if (handle) SQLFreeHandle(SQL_HANDLE_STMT, handle);
+  if (left_running) connection->StatementEnded();
 }
 
 OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async,
@@ -82,6 +92,17 @@ OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, Table
 }
 
 void OdbcResultSet::Allocate() {
+  // A statement left running on the connection is waited for, within the
+  // time limit: the driver would wait for it in any call on the connection.
+  const auto start = std::chrono::steady_clock::now();
+  if (!connection_->WaitUntilFree(time_limit_)) {
+    throw Failure(u"HYT00: The connection still waits for a statement that ran out of time",
+                  kTimeoutExpired);
+  }
+  if (time_limit_ > 0) {
+    time_limit_ =
+        std::max(time_limit_ - Seconds(std::chrono::steady_clock::now() - start).count(), 0.001);
+  }
   statement_ = std::make_shared<Statement>();
   statement_->connection = connection_;
   if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &statement_->handle))) {
@@ -156,6 +177,10 @@ bool OdbcResultSet::Cancel() {
   for (Column& col : columns_) col.ready = false;
   if (!statement_) return true;
   const bool stopped = !running || (worker_ ? StopWorker() : StopAsync());
+  if (!stopped) {
+    statement_->left_running = true;
+    connection_->StatementLeftRunning();
+  }
   // Freed here, or by the thread that still waits for the driver.
   statement_.reset();
   return stopped;
@@ -226,14 +251,14 @@ void OdbcResultSet::Fail(TextView fallback) {
 
 template <typename Call>
 SQLRETURN OdbcResultSet::Wait(Call call) {
-  SQLRETURN rc;
+  SQLRETURN rc = SQL_ERROR;
   while ((rc = call()) == SQL_STILL_EXECUTING) std::this_thread::yield();
   return rc;
 }
 
 bool OdbcResultSet::StillExecuting() {
   if (!executing_) return false;
-  SQLRETURN rc;
+  SQLRETURN rc = SQL_ERROR;
   if (!Ended(rc)) return true;
   executing_ = false;
   Finish(rc);
@@ -242,7 +267,7 @@ bool OdbcResultSet::StillExecuting() {
 
 void OdbcResultSet::FinishExecution() {
   if (!executing_) return;
-  SQLRETURN rc;
+  SQLRETURN rc = SQL_ERROR;
   if (worker_) {
     worker_->Wait();
     Ended(rc);

@@ -62,6 +62,7 @@ class OdbcResultSet : public ResultSet {
     SQLHSTMT handle = SQL_NULL_HSTMT;
     std::vector<SQLWCHAR> sql;
     SQLRETURN rc = SQL_SUCCESS;  // of an execution on another thread
+    bool left_running = false;   // counted as busy on the connection until freed
     ~Statement();
     SQLRETURN ExecDirect() { return SQLExecDirectW(handle, sql.data(), SQL_NTS); }
   };
