@@ -251,7 +251,7 @@ void OdbcResultSet::Fail(TextView fallback) {
 
 template <typename Call>
 SQLRETURN OdbcResultSet::Wait(Call call) {
-  SQLRETURN rc = SQL_ERROR;
+  SQLRETURN rc;
   while ((rc = call()) == SQL_STILL_EXECUTING) std::this_thread::yield();
   return rc;
 }
