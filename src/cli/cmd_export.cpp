@@ -30,6 +30,7 @@ namespace {
 struct ExportOptions {
   std::string format = "csv";
   std::string output;  // empty or "-": standard output
+  int timeout = -1;    // seconds; -1: the stored setting
 };
 
 // The contact record's keys: the CSV columns, and the JSON keys in order.
@@ -241,6 +242,7 @@ const bool registered = RegisterCommand(
       sub.add_option("--format", o->format, "csv (default) or jsonl")
           ->check(CLI::IsMember({"csv", "jsonl"}));
       sub.add_option("--output,-o", o->output, "Write to FILE instead of standard output");
+      AddTimeoutOption(sub, o->timeout);
       sub.footer(
           "A progress bar is shown on the terminal when the records go to a file.\n"
           "Exit status: 0 when every contact was written (or the reader of the pipe "
@@ -267,6 +269,7 @@ const bool registered = RegisterCommand(
         }
         int status = 2;
         try {
+          OverrideTimeout(ctx, o->timeout);
           auto session = ctx.OpenSession();
           status = RunExport(*session, *o, out, to_file && isatty(STDERR_FILENO));
         } catch (...) {

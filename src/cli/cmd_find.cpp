@@ -28,6 +28,7 @@ struct FindOptions {
   bool max_given = false;
   bool raw = false;
   std::string format = "table";
+  int timeout = -1;  // seconds; -1: the stored setting
 };
 
 struct Field {
@@ -175,8 +176,12 @@ int NotFound(const FindOptions& o) {
   if (o.max_given) AddVar(env, request, u"MaxFind", Variant(static_cast<double>(o.max)));
   Text reply = o.list ? session.FindList(request) : session.FindContact(request);
   const bool found = GetText(env, reply, u"Result") == u"Success";
+  const bool timed_out = !found && GetText(env, reply, u"Reason") == u"Timeout";
+  if (timed_out && !o.raw) {
+    std::cerr << "pellory find: Timeout: the lookup did not finish in time\n";
+  }
   // A database that failed during the search is no unknown caller.
-  if (!found && !session.state().search_failure.empty()) {
+  if (!found && !timed_out && !session.state().search_failure.empty()) {
     std::cerr << "pellory find: the search failed: " << ToUtf8(session.state().search_failure)
               << "\n";
     return 2;
@@ -198,6 +203,7 @@ int NotFound(const FindOptions& o) {
 
   if (o.format == "json") {
     std::string out = std::string("{\"found\":") + (found ? "true" : "false");
+    if (timed_out) out += ",\"reason\":\"Timeout\"";
     if (found) {
       out += ",\"matches\":" + std::to_string(matches);
       if (is_list) {
@@ -212,6 +218,7 @@ int NotFound(const FindOptions& o) {
     }
     std::cout << out << "}\n";
   } else if (!found) {
+    if (timed_out) return 1;
     return NotFound(o);
   } else if (o.format == "name") {
     if (is_list) {
@@ -252,11 +259,16 @@ const bool registered = RegisterCommand(
       sub.add_flag("--raw", o->raw, "Print the reply record as the host receives it");
       sub.add_option("--format", o->format, "Output: table (default), json or name")
           ->check(CLI::IsMember({"table", "json", "name"}));
+      AddTimeoutOption(sub, o->timeout);
       sub.footer(
-          "Exit status: 0 when a contact was found, 1 when none was, 2 on failure.\n"
+          "Exit status: 0 when a contact was found, 1 when none was (also when the lookup ran out "
+          "of time), 2 on failure.\n"
           "Uses the host settings (PELLORY_HOST_SETTINGS); without them, the sample address "
           "book.");
-      return [o, &ctx] { return RunFind(ctx, *o); };
+      return [o, &ctx] {
+        OverrideTimeout(ctx, o->timeout);
+        return RunFind(ctx, *o);
+      };
     });
 #endif
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "cli/context.h"
+#include "plugin/deadline.h"
 
 namespace pellory::cli {
 
@@ -34,5 +35,13 @@ bool RegisterCommand(std::string name, std::string description, CommandSetup set
 
 // Registered commands, sorted by name.
 std::vector<Command> Commands();
+
+// `--timeout SECONDS` of the lookup commands; `seconds` stays as it is when
+// the option is not given. See OverrideTimeout.
+inline void AddTimeoutOption(CLI::App& sub, int& seconds) {
+  sub.add_option("--timeout", seconds,
+                 "Give up after SECONDS (0: no limit), in place of the stored Timeout setting")
+      ->check(CLI::Range(0, kMaxTimeout));
+}
 
 }  // namespace pellory::cli

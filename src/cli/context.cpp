@@ -316,4 +316,9 @@ std::unique_ptr<Session> CliContext::OpenSession() {
   return session;
 }
 
+void OverrideTimeout(CliContext& ctx, int seconds) {
+  if (seconds < 0) return;
+  AddVar(ctx.env(), ctx.settings().data_rd, u"Timeout", Variant(static_cast<int32_t>(seconds)));
+}
+
 }  // namespace pellory::cli

@@ -110,4 +110,8 @@ class CliContext {
   std::unique_ptr<HostSettings> settings_;
 };
 
+// Sets DataRd's "Timeout" for the sessions of this run (the stored file is
+// left as it is); `seconds` below 0 leaves the stored value.
+void OverrideTimeout(CliContext& ctx, int seconds);
+
 }  // namespace pellory::cli

@@ -6,6 +6,7 @@
 
 #include "com/pellory.h"
 #include "com/session_object.h"
+#include "platform/odbc/background_call.h"
 
 namespace pellory::com {
 namespace {
@@ -90,7 +91,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
   return g_factory.QueryInterface(riid, out);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return ModuleLocks() == 0 ? S_OK : S_FALSE; }
+// A driver call that a lookup stopped waiting for still runs code of this
+// module until the driver returns.
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+  return ModuleLocks() == 0 && pellory::odbc::BackgroundCallsRunning() == 0 ? S_OK : S_FALSE;
+}
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return RegisterServer(false); }
 

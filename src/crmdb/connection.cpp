@@ -1,6 +1,7 @@
 #include "crmdb/crmdb.h"
 
 #include "platform/odbc/connect_string.h"
+#include "plugin/deadline.h"
 #include "plugin/records.h"
 #include "plugin/trace_log.h"
 #include "plugin/trap.h"
@@ -46,13 +47,14 @@ Text LoadFile(Session& session) {
   Trap(env, tag, [&] { connect = FileConnectString(st.instance_no, st.db_user, password); });
   Trap(env, tag, Masked(password, [&] {
          if (!st.data_source_failure.empty()) throw Failure(st.data_source_failure);
-         DatabaseRef db = st.workspace->OpenDatabase(u"", true, connect);
+         DatabaseRef db = st.workspace->OpenDatabase(u"", true, connect, TimeLimit(session));
          if (db) st.database = std::move(db);
        }));
   if (!st.database) return kNoDatabase;
 
   Trap(env, tag, Masked(password, [&] {
-         ResultSetRef rs = st.database->OpenResultSet(u"select * from " + st.table_name, false);
+         ResultSetRef rs = st.database->OpenResultSet(u"select * from " + st.table_name, false,
+                                                      TimeLimit(session));
          if (rs) st.contact_rs = std::move(rs);
        }));
   Trap(env, tag, [&] {
@@ -77,8 +79,8 @@ Text LoadSql(Session& session) {
   Text connect = GetText(env, record, u"Connect");
   Text first_failure;
   try {
-    ConnectionRef conn =
-        ThreadRdoEngine(env)->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, connect);
+    ConnectionRef conn = ThreadRdoEngine(env)->OpenConnection(u"ODBC;", PromptMode::kNoPrompt,
+                                                              false, connect, TimeLimit(session));
     if (conn) st.database = std::move(conn);
   } catch (const Failure& f) {
     register_source = f.number() == kRdoDataSourceNotFound;
@@ -112,7 +114,7 @@ Text LoadSql(Session& session) {
          }));
     Trap(env, tag, Masked(secret, [&] {
            ConnectionRef conn = ThreadRdoEngine(env)->OpenConnection(
-               u"ODBC;", PromptMode::kNoPrompt, false, attributes);
+               u"ODBC;", PromptMode::kNoPrompt, false, attributes, TimeLimit(session));
            if (conn) st.database = std::move(conn);
          }));
   }
@@ -137,7 +139,8 @@ Text LoadSql(Session& session) {
         Text table = conn->TableName(i);
         if (FindNoCase(table, u"Client") == TextView::npos) continue;
         st.table_name = table;
-        ResultSetRef rs = conn->OpenResultSet(u"select Client_Id from " + table, false);
+        ResultSetRef rs =
+            conn->OpenResultSet(u"select Client_Id from " + table, false, TimeLimit(session));
         if (rs) st.cache_rs = std::move(rs);
       } catch (...) {
         search_failure = DescribeCurrentException();

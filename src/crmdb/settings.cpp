@@ -1,6 +1,7 @@
 #include "crmdb/crmdb.h"
 
 #include "platform/odbc/connect_string.h"
+#include "plugin/deadline.h"
 #include "plugin/records.h"
 #include "plugin/trap.h"
 
@@ -154,6 +155,9 @@ Variant InitializeReal(Session& session) {
   }
   Trap(env, tag,
        [&] { st.use_sql = GetVar(env, st.data_rd, u"UseSQL", Variant(int16_t{0})).ToBool(); });
+  Trap(env, tag, [&] {
+    st.timeout = TimeoutSeconds(GetVar(env, st.data_rd, u"Timeout", Variant(int16_t{0})));
+  });
 
   if (st.use_sql) {
     // The connection record is also kept apart from the path, which

@@ -138,7 +138,7 @@ void FrmConfig::OSel_Click() {
   ConnectionRef connection;
   Quietly([&] {
     connection = env_.databases().CreateRdoEngine()->OpenConnection(u"", PromptMode::kPrompt, false,
-                                                                    u"ODBC;");
+                                                                    u"ODBC;", 0);
   });
   if (!connection) return;
   Trap(env_, tag, [&] { SelectOption(Ctl(u"bConn")); });

@@ -1,5 +1,6 @@
 #include "lookup/columns.h"
 #include "lookup/lookup.h"
+#include "plugin/deadline.h"
 #include "plugin/records.h"
 #include "plugin/trap.h"
 
@@ -7,6 +8,7 @@ namespace pellory::lookup {
 namespace {
 
 constexpr char16_t kNoRecordset[] = u"No recordset: Client";
+constexpr char16_t kTimeout[] = u"Timeout";
 
 }  // namespace
 
@@ -23,14 +25,25 @@ Text CacheRecordReal(Session& session) {
     step([&] { st.cache_rs.reset(); });
     st.cache_failure.clear();
     ResultSetRef rs;
+    // The Timeout setting bounds the opening statement; one that runs out
+    // of it fails the export.
+    Deadline deadline(session);
+    bool timed_out = false;
     step([&] {
       DatabaseRef db = st.database;
       if (!db) throw Failure(u"Object variable or With block variable not set", 91);
-      if (st.use_sql) {
-        rs = db->OpenResultSet(u"Select " + Text(kColumnList) + u" from " + st.table_name, false);
-      } else {
-        // The contact table itself, as a table-name source opens it.
-        rs = db->OpenResultSet(u"select * from " + st.table_name, false);
+      try {
+        if (st.use_sql) {
+          rs = db->OpenResultSet(u"Select " + Text(kColumnList) + u" from " + st.table_name, false,
+                                 deadline.Left());
+        } else {
+          // The contact table itself, as a table-name source opens it.
+          rs = db->OpenResultSet(u"select * from " + st.table_name, false, deadline.Left());
+        }
+      } catch (const Failure& f) {
+        if (f.number() != kTimeoutExpired) throw;
+        timed_out = true;
+        throw Failure(TimeoutText(deadline.seconds()));
       }
       st.cache_rs = rs;
     });
@@ -38,7 +51,7 @@ Text CacheRecordReal(Session& session) {
     step([&] { st.cache_state = u"RUN1"; });
     if (!rs) {
       step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
-      step([&] { AddVar(env, reply, u"Reason", Variant(kNoRecordset)); });
+      step([&] { AddVar(env, reply, u"Reason", Variant(timed_out ? kTimeout : kNoRecordset)); });
     } else if (st.use_sql) {
       step([&] { AddVar(env, reply, u"Records", Variant(int32_t{-1})); });
     } else {

@@ -4,6 +4,7 @@
 
 #include "lookup/columns.h"
 #include "lookup/lookup.h"
+#include "plugin/deadline.h"
 #include "plugin/records.h"
 #include "plugin/text_functions.h"
 #include "plugin/trap.h"
@@ -124,6 +125,12 @@ Text FindReal(Session& session, Text rd) {
   auto database_step = [&](auto&& body) {
     return TrapKeeping(env, kFindTag, &st.search_failure, body);
   };
+  // The Timeout setting bounds the whole search: the reconnect, the
+  // statement and the scan. A search that runs out of it replies as one
+  // that found nothing, for the reason "Timeout".
+  Deadline deadline(session);
+  bool timed_out = false;
+  auto expired = [&] { return timed_out || (timed_out = deadline.Passed()); };
 
   // Reconnect when the handle the search needs is gone.
   step([&] {
@@ -159,12 +166,24 @@ Text FindReal(Session& session, Text rd) {
   // message loop runs may replace the session's contact recordset, and this
   // scan must go on over the result set it started with.
   ResultSetRef rs;
+  DatabaseRef db;
   if (!query.empty()) {
     step([&] { st.contact_rs.reset(); });
     database_step([&] {
-      DatabaseRef db = st.database;
+      if (expired()) return;
+      db = st.database;
       if (!db) throw Failure(u"Object variable or With block variable not set", 91);
-      rs = db->OpenResultSet(query, true);
+      try {
+        rs = db->OpenResultSet(query, true, deadline.Left());
+      } catch (const Failure& f) {
+        // The connection still waits for an earlier statement that ran out
+        // of time: the next search connects anew.
+        if (f.number() == kTimeoutExpired) {
+          timed_out = true;
+          if (st.database == db) st.database.reset();
+        }
+        throw;
+      }
       st.contact_rs = rs;
     });
   }
@@ -177,15 +196,36 @@ Text FindReal(Session& session, Text rd) {
       // here. Between polls the processor is given up, at first only for
       // whoever is waiting for it, later for a moment, so that a busy
       // machine still runs the statement instead of this loop.
-      for (int polls = 0; rs->StillExecuting(); ++polls) {
-        env.pump().DoEvents();
-        if (polls < 100) {
-          std::this_thread::yield();
-        } else {
-          std::this_thread::sleep_for(std::chrono::microseconds(100));
+      try {
+        for (int polls = 0; rs->StillExecuting(); ++polls) {
+          if (expired()) break;
+          env.pump().DoEvents();
+          if (polls < 100) {
+            std::this_thread::yield();
+          } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+          }
         }
+      } catch (const Failure& f) {
+        // The driver gave up at the statement's query timeout.
+        if (f.number() != kTimeoutExpired) throw;
+        timed_out = true;
       }
     });
+  }
+  if (rs && timed_out) {
+    bool stopped = true;
+    step([&] { stopped = rs->Cancel(); });
+    // A statement the driver would not let go of keeps its connection busy
+    // until it ends: the next search connects anew instead of waiting.
+    if (!stopped) {
+      step([&] {
+        if (st.contact_rs == rs) st.contact_rs.reset();
+        if (st.database == db) st.database.reset();
+      });
+    }
+  }
+  if (rs && !timed_out) {
     Columns c;
     database_step([&] {
       c = Columns::Of(*rs);
@@ -202,7 +242,7 @@ Text FindReal(Session& session, Text rd) {
       // the whole table, so the row is picked here by its identifier.
       bool found = false;
       if (st.use_sql) {
-        while (!at_end()) {
+        while (!expired() && !at_end()) {
           database_step([&] { found = c.Read(*rs, kClientId) == r.id; });
           if (found) break;
           if (!database_step([&] { rs->MoveNext(); })) break;
@@ -211,13 +251,15 @@ Text FindReal(Session& session, Text rd) {
       } else {
         found = !at_end();
       }
-      if (found) {
+      if (timed_out) {
+        // Replies below as a search that found nothing.
+      } else if (found) {
         step([&] { reply = BuildContact(env, *rs, c); });
         step([&] { AddVar(env, reply, u"Result", Variant(u"Success")); });
       } else {
         step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
       }
-      return reply;
+      if (!timed_out) return reply;
     }
 
     const bool text_given = Request::Given(r.text);
@@ -225,7 +267,7 @@ Text FindReal(Session& session, Text rd) {
     Text phones, words;
     phones.reserve(64);
     words.reserve(128);
-    while (!at_end()) {
+    while (!expired() && !at_end()) {
       database_step([&] {
         phones.assign(1, u',');
         for (int n = 0; n < 4; ++n) {
@@ -277,6 +319,11 @@ Text FindReal(Session& session, Text rd) {
     }
   }
 
+  if (timed_out) {
+    LogError(env, TimeoutText(deadline.seconds()) + kFindTag);
+    reply.clear();
+    matches = 0;
+  }
   step([&] {
     if (!r.list) return;
     AddVar(env, reply, u"HasName", Variant(int16_t{1}));
@@ -292,7 +339,7 @@ Text FindReal(Session& session, Text rd) {
     step([&] { AddVar(env, reply, u"NiceTel", GetVar(env, rd, u"NiceTel")); });
     step([&] { AddVar(env, reply, u"Speed", Variant(speed)); });
     step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
-    step([&] { AddVar(env, reply, u"Reason", Variant(u"NoFind")); });
+    step([&] { AddVar(env, reply, u"Reason", Variant(timed_out ? u"Timeout" : u"NoFind")); });
   } else {
     step([&] {
       if (r.list) AddVar(env, reply, u"ListCount", Variant(matches));

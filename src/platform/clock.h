@@ -11,6 +11,9 @@ class Clock {
   virtual double SecondsSinceMidnight() = 0;
   // The local date and time now.
   virtual DateTime Now() = 0;
+  // Seconds from a fixed point in the past that only ever go forward, not
+  // moved by clock changes or midnight (deadlines).
+  virtual double MonotonicSeconds() = 0;
 };
 
 }  // namespace pellory

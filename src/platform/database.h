@@ -12,10 +12,22 @@
 
 namespace pellory {
 
+// The failure number of a statement or a connection that ran out of its
+// time limit ("ODBC--remote query timeout expired.").
+constexpr long kTimeoutExpired = 3234;
+
 class ResultSet : public Object {
  public:
   // Polls an asynchronous open once; true while the statement still runs.
+  // Throws Failure when the statement failed (kTimeoutExpired when the
+  // driver gave up at the time limit of the open).
   virtual bool StillExecuting() = 0;
+  // Stops a statement that still runs, waiting for the driver no more than
+  // a moment; the result set holds no rows afterwards. True when the
+  // statement has stopped. False when it was left to end on its own: its
+  // connection stays busy until then, and whoever holds the connection
+  // should drop it rather than wait on it.
+  virtual bool Cancel() = 0;
   // True when no current row is left (also for an empty result).
   virtual bool Eof() = 0;
   virtual void MoveNext() = 0;
@@ -39,7 +51,15 @@ class Database : public Object {
  public:
   // Opens a statement; `async` asks for asynchronous execution, polled
   // through ResultSet::StillExecuting. Throws Failure when the open fails.
-  virtual ResultSetRef OpenResultSet(TextView sql, bool async) = 0;
+  // `time_limit` above 0 gives the statement that many seconds: the driver
+  // gets it as its query timeout; an asynchronous open returns without
+  // waiting for the driver even when the driver can only execute
+  // synchronously; a synchronous open waits no longer than the limit, then
+  // cancels the statement and throws Failure(kTimeoutExpired). 0: no limit.
+  // While a statement that ran out of time is left running on the
+  // connection (see ResultSet::Cancel) an open waits for it within its
+  // limit, then fails with Failure(kTimeoutExpired).
+  virtual ResultSetRef OpenResultSet(TextView sql, bool async, double time_limit) = 0;
 };
 using DatabaseRef = std::shared_ptr<Database>;
 
@@ -57,7 +77,11 @@ using ConnectionRef = std::shared_ptr<Connection>;
 // DAO workspace.
 class Workspace : public Object {
  public:
-  virtual DatabaseRef OpenDatabase(TextView name, bool read_only, TextView connect) = 0;
+  // `login_timeout` above 0: the driver's login timeout (whole seconds,
+  // rounded up), and the caller waits no longer than that many seconds for
+  // the connection before Failure(kTimeoutExpired). 0: no limit.
+  virtual DatabaseRef OpenDatabase(TextView name, bool read_only, TextView connect,
+                                   double login_timeout) = 0;
 };
 using WorkspaceRef = std::shared_ptr<Workspace>;
 
@@ -83,8 +107,9 @@ class RdoEngine : public Object {
  public:
   // Opens a connection in the engine's first environment. Throws Failure
   // with kRdoDataSourceNotFound when the data source does not exist.
+  // `login_timeout` as for Workspace::OpenDatabase.
   virtual ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only,
-                                       TextView connect) = 0;
+                                       TextView connect, double login_timeout) = 0;
 };
 
 class DatabaseEngines {

@@ -56,6 +56,11 @@ struct SessionState {
   // SQL mode: the connection record, kept apart from db_path so that a
   // reload after an action (which rewrites db_path) still finds it.
   Text connection_rd;
+  // The "Timeout" setting in whole seconds, 0 for none; and while a search
+  // runs under it, the monotonic clock reading by which it must end (0
+  // otherwise). See plugin/deadline.h.
+  int timeout = 0;
+  double deadline = 0;
 
   // File mode: why start-up could not register the instance data source
   // (empty when it did). Load then fails instead of opening whatever an

@@ -265,7 +265,7 @@ std::optional<InfoValue> Info(Dbc* d, SQLUSMALLINT type) {
 
     // 32-bit numbers and bit masks.
     case SQL_ASYNC_MODE:
-      return integer(SQL_AM_STATEMENT);
+      return integer(AsyncExecutionOffered() ? SQL_AM_STATEMENT : SQL_AM_NONE);
     case SQL_MAX_ASYNC_CONCURRENT_STATEMENTS:
       return integer(0);
     case SQL_ASYNC_DBC_FUNCTIONS:
@@ -379,7 +379,7 @@ SQLRETURN SetAsyncEnable(Handle* h, SQLULEN value, SQLULEN& target) {
   if (value != SQL_ASYNC_ENABLE_ON && value != SQL_ASYNC_ENABLE_OFF) {
     return h->Error("HY024", "Invalid attribute value");
   }
-  target = value;
+  target = AsyncExecutionOffered() ? value : SQL_ASYNC_ENABLE_OFF;
   return SQL_SUCCESS;
 }
 
@@ -523,7 +523,7 @@ MAXODBC_EXPORT SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC handle, SQLINTEGER a
       if (rc == SQL_SUCCESS) {
         // The connection's setting applies to all of its statements.
         std::lock_guard<std::mutex> lock(d->stmts_mutex);
-        for (Stmt* s : d->stmts) s->async_enable = number;
+        for (Stmt* s : d->stmts) s->async_enable = d->async_enable;
       }
       return rc;
     }

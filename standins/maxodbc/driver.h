@@ -179,6 +179,11 @@ void InstallCancelHandler(sqlite3* db);
 // Appends the statement text to the file named by PELLORY_MAXODBC_LOG, if set.
 void LogStatement(std::string_view text);
 
+// False while PELLORY_MAXODBC_NO_ASYNC is set (and not "0"): the driver then executes every
+// statement synchronously, reports SQL_AM_NONE and takes SQL_ATTR_ASYNC_ENABLE without turning it
+// on, as some drivers do.
+bool AsyncExecutionOffered();
+
 // Registers the SQL functions ucase and lcase on a connection.
 bool RegisterFunctions(sqlite3* db);
 

@@ -72,6 +72,10 @@ std::string_view FirstWord(std::string_view text) {
 }
 
 std::optional<unsigned> ExecDelay(const Stmt* s) {
+  const char* match = std::getenv("PELLORY_MAXODBC_DELAY_MATCH");
+  if (match != nullptr && *match != '\0' && s->sql.find(match) == std::string::npos) {
+    return std::nullopt;
+  }
   if (s->dbc->exec_delay_ms) return s->dbc->exec_delay_ms;
   const char* env = std::getenv("PELLORY_MAXODBC_DELAY_MS");
   if (env == nullptr || *env == '\0') return std::nullopt;
@@ -828,7 +832,7 @@ MAXODBC_EXPORT SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT handle, SQLINTEGER att
       if (number != SQL_ASYNC_ENABLE_ON && number != SQL_ASYNC_ENABLE_OFF) {
         return s->Error("HY024", "Invalid attribute value");
       }
-      s->async_enable = number;
+      s->async_enable = AsyncExecutionOffered() ? number : SQL_ASYNC_ENABLE_OFF;
       return SQL_SUCCESS;
     case SQL_ATTR_MAX_ROWS:
       s->max_rows = number;

@@ -26,6 +26,11 @@ void LogStatement(std::string_view text) {
   }
 }
 
+bool AsyncExecutionOffered() {
+  const char* off = std::getenv("PELLORY_MAXODBC_NO_ASYNC");
+  return off == nullptr || *off == '\0' || std::string_view(off) == "0";
+}
+
 namespace {
 
 template <char32_t (*Map)(char32_t)>

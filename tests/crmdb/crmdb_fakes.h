@@ -15,6 +15,7 @@ namespace pellory::testing {
 class ScriptedResultSet : public ResultSet {
  public:
   bool StillExecuting() override { return false; }
+  bool Cancel() override { return true; }
   bool Eof() override { return true; }
   void MoveNext() override {}
   void MoveFirst() override {}
@@ -26,8 +27,9 @@ class ScriptedResultSet : public ResultSet {
 // A database or connection: statements on tables in `answering` succeed.
 class ScriptedConnection : public Connection {
  public:
-  ResultSetRef OpenResultSet(TextView sql, bool) override {
+  ResultSetRef OpenResultSet(TextView sql, bool, double time_limit) override {
     statements.emplace_back(sql);
+    time_limits.push_back(time_limit);
     for (const Text& t : answering) {
       if (sql.size() >= t.size() && sql.substr(sql.size() - t.size()) == t) {
         return std::make_shared<ScriptedResultSet>();
@@ -43,20 +45,24 @@ class ScriptedConnection : public Connection {
   std::vector<Text> tables;
   std::vector<Text> answering;
   std::vector<Text> statements;
+  std::vector<double> time_limits;
 };
 
 struct DaoLog {
   std::vector<Text> workspaces;  // "name|user|password|type"
   std::vector<Text> appended;
-  std::vector<Text> registered;  // "dsn|driver|silent|attributes"
-  std::vector<Text> opened;      // connect strings
+  std::vector<Text> registered;        // "dsn|driver|silent|attributes"
+  std::vector<Text> opened;            // connect strings
+  std::vector<double> login_timeouts;  // of each OpenDatabase
 };
 
 class ScriptedWorkspace : public Workspace {
  public:
   ScriptedWorkspace(DaoLog& log, Text name) : log(log), name(std::move(name)) {}
-  DatabaseRef OpenDatabase(TextView, bool read_only, TextView connect) override {
+  DatabaseRef OpenDatabase(TextView, bool read_only, TextView connect,
+                           double login_timeout) override {
     log.opened.emplace_back(connect);
+    log.login_timeouts.push_back(login_timeout);
     if (!read_only) throw Failure(u"expected a read-only open", 1);
     if (open) return open(connect);
     auto db = std::make_shared<ScriptedConnection>();
@@ -98,8 +104,9 @@ class ScriptedDao : public DaoEngine {
 
 class ScriptedRdo : public RdoEngine {
  public:
-  ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only,
-                               TextView connect) override {
+  ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only, TextView connect,
+                               double login_timeout) override {
+    login_timeouts.push_back(login_timeout);
     attempts.push_back(Text(dsn) + u"|" + IntegerText(static_cast<int>(prompt)) + u"|" +
                        (read_only ? u"ro" : u"rw") + u"|" + Text(connect));
     if (!failures.empty()) {
@@ -110,6 +117,7 @@ class ScriptedRdo : public RdoEngine {
     return connection;
   }
   std::vector<Text> attempts;
+  std::vector<double> login_timeouts;
   std::vector<Failure> failures;
   std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
 };

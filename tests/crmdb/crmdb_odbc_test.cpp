@@ -264,7 +264,7 @@ TEST_F(PostgresTest, TablesAreTriedInTheDriversOrder) {
   EXPECT_EQ(conn->TableName(0), u"dbo.client");
   EXPECT_EQ(conn->TableName(1), u"public.accounts");
   EXPECT_EQ(conn->TableName(2), u"public.client_notes");
-  ResultSetRef rs = conn->OpenResultSet(u"select * from dbo.client", true);
+  ResultSetRef rs = conn->OpenResultSet(u"select * from dbo.client", true, 0);
   while (rs->StillExecuting()) env.pump().DoEvents();
   EXPECT_EQ(rs->Field(u"NAME"), u"Smith");
   EXPECT_EQ(rs->RecordCount(), 1);

@@ -390,6 +390,46 @@ TEST_F(CrmdbTest, SqlModeTableTestIgnoresAnExportLeftOpen) {
   EXPECT_EQ(s->state().cache_rs, nullptr);
 }
 
+// "Timeout" limits every connection and statement a load makes; inside a
+// search, a load gets what is left of the search's time.
+TEST_F(CrmdbTest, TheTimeoutSettingLimitsConnectingAndTheLoadsStatements) {
+  rdo->connection->tables = {u"Client"};
+  rdo->connection->answering = {u"Client"};
+  struct Case {
+    const char16_t* setting;
+    double limit;
+    double deadline_in;  // above 0: a search with this many seconds left is running
+  };
+  const Case cases[] = {{u"", 0, 0},
+                        {u"{Timeout=7}", 7, 0},
+                        {u"{Timeout=2.5}", 3, 0},
+                        {u"{Timeout=-4}", 0, 0},
+                        {u"{Timeout=999999}", 86400, 0},
+                        {u"{Timeout=7}", 1.5, 1.5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(U8(c.setting));
+    for (bool sql : {false, true}) {
+      Text rd = c.setting;
+      if (sql) rd += SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}");
+      auto s = Start(rd);
+      if (c.deadline_in > 0) s->state().deadline = env.fake_clock.monotonic + c.deadline_in;
+      ASSERT_EQ(Load(*s), u"{Result=Success}");
+      auto db = std::static_pointer_cast<ScriptedConnection>(s->state().database);
+      EXPECT_EQ(sql ? rdo->login_timeouts.back() : log.login_timeouts.back(), c.limit);
+      EXPECT_EQ(db->time_limits.back(), c.limit);
+    }
+  }
+  EXPECT_TRUE(env.trace_file.lines.empty());
+
+  // A value that is not a number is logged and leaves the setting as it was.
+  auto s = Start(u"{Timeout=4}");
+  Text rd = u"{Timeout=soon}", user;
+  ObjectRef callback;
+  s->Initialize(rd, user, callback);
+  EXPECT_EQ(s->state().timeout, 4);
+  EXPECT_TRUE(Logged(u"Type mismatch @ Pell.Initialize"));
+}
+
 TEST_F(CrmdbTest, CheckRunningRefreshesTheDetailsWhateverTheAttach) {
   auto s = Start(u"{DBFile=D:\\Data}{DBUser=Jo}");
   bool start = false;

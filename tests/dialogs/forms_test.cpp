@@ -27,7 +27,7 @@ bool Shown(const ModalForm& form, TextView name, int index = -1) {
 
 class FakeConnection : public Connection {
  public:
-  ResultSetRef OpenResultSet(TextView, bool) override { throw Failure(u"not here"); }
+  ResultSetRef OpenResultSet(TextView, bool, double) override { throw Failure(u"not here"); }
   int TableCount() override { return 0; }
   Text TableName(int) override { return Text(); }
   Text DataSourceName() override { return dsn; }
@@ -38,8 +38,8 @@ class FakeConnection : public Connection {
 // An RDO engine whose prompt yields `chosen`, or fails as a cancelled prompt.
 class FakeRdo : public RdoEngine {
  public:
-  ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only,
-                               TextView connect) override {
+  ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only, TextView connect,
+                               double) override {
     calls.push_back(Text(dsn) + u"|" + IntegerText(static_cast<int>(prompt)) + u"|" +
                     (read_only ? u"ro" : u"rw") + u"|" + Text(connect));
     if (!chosen) throw Failure(u"Operation cancelled");

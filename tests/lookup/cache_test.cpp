@@ -90,8 +90,21 @@ TEST_F(Cache, WithoutAnOpenExportTheHostHearsWhy) {
   ASSERT_EQ(env.trace_file.lines.size(), 1u);
   EXPECT_TRUE(env.trace_file.lines[0].ends_with(u" @ Pell.CacheRecordReal"));
 
-  // An empty table: no record, then "Eof".
+  // With "Timeout" set the statement has that long to open; one that does
+  // not is a failure that says so, not the end of the export.
+  session().state().timeout = 5;
   db->fail_open = false;
+  db->open_times_out = true;
+  EXPECT_EQ(session().CacheStart(), S(u"Result", u"Fail") + S(u"Reason", u"Timeout"));
+  EXPECT_EQ(db->time_limits.back(), 5);
+  EXPECT_EQ(session().CacheRecord(), no_recordset);
+  ASSERT_EQ(env.trace_file.lines.size(), 2u);
+  EXPECT_TRUE(env.trace_file.lines[1].ends_with(u"    @ Timeout after 5 s @ Pell.CacheRecordReal"));
+  db->open_times_out = false;
+  EXPECT_EQ(session().CacheStart(), N(u"Records", u"3"));
+  session().state().timeout = 0;
+
+  // An empty table: no record, then "Eof".
   table().rows.clear();
   EXPECT_EQ(session().CacheStart(), N(u"Records", u"0"));
   EXPECT_EQ(session().CacheRecord(), S(u"Result", u"Eof"));

@@ -32,11 +32,13 @@ struct Outcome {
 
 class LookupCli : public ::testing::Test {
  protected:
-  // Host settings naming the address book in `book`.
-  void UseBook(const fs::path& book) {
+  // Host settings naming the address book in `book`, and a Timeout setting
+  // when one is given.
+  void UseBook(const fs::path& book, const char16_t* timeout = u"") {
     FakeEnv env;
     Text data, settings;
     AddVar(env, data, u"DBFile", Variant(FromUtf8(book.string())));
+    AddVar(env, data, u"Timeout", Variant(timeout));
     AddVar(env, settings, u"DataRd", Variant(data));
     std::ofstream(sandbox.Dir() / "host.rec") << U8(settings);
   }
@@ -179,6 +181,57 @@ TEST_F(LookupCli, ConcurrentLookupsShareTheDataSourceFile) {
     EXPECT_EQ(ini.find(section), ini.rfind(section)) << ini;
     EXPECT_NE(ini.find(section), std::string::npos) << ini;
   }
+}
+
+// `--timeout` and the stored Timeout against the stand-in driver slowed
+// beyond them: a lookup that runs out of time is "not found" for the reason
+// Timeout; an export whose statement does not open in time is a failure.
+TEST_F(LookupCli, TimeoutAgainstASlowedDriver) {
+  struct Case {
+    const char16_t* stored;  // the Timeout setting of the host settings
+    const char* slowed;      // the statements the driver delays
+    const char* delay_ms;
+    std::vector<std::string> args;
+    int exit_code;
+    std::string out;  // what standard output starts with
+    std::string err;  // what standard error holds
+  };
+  const std::vector<std::string> find = {"find", "--tel", "+44 (0)1234 567890"};
+  auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), find.begin(), find.end());
+    return more;
+  };
+  const Case cases[] = {
+      {u"", "Reverse_Phone", "60000", with({"--raw", "--timeout", "1"}), 1,
+       "{Tel(S13)=4401234567890}{Speed(N", ""},
+      {u"", "Reverse_Phone", "60000", with({"--format", "json", "--timeout", "1"}), 1,
+       "{\"found\":false,\"reason\":\"Timeout\"}\n", "pellory find: Timeout"},
+      {u"1", "Reverse_Phone", "60000", with({"--format", "name"}), 1, "", "pellory find: Timeout"},
+      // The command line's 0 lifts the stored limit for the run.
+      {u"1", "Reverse_Phone", "1500", with({"--format", "name", "--timeout", "0"}), 0,
+       "John Smith\n", ""},
+      {u"",
+       "select * from Client",
+       "60000",
+       {"export", "--timeout", "1"},
+       2,
+       "",
+       "pellory export: Timeout"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back() + " slowed: " + c.slowed);
+    UseBook(OdbcSandbox::SampleAddressBookDir(), c.stored);
+    setenv("PELLORY_MAXODBC_DELAY_MS", c.delay_ms, 1);
+    setenv("PELLORY_MAXODBC_DELAY_MATCH", c.slowed, 1);
+    Outcome r = Pellory(c.args);
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+    EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  EXPECT_NE(ReadAll(sandbox.Dir() / "trace.log").find("@ Timeout after 1 s @ Pell.Find"),
+            std::string::npos);
+  unsetenv("PELLORY_MAXODBC_DELAY_MATCH");
+  unsetenv("PELLORY_MAXODBC_DELAY_MS");
 }
 
 // Every exported record against its row of the table, in table order.

@@ -9,7 +9,7 @@ class ContactRecord : public LookupTest {
  protected:
   // The contact record of the table's only row.
   Text Record() {
-    Variant res(ObjectRef(db->OpenResultSet(u"select * from Client", false)));
+    Variant res(ObjectRef(db->OpenResultSet(u"select * from Client", false, 0)));
     return session().GetContact(res);
   }
 };
@@ -145,7 +145,7 @@ TEST_F(ContactRecord, UnreadableColumnsLeaveOnlyTheirKeysOut) {
 
   // No current row: every key fails on its own, nothing is thrown.
   env.trace_file.lines.clear();
-  auto rs = db->OpenResultSet(u"select * from Client", false);
+  auto rs = db->OpenResultSet(u"select * from Client", false, 0);
   rs->MoveNext();
   Variant res{ObjectRef(rs)};
   EXPECT_EQ(session().GetContact(res), u"");

@@ -1,3 +1,5 @@
+#include <functional>
+
 #include "lookup_fixture.h"
 #include "plugin/records.h"
 
@@ -47,6 +49,7 @@ TEST_F(Find, FileModeSendsTheCriterionAsAWhereClause) {
     ASSERT_EQ(db->statements.size(), 1u) << U8(c.request);
     EXPECT_EQ(db->statements[0], u"select * from Client where " + Text(c.where)) << U8(c.request);
     EXPECT_TRUE(db->async.back());
+    EXPECT_EQ(db->time_limits.back(), 0);  // no Timeout setting, no limit
   }
   EXPECT_TRUE(env.trace_file.lines.empty());
 
@@ -267,6 +270,104 @@ TEST_F(Find, ACallFromTheMessageLoopLeavesTheRunningScanAlone) {
   inner_rs.reset();
   // The first recordset and the scan's own are gone; only the session's latest is left.
   EXPECT_EQ(FakeResultSet::live, live_before);
+}
+
+// With "Timeout" set, the search ends at the deadline wherever it is, and
+// replies as one that found nothing, for the reason "Timeout". The fake
+// clock moves a second each time the message loop runs.
+TEST_F(Find, ASearchThatRunsOutOfTimeRepliesTimeout) {
+  const Text not_found = N(u"Speed", u"0") + S(u"Result", u"Fail") + S(u"Reason", u"Timeout");
+  const Text list_head = N(u"HasName", u"1") + N(u"HasCompany", u"1");
+  const Text tel = S(u"Tel", u"01234567890") + S(u"NiceTel", u"Anne");
+  struct Case {
+    const char* name;
+    std::function<void()> setup;
+    const char16_t* request;
+    bool list;
+    Text reply;
+    bool connection_kept;
+    size_t trace_lines = 1;
+  };
+  const Case cases[] = {
+      {"statement outlasts the deadline", [&] { db->polls = 100; },
+       u"{Tel=01234 567890}{NiceTel=Anne}", false, tel + not_found, true},
+      {"the driver does not let go of it",
+       [&] {
+         db->polls = 100;
+         db->cancel_stops = false;
+       },
+       u"{Tel=01234 567890}{NiceTel=Anne}", false, tel + not_found, false},
+      {"the driver gives up at its query timeout",
+       [&] {
+         db->polls = 2;
+         db->driver_times_out = true;
+       },
+       u"{Tel=01234 567890}{NiceTel=Anne}", true, list_head + tel + not_found, true},
+      // The first matches are dropped with the rest.
+      {"scan outlasts the deadline", [&] {}, u"{Begin=A}", true, list_head + not_found, true},
+      // The adapter's own failure is logged first.
+      {"the connection still waits for an earlier statement", [&] { db->open_times_out = true; },
+       u"{Tel=01234 567890}{NiceTel=Anne}", false, tel + not_found, false, 2},
+      {"identifier scan in SQL mode", [&] { SqlMode(); }, u"{Id=nobody}", false, not_found, true},
+      {"the reconnect uses up the time",
+       [&] {
+         session().state().contact_rs.reset();
+         logic_.load_real = [](Session& s, Text&) -> Text {
+           static_cast<FakeEnv&>(s.env()).fake_clock.monotonic += 6;
+           s.state().database = LoadTarget();
+           s.state().contact_rs =
+               std::make_shared<FakeResultSet>(LoadTarget()->table, std::vector<size_t>{}, 0);
+           return u"{Result=Success}";
+         };
+       },
+       u"{Tel=01234 567890}{NiceTel=Anne}", false, tel + not_found, true},
+  };
+  const auto load_real = logic_.load_real;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    db = std::make_shared<FakeDatabase>();
+    LoadTarget() = db;
+    for (int i = 0; i < 20; ++i) {
+      table().Add({{u"Client_Id", u"A" + IntegerText(i)},
+                   {u"Name", u"Adams"},
+                   {u"PHONE_1", u"01234 567890"}});
+    }
+    FileMode();
+    session().state().timeout = 5;
+    env.trace_file.lines.clear();
+    std::shared_ptr<FakeResultSet> rs;  // the search's own, kept for a look afterwards
+    env.fake_pump.hook = [&] {
+      if (!rs) rs = db->last.lock();
+      env.fake_clock.monotonic += 1;
+    };
+    c.setup();
+    Text reply = c.list ? session().FindList(c.request) : session().FindContact(c.request);
+    EXPECT_EQ(reply, c.reply);
+    ASSERT_EQ(env.trace_file.lines.size(), c.trace_lines);
+    EXPECT_TRUE(env.trace_file.lines.back().ends_with(u"    @ Timeout after 5 s @ Pell.Find"));
+    if (!db->statements.empty()) {
+      EXPECT_EQ(db->time_limits.back(), 5);
+    }
+    if (rs) {
+      EXPECT_EQ(rs->cancels, db->polls > 0 ? 1 : 0);
+    }
+    EXPECT_EQ(session().state().database == db, c.connection_kept);
+    if (rs) {
+      EXPECT_EQ(session().state().contact_rs == rs, c.connection_kept);
+    }
+
+    // The next search, with the database answering again, finds the contact.
+    // It connects anew after a statement that was left running, and in file
+    // mode after one that never opened.
+    db->polls = 0;
+    db->open_times_out = false;
+    env.fake_pump.hook = nullptr;
+    logic_.load_real = load_real;
+    const int loads = Loads();
+    reply = session().FindContact(u"{Tel=01234 567890}");
+    EXPECT_EQ(GetText(env, reply, u"Result"), u"Success");
+    EXPECT_EQ(Loads(), loads + (c.connection_kept && rs ? 0 : 1));
+  }
 }
 
 TEST_F(Find, ColumnsAreLookedUpOncePerResultSet) {

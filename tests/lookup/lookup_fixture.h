@@ -31,7 +31,7 @@ class LookupTest : public ::testing::Test {
       s.state().database = LoadTarget();
       if (!s.state().database) return u"{Result=Fail}{Reason=Could not load Database}";
       if (!s.state().use_sql) {
-        s.state().contact_rs = LoadTarget()->OpenResultSet(u"select * from Client", false);
+        s.state().contact_rs = LoadTarget()->OpenResultSet(u"select * from Client", false, 0);
       }
       return u"{Result=Success}";
     };

@@ -3,24 +3,30 @@
 // the SQLite ODBC driver (unixODBC's trace shows the statement) and, when a
 // server is at hand, PostgreSQL.
 #include <gtest/gtest.h>
-
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "addressbook.h"
 #include "assembly.h"
 #include "crmdb/crmdb.h"
 #include "lookup/lookup.h"
+#include "platform/odbc/background_call.h"
 #include "platform/odbc/odbc_engines.h"
 #include "plugin/records.h"
 #include "support/crmdb_odbc.h"
 #include "support/fake_env.h"
 #include "support/odbc_sandbox.h"
 #include "support/pg_server.h"
+#include "support/shell.h"
 
 namespace pellory::testing {
 namespace {
@@ -101,11 +107,90 @@ std::vector<std::string> PreparedStatements(const std::string& log) {
   return out;
 }
 
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Waits, with a generous bound, until every driver call that a search
+// walked away from has returned and released what it held.
+bool BackgroundCallsEnd() {
+  for (int i = 0; i < 600 && odbc::BackgroundCallsRunning() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return odbc::BackgroundCallsRunning() == 0;
+}
+
+// A PostgreSQL server of the test's own (scripts/pg-test-server.sh), which
+// it may freeze with SIGSTOP without stopping anybody else's tests.
+class PrivatePg {
+ public:
+  explicit PrivatePg(const std::filesystem::path& state) : state_(state.string()) {
+    std::system(("PELLORY_PG_LIFETIME=900 " + Quote(PELLORY_PG_SCRIPT) + " start " + Quote(state_) +
+                 " >/dev/null 2>&1")
+                    .c_str());
+    server = PgServer::FromStateFile(state_);
+  }
+  ~PrivatePg() {
+    Thaw();
+    std::system((Quote(PELLORY_PG_SCRIPT) + " stop " + Quote(state_) + " >/dev/null 2>&1").c_str());
+  }
+
+  // Stops the postmaster and every one of its processes.
+  void Freeze() {
+    std::ifstream pid_file(server.dir + "/data/postmaster.pid");
+    pid_t postmaster = 0;
+    pid_file >> postmaster;
+    if (postmaster <= 0) return;
+    frozen_ = {postmaster};
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::string stat = ReadFile(entry.path() / "stat");
+      size_t paren = stat.rfind(')');
+      if (paren == std::string::npos) continue;
+      std::istringstream rest(stat.substr(paren + 1));
+      std::string state;
+      pid_t parent = 0;
+      rest >> state >> parent;
+      if (parent == postmaster) frozen_.push_back(std::stoi(name));
+    }
+    for (pid_t pid : frozen_) kill(pid, SIGSTOP);
+    // Should this process die before it thaws the server, a process of its
+    // own thaws it after two minutes, so that it can still be stopped.
+    guard_ = fork();
+    if (guard_ == 0) {
+      sleep(120);
+      for (pid_t pid : frozen_) kill(pid, SIGCONT);
+      _exit(0);
+    }
+  }
+  void Thaw() {
+    for (pid_t pid : frozen_) kill(pid, SIGCONT);
+    frozen_.clear();
+    if (guard_ > 0) {
+      kill(guard_, SIGKILL);
+      waitpid(guard_, nullptr, 0);
+      guard_ = 0;
+    }
+  }
+  bool frozen() const { return !frozen_.empty(); }
+
+  PgServer server;
+
+ private:
+  std::string state_;
+  std::vector<pid_t> frozen_;
+  pid_t guard_ = 0;
+};
+
 class OdbcLookup : public ::testing::Test {
  protected:
   void SetUp() override {
     ReleaseThreadEngines();
     env.database_engines = std::make_unique<OdbcEngines>();
+    env.fake_clock.real_monotonic = true;
     book = sandbox.MakeAddressBook("book", kBook);
   }
   void TearDown() override {
@@ -128,17 +213,23 @@ class OdbcLookup : public ::testing::Test {
     Text vars;
     ASSERT_EQ(session->Load(vars), u"{Result=Success}") << Trace();
   }
-  void OpenFileMode() {
-    Open(Settings({{u"DBFile", FromUtf8(book.string())}, {u"Phone2", u"0"}, {u"Phone4", u"0"}}));
+  void OpenFileMode(const Text& timeout = Text()) {
+    Open(Settings({{u"DBFile", FromUtf8(book.string())},
+                   {u"Phone2", u"0"},
+                   {u"Phone4", u"0"},
+                   {u"Timeout", timeout}}));
   }
   Text SqliteConnect() {
     return u"DRIVER={SQLite3 ODBC Driver};Database=" + FromUtf8((book / "mxza.max").string());
   }
-  void OpenSqlMode(const Text& connect, const Text& driver) {
+  void OpenSqlMode(const Text& connect, const Text& driver, const Text& timeout = Text()) {
     Text connection =
         Settings({{u"ConnName", u"PelloryTest"}, {u"Connect", connect}, {u"Driver", driver}});
-    Open(Settings(
-        {{u"UseSQL", u"True"}, {u"Phone2", u"0"}, {u"Phone4", u"0"}, {u"Connection", connection}}));
+    Open(Settings({{u"UseSQL", u"True"},
+                   {u"Phone2", u"0"},
+                   {u"Phone4", u"0"},
+                   {u"Connection", connection},
+                   {u"Timeout", timeout}}));
   }
 
   Text Get(TextView rd, const char16_t* name) { return GetText(env, rd, name); }
@@ -360,6 +451,107 @@ TEST_F(OdbcLookup, SqlModeOverPostgresql) {
   session.reset();
   ReleaseThreadEngines();
   EXPECT_EQ(ExecSql(admin, {"drop database " + db}), "");
+}
+
+// A search whose statement the driver has not finished at the deadline is
+// cancelled and answered with "Timeout", whether the driver executes
+// asynchronously or only synchronously (then on a thread of the result
+// set's own). The statement stops, so the connection stays; once the
+// driver answers again the next search finds the contact.
+TEST_F(OdbcLookup, ASlowedDriverRunsTheSearchOutOfTime) {
+  for (const bool no_async : {false, true}) {
+    SCOPED_TRACE(no_async ? "synchronous driver" : "asynchronous driver");
+    if (no_async) setenv("PELLORY_MAXODBC_NO_ASYNC", "1", 1);
+    setenv("PELLORY_MAXODBC_DELAY_MS", "60000", 1);
+    setenv("PELLORY_MAXODBC_DELAY_MATCH", "Reverse_Phone", 1);
+    OpenFileMode(u"1");
+    const DatabaseRef db = session->state().database;
+    const auto start = Clock::now();
+    Text reply = session->FindContact(u"{Tel=+44 (0)1234 567890}{NiceTel=Anne}");
+    const double seconds = SecondsSince(start);
+    std::cout << "answer against the slowed stand-in (" << (no_async ? "sync" : "async")
+              << ", Timeout=1): " << seconds << " s\n";
+    EXPECT_LT(seconds, 30);  // the delay was not waited out
+    EXPECT_EQ(Get(reply, u"Result"), u"Fail");
+    EXPECT_EQ(Get(reply, u"Reason"), u"Timeout");
+    EXPECT_EQ(Get(reply, u"Tel"), u"4401234567890");
+    EXPECT_EQ(Get(reply, u"NiceTel"), u"Anne");
+    EXPECT_EQ(Get(reply, u"Id"), u"");
+    ASSERT_EQ(env.trace_file.lines.size(), 1u) << Trace();
+    EXPECT_TRUE(env.trace_file.lines[0].ends_with(u"    @ Timeout after 1 s @ Pell.Find"));
+    EXPECT_EQ(session->state().database, db);
+
+    unsetenv("PELLORY_MAXODBC_DELAY_MS");
+    reply = session->FindContact(u"{Tel=+44 (0)1234 567890}");
+    EXPECT_EQ(Get(reply, u"Id"), u"P1");
+    EXPECT_EQ(Get(reply, u"Result"), u"Success");
+    unsetenv("PELLORY_MAXODBC_DELAY_MATCH");
+    unsetenv("PELLORY_MAXODBC_NO_ASYNC");
+    EXPECT_TRUE(BackgroundCallsEnd());
+    session.reset();
+    ReleaseThreadEngines();
+    env.trace_file.lines.clear();
+  }
+}
+
+// A PostgreSQL server frozen with SIGSTOP answers nothing: psqlODBC's
+// statement, its cancel request and a new connection all wait on it. Each
+// call still answers at its deadline and leaves what waits to threads of
+// their own; a connection whose statement was left waiting is not used
+// again; and the first search after the server thaws finds the contact
+// without a restart.
+TEST_F(OdbcLookup, AFrozenPostgresqlServerCannotHoldALookupPastItsDeadline) {
+  PrivatePg pg(sandbox.Dir() / "pg.env");
+  PELLORY_REQUIRE_PG(pg.server);
+  const std::string connect = pg.server.ConnectString("postgres");
+  ASSERT_EQ(ExecSql(connect, {BookTableSql()}), "");
+  for (const std::string& insert : BookInserts()) ASSERT_EQ(ExecSql(connect, {insert}), "");
+  OpenSqlMode(FromUtf8(connect), u"PostgreSQL Unicode", u"2");
+  EXPECT_EQ(Get(session->FindContact(u"{Tel=1234 567890}"), u"Id"), u"P1");
+
+  struct Step {
+    const char* name;
+    bool frozen;
+    bool export_start;  // CacheStart instead of a search
+    const char16_t* result;
+    const char16_t* reason;
+  };
+  const Step steps[] = {
+      {"a search on the open connection", true, false, u"Fail", u"Timeout"},
+      {"a search connecting anew", true, false, u"Fail", u"Timeout"},
+      {"a search after the server thawed", false, false, u"Success", u""},
+      {"an export on the open connection", true, true, u"Fail", u"Timeout"},
+      {"a search on the connection the export left busy", true, false, u"Fail", u"Timeout"},
+      {"a search after the server thawed again", false, false, u"Success", u""},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    if (step.frozen && !pg.frozen()) pg.Freeze();
+    if (!step.frozen) pg.Thaw();
+    const size_t traced = env.trace_file.lines.size();
+    const auto start = Clock::now();
+    Text reply =
+        step.export_start ? session->CacheStart() : session->FindContact(u"{Tel=1234 567890}");
+    const double seconds = SecondsSince(start);
+    std::cout << "answer against the frozen server, " << step.name << " (Timeout=2): " << seconds
+              << " s\n";
+    EXPECT_LT(seconds, 60);  // did not hang
+    EXPECT_EQ(Get(reply, u"Result"), step.result) << U8(reply);
+    EXPECT_EQ(Get(reply, u"Reason"), step.reason);
+    if (Text(step.reason) == u"Timeout") {
+      ASSERT_GT(env.trace_file.lines.size(), traced);
+      const Text tag = step.export_start ? u" @ Pell.CacheRecordReal" : u" @ Pell.Find";
+      EXPECT_TRUE(env.trace_file.lines.back().ends_with(u"    @ Timeout after 2 s" + tag))
+          << Trace();
+    } else {
+      EXPECT_EQ(Get(reply, u"Id"), u"P1");
+      EXPECT_EQ(env.trace_file.lines.size(), traced) << Trace();
+    }
+    if (step.export_start) session->CacheEnd();
+  }
+  EXPECT_TRUE(BackgroundCallsEnd());
+  session.reset();
+  ReleaseThreadEngines();
 }
 
 }  // namespace

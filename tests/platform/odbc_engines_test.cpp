@@ -45,8 +45,8 @@ TEST_F(OdbcEnginesTest, ReadsRowsByColumnNameWithNullsAndLongValues) {
     // Bound columns, then (for drivers that need it) every value fetched
     // on its own.
     if (async) ::setenv("PELLORY_ODBC_NO_BINDING", "1", 1);
-    ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect());
-    ResultSetRef rs = conn->OpenResultSet(u"select * from CLIENT order by Client_Id", async);
+    ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect(), 0);
+    ResultSetRef rs = conn->OpenResultSet(u"select * from CLIENT order by Client_Id", async, 0);
     while (rs->StillExecuting()) {
     }
     ASSERT_FALSE(rs->Eof());
@@ -83,15 +83,15 @@ TEST_F(OdbcEnginesTest, ReadsRowsByColumnNameWithNullsAndLongValues) {
 
 TEST_F(OdbcEnginesTest, ListsTablesInTheDriversOrder) {
   auto rdo = engines_.CreateRdoEngine();
-  ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect());
+  ConnectionRef conn = rdo->OpenConnection(u"ODBC;", PromptMode::kNoPrompt, false, Connect(), 0);
   ASSERT_EQ(conn->TableCount(), 3);
   EXPECT_EQ(conn->TableName(0), u"Accounts");
   EXPECT_EQ(conn->TableName(1), u"CLIENT");
   EXPECT_EQ(conn->TableName(2), u"Client_Notes");
   EXPECT_THROW(conn->TableName(3), Failure);
-  ResultSetRef empty = conn->OpenResultSet(u"select Client_Id from Client_Notes", false);
+  ResultSetRef empty = conn->OpenResultSet(u"select Client_Id from Client_Notes", false, 0);
   EXPECT_TRUE(empty->Eof());
-  EXPECT_THROW(conn->OpenResultSet(u"select Client_Id from Accounts", false), Failure);
+  EXPECT_THROW(conn->OpenResultSet(u"select Client_Id from Accounts", false, 0), Failure);
 }
 
 TEST_F(OdbcEnginesTest, WorkspaceOpensReadOnlyAndMasksPasswordsInFailures) {
@@ -114,10 +114,10 @@ TEST_F(OdbcEnginesTest, WorkspaceOpensReadOnlyAndMasksPasswordsInFailures) {
   }
   EXPECT_THROW(dao->CreateWorkspace(u"Jet", u"admin", u"", 2), Failure);
 
-  DatabaseRef db = ws->OpenDatabase(u"", true, u"ODBC;" + Connect());
-  EXPECT_EQ(db->OpenResultSet(u"select * from CLIENT", false)->Field(u"Name"), u"Smith");
+  DatabaseRef db = ws->OpenDatabase(u"", true, u"ODBC;" + Connect(), 0);
+  EXPECT_EQ(db->OpenResultSet(u"select * from CLIENT", false, 0)->Field(u"Name"), u"Smith");
   try {
-    ws->OpenDatabase(u"", true, u"ODBC;DSN=Nowhere;uid=MASTER;pwd=Hunter2;");
+    ws->OpenDatabase(u"", true, u"ODBC;DSN=Nowhere;uid=MASTER;pwd=Hunter2;", 0);
     ADD_FAILURE();
   } catch (const Failure& f) {
     EXPECT_NE(f.number(), kRdoDataSourceNotFound);
@@ -136,7 +136,7 @@ TEST_F(OdbcEnginesTest, PromptPicksTheSourceOrCancels) {
     return answer;
   });
   auto rdo = prompting.CreateRdoEngine();
-  ConnectionRef conn = rdo->OpenConnection(u"", PromptMode::kPrompt, false, u"");
+  ConnectionRef conn = rdo->OpenConnection(u"", PromptMode::kPrompt, false, u"", 0);
   EXPECT_EQ(conn->DataSourceName(), u"Picked");
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen[0].name, u"Picked");
@@ -146,12 +146,12 @@ TEST_F(OdbcEnginesTest, PromptPicksTheSourceOrCancels) {
 
   answer.reset();
   try {
-    rdo->OpenConnection(u"", PromptMode::kPrompt, false, u"");
+    rdo->OpenConnection(u"", PromptMode::kPrompt, false, u"", 0);
     ADD_FAILURE();
   } catch (const Failure& f) {
     EXPECT_EQ(f.description(), u"Operation cancelled");
   }
-  EXPECT_THROW(engines_.CreateRdoEngine()->OpenConnection(u"", PromptMode::kPrompt, false, u""),
+  EXPECT_THROW(engines_.CreateRdoEngine()->OpenConnection(u"", PromptMode::kPrompt, false, u"", 0),
                Failure);
 }
 

@@ -54,7 +54,7 @@ class SessionTest : public ::testing::Test {
 
 class FakeDatabase : public Database {
  public:
-  ResultSetRef OpenResultSet(TextView, bool) override { return nullptr; }
+  ResultSetRef OpenResultSet(TextView, bool, double) override { return nullptr; }
 };
 
 TEST_F(SessionTest, CapabilitiesAndTheMethodsThatDoNothing) {

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -645,34 +646,79 @@ TEST_F(MaxOdbcTest, AsynchronousExecutionIsPolledUntilItFinishes) {
   }
 }
 
-TEST_F(MaxOdbcTest, CancelledAsynchronousExecutionEndsWithHY008) {
+// SQLCancel ends the delay at once: polled asynchronously, from another thread while the
+// execution runs synchronously, and so when the driver offers no asynchronous execution and takes
+// the attribute without turning it on.
+TEST_F(MaxOdbcTest, CancelledExecutionEndsWithHY008) {
   sandbox_.AddDataSource("Maximizer SP6", kDriver,
-                         {{"DataDirectory", book_.string()}, {"ExecDelayMs", "5000"}});
+                         {{"DataDirectory", book_.string()}, {"ExecDelayMs", "60000"}});
   ConnectOrFail("DSN=Maximizer SP6;UID=MASTER;PWD=KESTREL");
-  SQLHSTMT stmt = NewStatement();
-  ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttrW(stmt, SQL_ATTR_ASYNC_ENABLE,
-                                         reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0));
-  const std::string sql = "select * from Client";
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(SQL_STILL_EXECUTING, Exec(stmt, sql));
-  EXPECT_EQ(SQL_SUCCESS, SQLCancel(stmt)) << AllMessages(SQL_HANDLE_STMT, stmt);
-  SQLRETURN rc;
-  while ((rc = Exec(stmt, sql)) == SQL_STILL_EXECUTING) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  struct Case {
+    const char* name;
+    bool ask_async;
+    bool no_async;  // PELLORY_MAXODBC_NO_ASYNC
+  };
+  for (const Case& c : {Case{"asynchronous", true, false}, Case{"synchronous", false, false},
+                        Case{"asynchronous refused", true, true}}) {
+    SCOPED_TRACE(c.name);
+    if (c.no_async) setenv("PELLORY_MAXODBC_NO_ASYNC", "1", 1);
+    SQLUINTEGER mode = 0;
+    SQLGetInfoW(dbc_, SQL_ASYNC_MODE, &mode, sizeof mode, nullptr);
+    EXPECT_EQ(mode, c.no_async ? SQLUINTEGER{SQL_AM_NONE} : SQLUINTEGER{SQL_AM_STATEMENT});
+    SQLHSTMT stmt = NewStatement();
+    if (c.ask_async) {
+      ASSERT_EQ(SQL_SUCCESS, SQLSetStmtAttrW(stmt, SQL_ATTR_ASYNC_ENABLE,
+                                             reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0));
+    }
+    SQLULEN async = 99;
+    SQLGetStmtAttrW(stmt, SQL_ATTR_ASYNC_ENABLE, &async, 0, nullptr);
+    const bool polled = c.ask_async && !c.no_async;
+    EXPECT_EQ(async, polled ? SQLULEN{SQL_ASYNC_ENABLE_ON} : SQLULEN{SQL_ASYNC_ENABLE_OFF});
+    const std::string sql = "select * from Client";
+    const auto start = std::chrono::steady_clock::now();
+    SQLRETURN rc;
+    if (polled) {
+      ASSERT_EQ(SQL_STILL_EXECUTING, Exec(stmt, sql));
+      EXPECT_EQ(SQL_SUCCESS, SQLCancel(stmt)) << AllMessages(SQL_HANDLE_STMT, stmt);
+      while ((rc = Exec(stmt, sql)) == SQL_STILL_EXECUTING) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+    } else {
+      // Cancelled again until the execution has ended: a cancel that comes before the driver has
+      // started is lost.
+      std::atomic<bool> ended{false};
+      std::thread canceller([&] {
+        while (!ended) {
+          SQLCancel(stmt);
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+      });
+      rc = Exec(stmt, sql);
+      ended = true;
+      canceller.join();
+    }
+    EXPECT_EQ(SQL_ERROR, rc);
+    EXPECT_EQ("HY008", FirstState(SQL_HANDLE_STMT, stmt));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    unsetenv("PELLORY_MAXODBC_NO_ASYNC");
   }
-  EXPECT_EQ(SQL_ERROR, rc);
-  EXPECT_EQ("HY008", FirstState(SQL_HANDLE_STMT, stmt));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-
-  SQLFreeHandle(SQL_HANDLE_STMT, stmt);
 }
 
 TEST_F(MaxOdbcTest, DelayFromTheEnvironmentAppliesToSynchronousExecution) {
   setenv("PELLORY_MAXODBC_DELAY_MS", "150", 1);
   ConnectOrFail();
-  const auto start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(1u, Query("select * from Client where Client_Id = 'C2'").size());
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+
+  // Only statements that hold the text given wait.
+  setenv("PELLORY_MAXODBC_DELAY_MS", "60000", 1);
+  setenv("PELLORY_MAXODBC_DELAY_MATCH", "Client_Id = 'C9'", 1);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(1u, Query("select * from Client where Client_Id = 'C2'").size());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  unsetenv("PELLORY_MAXODBC_DELAY_MATCH");
   unsetenv("PELLORY_MAXODBC_DELAY_MS");
 }
 

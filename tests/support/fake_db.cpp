@@ -66,8 +66,19 @@ FakeResultSet::FakeResultSet(std::shared_ptr<const FakeTable> table, std::vector
 
 bool FakeResultSet::StillExecuting() {
   if (polls_ <= 0) return false;
-  --polls_;
+  if (--polls_ == 0 && driver_times_out) {
+    rows_.clear();
+    throw Failure(u"HYT00: [Fake] Timeout expired", kTimeoutExpired);
+  }
   return true;
+}
+
+bool FakeResultSet::Cancel() {
+  ++cancels;
+  polls_ = 0;
+  rows_.clear();
+  pos_ = 0;
+  return stops_on_cancel;
 }
 
 void FakeResultSet::MoveNext() {
@@ -98,10 +109,12 @@ const Text& FakeResultSet::Value(int column) {
   return cell ? *cell : empty;
 }
 
-ResultSetRef FakeDatabase::OpenResultSet(TextView sql, bool is_async) {
+ResultSetRef FakeDatabase::OpenResultSet(TextView sql, bool is_async, double time_limit) {
   statements.emplace_back(sql);
   async.push_back(is_async);
+  time_limits.push_back(time_limit);
   if (fail_open) throw Failure(u"[Fake] syntax error", 3146);
+  if (open_times_out) throw Failure(u"HYT00: [Fake] Timeout expired", kTimeoutExpired);
   std::vector<size_t> rows;
   if (select) {
     rows = select(sql, *table);
@@ -109,6 +122,8 @@ ResultSetRef FakeDatabase::OpenResultSet(TextView sql, bool is_async) {
     for (size_t i = 0; i < table->rows.size(); ++i) rows.push_back(i);
   }
   auto rs = std::make_shared<FakeResultSet>(table, std::move(rows), is_async ? polls : 0);
+  rs->stops_on_cancel = cancel_stops;
+  rs->driver_times_out = driver_times_out;
   last = rs;
   return rs;
 }

@@ -33,6 +33,7 @@ class FakeResultSet : public ResultSet {
   ~FakeResultSet() override { --live; }
 
   bool StillExecuting() override;
+  bool Cancel() override;
   bool Eof() override { return pos_ >= rows_.size(); }
   void MoveNext() override;
   void MoveFirst() override;
@@ -42,7 +43,10 @@ class FakeResultSet : public ResultSet {
 
   size_t position() const { return pos_; }
   int column_lookups = 0;  // ColumnIndex calls
-  static int live;         // result sets not yet destroyed
+  int cancels = 0;
+  bool stops_on_cancel = true;    // what Cancel answers
+  bool driver_times_out = false;  // the last poll fails as a driver's query timeout
+  static int live;                // result sets not yet destroyed
 
  private:
   std::shared_ptr<const FakeTable> table_;
@@ -56,7 +60,7 @@ class FakeDatabase : public Connection {
   explicit FakeDatabase(std::shared_ptr<FakeTable> t = std::make_shared<FakeTable>())
       : table(std::move(t)) {}
 
-  ResultSetRef OpenResultSet(TextView sql, bool async) override;
+  ResultSetRef OpenResultSet(TextView sql, bool async, double time_limit) override;
   int TableCount() override { return 1; }
   Text TableName(int) override { return u"Client"; }
   Text DataSourceName() override { return u"Fake"; }
@@ -65,10 +69,14 @@ class FakeDatabase : public Connection {
   std::shared_ptr<FakeTable> table;
   // Rows a statement returns, as indices into the table; all rows when unset.
   std::function<std::vector<size_t>(TextView sql, const FakeTable&)> select;
-  int polls = 0;           // StillExecuting answers true this often after an async open
-  bool fail_open = false;  // every open fails as a bad statement does
+  int polls = 0;                  // StillExecuting answers true this often after an async open
+  bool fail_open = false;         // every open fails as a bad statement does
+  bool open_times_out = false;    // every open fails as one that ran out of its time limit
+  bool cancel_stops = true;       // the result sets' answer to Cancel
+  bool driver_times_out = false;  // see FakeResultSet
   std::vector<Text> statements;
   std::vector<bool> async;
+  std::vector<double> time_limits;
   std::weak_ptr<FakeResultSet> last;  // the result set of the last open
 };
 

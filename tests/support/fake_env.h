@@ -1,6 +1,7 @@
 // In-memory fakes of every platform port, bundled as a FakeEnv.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,7 +22,16 @@ class FakeClock : public Clock {
  public:
   double SecondsSinceMidnight() override { return seconds; }
   DateTime Now() override { return now; }
+  double MonotonicSeconds() override {
+    if (!real_monotonic) return monotonic;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
   double seconds = 3600;
+  double monotonic = 1000;
+  // Tests over real drivers wait for real: deadlines then run on the
+  // machine's monotonic clock.
+  bool real_monotonic = false;
   DateTime now = MakeDateTime(2026, 12, 6, 11, 43, 57);
 };
 

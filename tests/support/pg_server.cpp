@@ -18,15 +18,20 @@ std::string Braced(const std::string& v) {
 }  // namespace
 
 PgServer PgServer::FromEnvironment() {
-  PgServer s;
   const char* path = std::getenv("PELLORY_PG_STATE");
   if (!path || !*path) {
+    PgServer s;
     s.reason = "PELLORY_PG_STATE is not set (run the tests through ctest)";
     return s;
   }
+  return FromStateFile(path);
+}
+
+PgServer PgServer::FromStateFile(const std::string& path) {
+  PgServer s;
   std::ifstream f(path);
   if (!f) {
-    s.reason = std::string("no state file ") + path + " (the fixture did not run)";
+    s.reason = "no state file " + path + " (the server was not started)";
     return s;
   }
   std::string line;
@@ -39,6 +44,7 @@ PgServer PgServer::FromEnvironment() {
     if (key == "PG_PORT") s.port = value;
     if (key == "PG_USER") s.user = value;
     if (key == "PG_PASSWORD") s.password = value;
+    if (key == "PG_DIR") s.dir = value;
   }
   s.available = s.reason.empty() && !s.port.empty();
   if (!s.available && s.reason.empty()) s.reason = "the state file names no port";

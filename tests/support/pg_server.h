@@ -11,8 +11,11 @@ struct PgServer {
   bool available = false;
   std::string reason;  // why not, when unavailable
   std::string host, port, user, password;
+  std::string dir;  // the cluster's directory (its data in dir/data)
 
   static PgServer FromEnvironment();
+  // The server whose state file (see scripts/pg-test-server.sh) is `path`.
+  static PgServer FromStateFile(const std::string& path);
   // A driver connect string for the PostgreSQL ODBC driver (Unicode).
   std::string ConnectString(const std::string& database) const;
 };

@@ -1,7 +1,11 @@
 #include "platform/odbc/odbc_api.h"
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <exception>
 
+#include "platform/odbc/background_call.h"
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_engines.h"
 #include "platform/odbc/odbc_installer.h"
@@ -91,7 +95,7 @@ Environment::~Environment() {
 }
 
 ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView connect,
-                                   bool read_only, bool map_not_found)
+                                   bool read_only, bool map_not_found, double login_timeout)
     : env_(std::move(env)) {
   FindConnectAttribute(connect, u"PWD", &secret_) ||
       FindConnectAttribute(connect, u"PASSWORD", &secret_);
@@ -115,6 +119,10 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
   if (read_only) {
     SQLSetConnectAttrW(dbc_, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
                        0);
+  }
+  if (login_timeout > 0) {
+    const auto seconds = static_cast<SQLULEN>(std::ceil(login_timeout));
+    SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
   }
   std::vector<SQLWCHAR> in = Wide(connect);
   std::vector<SQLWCHAR> out(2048);
@@ -140,6 +148,61 @@ ConnectionHandle::~ConnectionHandle() {
   if (!dbc_) return;
   if (connected_) SQLDisconnect(dbc_);
   SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+}
+
+void ConnectionHandle::StatementLeftRunning() {
+  std::lock_guard<std::mutex> lock(busy_mutex_);
+  ++left_running_;
+}
+
+void ConnectionHandle::StatementEnded() {
+  {
+    std::lock_guard<std::mutex> lock(busy_mutex_);
+    --left_running_;
+  }
+  busy_changed_.notify_all();
+}
+
+bool ConnectionHandle::Busy() {
+  std::lock_guard<std::mutex> lock(busy_mutex_);
+  return left_running_ > 0;
+}
+
+bool ConnectionHandle::WaitUntilFree(double seconds) {
+  std::unique_lock<std::mutex> lock(busy_mutex_);
+  auto free = [this] { return left_running_ == 0; };
+  if (seconds <= 0) {
+    busy_changed_.wait(lock, free);
+    return true;
+  }
+  return busy_changed_.wait_for(lock, std::chrono::duration<double>(seconds), free);
+}
+
+std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, TextView connect,
+                                          bool read_only, bool map_not_found,
+                                          double login_timeout) {
+  if (login_timeout <= 0) {
+    return std::make_shared<ConnectionHandle>(std::move(env), connect, read_only, map_not_found);
+  }
+  struct Outcome {
+    std::shared_ptr<ConnectionHandle> handle;
+    std::exception_ptr failure;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  auto call = BackgroundCall::Start([outcome, env = std::move(env), text = Text(connect), read_only,
+                                     map_not_found, login_timeout] {
+    try {
+      outcome->handle =
+          std::make_shared<ConnectionHandle>(env, text, read_only, map_not_found, login_timeout);
+    } catch (...) {
+      outcome->failure = std::current_exception();
+    }
+  });
+  if (!call->WaitFor(login_timeout)) {
+    throw Failure(u"HYT00: Login timeout expired", kTimeoutExpired);
+  }
+  if (outcome->failure) std::rethrow_exception(outcome->failure);
+  return outcome->handle;
 }
 
 bool ConnectionHandle::GetDataOnBound() {

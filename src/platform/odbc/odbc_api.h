@@ -9,7 +9,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/failure.h"
@@ -57,9 +59,10 @@ class Environment {
 class ConnectionHandle {
  public:
   // Connects without prompting. `secret` is the password in the connect
-  // string, kept only to mask it in later diagnostics.
+  // string, kept only to mask it in later diagnostics. `login_timeout`
+  // above 0 is handed to the driver, rounded up to whole seconds.
   ConnectionHandle(std::shared_ptr<Environment> env, TextView connect, bool read_only,
-                   bool map_not_found);
+                   bool map_not_found, double login_timeout = 0);
   ~ConnectionHandle();
   ConnectionHandle(const ConnectionHandle&) = delete;
   ConnectionHandle& operator=(const ConnectionHandle&) = delete;
@@ -71,6 +74,16 @@ class ConnectionHandle {
   const Text& requested_dsn() const { return requested_dsn_; }
   // Whether SQLGetData may be used on bound columns, in any order.
   bool GetDataOnBound();
+  // Statements that ran out of time and were left running in the driver.
+  // Until they end the driver may hold the connection, so that any other
+  // call on it (even freeing another statement) would wait for them: the
+  // connection is busy.
+  void StatementLeftRunning();
+  void StatementEnded();
+  bool Busy();
+  // Waits until the connection is not busy, at most `seconds` (0: as long
+  // as it takes); true when it is not.
+  bool WaitUntilFree(double seconds);
 
  private:
   std::shared_ptr<Environment> env_;
@@ -80,6 +93,17 @@ class ConnectionHandle {
   Text completed_;
   Text requested_dsn_;
   int getdata_bound_ = -1;
+  std::mutex busy_mutex_;
+  std::condition_variable busy_changed_;
+  int left_running_ = 0;
 };
+
+// A connection as ConnectionHandle makes it. With `login_timeout` above 0
+// the connection is made on a thread of its own and the caller waits no
+// longer than that: then Failure(kTimeoutExpired), and a connection that
+// comes later is closed on that thread. Drivers do not all keep to their
+// login timeout (libpq waits at least 2 seconds, say).
+std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, TextView connect,
+                                          bool read_only, bool map_not_found, double login_timeout);
 
 }  // namespace pellory::odbc

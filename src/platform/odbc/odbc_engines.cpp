@@ -23,8 +23,8 @@ class OdbcConnection : public Connection {
  public:
   explicit OdbcConnection(std::shared_ptr<ConnectionHandle> handle) : handle_(std::move(handle)) {}
 
-  ResultSetRef OpenResultSet(TextView sql, bool async) override {
-    return std::make_shared<odbc::OdbcResultSet>(handle_, sql, async);
+  ResultSetRef OpenResultSet(TextView sql, bool async, double time_limit) override {
+    return std::make_shared<odbc::OdbcResultSet>(handle_, sql, async, time_limit);
   }
 
   int TableCount() override {
@@ -103,9 +103,10 @@ class OdbcWorkspace : public Workspace {
   OdbcWorkspace(std::shared_ptr<Environment> env, Text name) : env_(std::move(env)), name_(name) {}
   const Text& name() const { return name_; }
 
-  DatabaseRef OpenDatabase(TextView name, bool read_only, TextView connect) override {
-    auto handle = std::make_shared<ConnectionHandle>(env_, DriverConnectString(name, connect),
-                                                     read_only, false);
+  DatabaseRef OpenDatabase(TextView name, bool read_only, TextView connect,
+                           double login_timeout) override {
+    auto handle =
+        odbc::Connect(env_, DriverConnectString(name, connect), read_only, false, login_timeout);
     return std::make_shared<OdbcConnection>(std::move(handle));
   }
 
@@ -218,8 +219,8 @@ class OdbcRdoEngine : public RdoEngine {
   explicit OdbcRdoEngine(DataSourcePrompt prompt)
       : env_(std::make_shared<Environment>()), prompt_(std::move(prompt)) {}
 
-  ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only,
-                               TextView connect) override {
+  ConnectionRef OpenConnection(TextView dsn, PromptMode prompt, bool read_only, TextView connect,
+                               double login_timeout) override {
     Text text = DriverConnectString(dsn, connect);
     const bool ask = prompt == PromptMode::kPrompt ||
                      (prompt != PromptMode::kNoPrompt && !NamesDataSource(text));
@@ -232,7 +233,7 @@ class OdbcRdoEngine : public RdoEngine {
       if (!chosen) throw Failure(u"Operation cancelled", kOperationCancelled);
       text = DriverConnectString(u"", *chosen);
     }
-    auto handle = std::make_shared<ConnectionHandle>(env_, text, read_only, true);
+    auto handle = odbc::Connect(env_, text, read_only, true, login_timeout);
     return std::make_shared<OdbcConnection>(std::move(handle));
   }
 

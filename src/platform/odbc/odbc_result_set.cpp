@@ -1,6 +1,8 @@
 #include "platform/odbc/odbc_result_set.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -14,6 +16,13 @@ namespace {
 // characters; longer or unsized columns start at kStartChars and grow.
 constexpr SQLULEN kMaxBoundChars = 4000;
 constexpr SQLULEN kStartChars = 255;
+
+// How long a cancel may take before the statement is left to end on its
+// own. A driver that honours SQLCancel ends the statement well within it
+// (psqlODBC over loopback in about 10 ms).
+constexpr double kCancelGrace = 0.1;
+
+using Seconds = std::chrono::duration<double>;
 
 uint32_t NameHash(TextView name) {
   uint32_t h = 2166136261u;
@@ -34,19 +43,42 @@ void AssignWide(Text& text, const SQLWCHAR* data, size_t length) {
 }  // namespace
 
 OdbcResultSet::Statement::~Statement() {
+  if (handle && !left_running && connection->Busy()) {
+    // Freeing a statement may wait for the one the driver still runs on the
+    // connection: a thread of its own does that.
+    try {
+      BackgroundCall::Start([h = handle, c = connection] { SQLFreeHandle(SQL_HANDLE_STMT, h); });
+      handle = SQL_NULL_HSTMT;
+    } catch (const Failure&) {
+    }
+  }
   if (handle) SQLFreeHandle(SQL_HANDLE_STMT, handle);
+  if (left_running) connection->StatementEnded();
 }
 
-OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async)
-    : connection_(std::move(connection)), sql_(Wide(sql)) {
+OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async,
+                             double time_limit)
+    : connection_(std::move(connection)), time_limit_(time_limit) {
   if (sql.size() > static_cast<size_t>(std::numeric_limits<SQLINTEGER>::max())) {
     throw Failure(u"The statement is too long", kInvalidArgument);
   }
   Allocate();
+  statement_->sql = Wide(sql);
+  if (time_limit_ > 0) {
+    const auto seconds = static_cast<SQLULEN>(std::ceil(time_limit_));
+    SQLSetStmtAttrW(statement_->handle, SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(seconds), 0);
+    Begin();
+    if (!async && !AwaitExecution(time_limit_)) {
+      Cancel();
+      throw Failure(u"HYT00: Timeout expired", kTimeoutExpired);
+    }
+    return;
+  }
   if (async) {
     // A driver without asynchronous support refuses the attribute (or
     // ignores it) and the statement simply runs to its end below.
-    SQLSetStmtAttrW(statement_.handle, SQL_ATTR_ASYNC_ENABLE,
+    SQLSetStmtAttrW(statement_->handle, SQL_ATTR_ASYNC_ENABLE,
                     reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0);
   }
   SQLRETURN rc = Execute();
@@ -64,8 +96,21 @@ OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, Table
 }
 
 void OdbcResultSet::Allocate() {
-  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &statement_.handle))) {
-    statement_.handle = SQL_NULL_HSTMT;
+  // A statement left running on the connection is waited for, within the
+  // time limit: the driver would wait for it in any call on the connection.
+  const auto start = std::chrono::steady_clock::now();
+  if (!connection_->WaitUntilFree(time_limit_)) {
+    throw Failure(u"HYT00: The connection still waits for a statement that ran out of time",
+                  kTimeoutExpired);
+  }
+  if (time_limit_ > 0) {
+    time_limit_ =
+        std::max(time_limit_ - Seconds(std::chrono::steady_clock::now() - start).count(), 0.001);
+  }
+  statement_ = std::make_shared<Statement>();
+  statement_->connection = connection_;
+  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &statement_->handle))) {
+    statement_->handle = SQL_NULL_HSTMT;
     ThrowDiagnostics(SQL_HANDLE_DBC, connection_->handle(), u"Could not open a statement",
                      connection_->secret());
   }
@@ -74,19 +119,138 @@ void OdbcResultSet::Allocate() {
 SQLRETURN OdbcResultSet::Execute() {
   if (tables_) {
     std::vector<SQLWCHAR> types = Wide(u"TABLE,VIEW");
-    return SQLTablesW(statement_.handle, nullptr, 0, nullptr, 0, nullptr, 0, types.data(), SQL_NTS);
+    return SQLTablesW(statement_->handle, nullptr, 0, nullptr, 0, nullptr, 0, types.data(),
+                      SQL_NTS);
   }
-  // Passed with its length: a search value may hold U+0000, which must not
-  // end the statement there.
-  return SQLExecDirectW(statement_.handle, sql_.data(), static_cast<SQLINTEGER>(sql_.size() - 1));
+  return statement_->ExecDirect();
+}
+
+void OdbcResultSet::Begin() {
+  // A driver that executes asynchronously is polled. One that cannot (it
+  // refuses the attribute, or takes it and still executes synchronously,
+  // as psqlODBC does) executes on a thread of its own, so that no caller
+  // waits on the driver longer than it wants to.
+  SQLHSTMT h = statement_->handle;
+  SQLULEN mode = SQL_ASYNC_ENABLE_OFF;
+  if (Ok(SQLSetStmtAttrW(h, SQL_ATTR_ASYNC_ENABLE,
+                         reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0)) &&
+      Ok(SQLGetStmtAttrW(h, SQL_ATTR_ASYNC_ENABLE, &mode, 0, nullptr)) &&
+      mode == SQL_ASYNC_ENABLE_ON) {
+    SQLRETURN rc = Execute();
+    if (rc == SQL_STILL_EXECUTING) {
+      executing_ = true;
+      return;
+    }
+    Finish(rc);
+    return;
+  }
+  auto statement = statement_;
+  worker_ = BackgroundCall::Start([statement] { statement->rc = statement->ExecDirect(); });
+  executing_ = true;
+}
+
+bool OdbcResultSet::Ended(SQLRETURN& rc) {
+  if (worker_) {
+    if (!worker_->Done()) return false;
+    worker_.reset();
+    rc = statement_->rc;
+    return true;
+  }
+  rc = Execute();
+  return rc != SQL_STILL_EXECUTING;
+}
+
+bool OdbcResultSet::AwaitExecution(double seconds) {
+  const auto end = std::chrono::steady_clock::now() + Seconds(seconds);
+  while (StillExecuting()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) return false;
+    if (worker_) {
+      worker_->WaitFor(Seconds(end - now).count());
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return true;
+}
+
+bool OdbcResultSet::Cancel() {
+  const bool running = executing_;
+  executing_ = false;
+  eof_ = true;
+  for (Column& col : columns_) col.ready = false;
+  if (!statement_) return true;
+  const bool stopped = !running || (worker_ ? StopWorker() : StopAsync());
+  if (!stopped) {
+    statement_->left_running = true;
+    connection_->StatementLeftRunning();
+  }
+  // Freed here, or by the thread that still waits for the driver.
+  statement_.reset();
+  return stopped;
+}
+
+bool OdbcResultSet::StopAsync() {
+  // A driver that executes asynchronously takes SQLCancel at once, and the
+  // next poll or two report the end.
+  SQLCancel(statement_->handle);
+  const auto end = std::chrono::steady_clock::now() + Seconds(kCancelGrace);
+  while (Execute() == SQL_STILL_EXECUTING) {
+    if (std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    // The rest of the wait goes to a thread of its own, which frees the
+    // statement once the driver lets go of it.
+    auto statement = statement_;
+    try {
+      BackgroundCall::Start([statement] {
+        while (statement->ExecDirect() == SQL_STILL_EXECUTING) {
+          SQLCancel(statement->handle);
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+      });
+    } catch (const Failure&) {
+      // Without a thread the statement is freed here, as late as that is.
+    }
+    return false;
+  }
+  return true;
+}
+
+bool OdbcResultSet::StopWorker() {
+  // SQLCancel may itself wait for the server (psqlODBC's cancel request
+  // waits for the server's answer, which a frozen server never gives), so
+  // it is sent from a thread of its own; and sent again until the execution
+  // ends, since a cancel that comes before the driver has started is lost.
+  auto statement = statement_;
+  auto worker = worker_;
+  try {
+    BackgroundCall::Start([statement, worker] {
+      while (!worker->Done()) {
+        SQLCancel(statement->handle);
+        worker->WaitFor(0.1);
+      }
+    });
+  } catch (const Failure&) {
+    // Without a thread nothing is cancelled: the statement ends on its own.
+  }
+  const bool stopped = worker_->WaitFor(kCancelGrace);
+  worker_.reset();
+  return stopped;
 }
 
 OdbcResultSet::~OdbcResultSet() {
-  if (executing_ && statement_.handle) SQLCancel(statement_.handle);
+  if (!executing_) return;
+  if (time_limit_ > 0) {
+    Cancel();
+  } else if (statement_->handle) {
+    SQLCancel(statement_->handle);
+  }
 }
 
 void OdbcResultSet::Fail(TextView fallback) {
-  ThrowDiagnostics(SQL_HANDLE_STMT, statement_.handle, fallback, connection_->secret());
+  ThrowDiagnostics(SQL_HANDLE_STMT, statement_->handle, fallback, connection_->secret());
 }
 
 template <typename Call>
@@ -98,8 +262,8 @@ SQLRETURN OdbcResultSet::Wait(Call call) {
 
 bool OdbcResultSet::StillExecuting() {
   if (!executing_) return false;
-  SQLRETURN rc = Execute();
-  if (rc == SQL_STILL_EXECUTING) return true;
+  SQLRETURN rc = SQL_ERROR;
+  if (!Ended(rc)) return true;
   executing_ = false;
   Finish(rc);
   return false;
@@ -107,12 +271,26 @@ bool OdbcResultSet::StillExecuting() {
 
 void OdbcResultSet::FinishExecution() {
   if (!executing_) return;
-  SQLRETURN rc = Wait([&] { return Execute(); });
+  SQLRETURN rc = SQL_ERROR;
+  if (worker_) {
+    worker_->Wait();
+    Ended(rc);
+  } else {
+    rc = Wait([&] { return Execute(); });
+  }
   executing_ = false;
   Finish(rc);
 }
 
 void OdbcResultSet::Finish(SQLRETURN rc) {
+  if (rc != SQL_NO_DATA && !Ok(rc) && time_limit_ > 0) {
+    // Given up at the query timeout, or cancelled at the limit.
+    Text state;
+    Text text = DiagnosticText(SQL_HANDLE_STMT, statement_->handle, connection_->secret(), &state);
+    for (TextView timeout : {u"HYT00", u"HYT01", u"HY008", u"57014"}) {
+      if (state == timeout) throw Failure(std::move(text), kTimeoutExpired);
+    }
+  }
   if (rc != SQL_NO_DATA && !Ok(rc)) Fail(u"The statement failed");
   count_known_ = false;
   if (!described_) Describe();
@@ -122,7 +300,7 @@ void OdbcResultSet::Finish(SQLRETURN rc) {
 
 void OdbcResultSet::Describe() {
   SQLSMALLINT n = 0;
-  if (!Ok(Wait([&] { return SQLNumResultCols(statement_.handle, &n); }))) {
+  if (!Ok(Wait([&] { return SQLNumResultCols(statement_->handle, &n); }))) {
     Fail(u"The statement has no columns");
   }
   bind_ = connection_->GetDataOnBound();
@@ -134,7 +312,7 @@ void OdbcResultSet::Describe() {
     SQLULEN size = 0;
     auto describe = [&] {
       return Wait([&] {
-        return SQLDescribeColW(statement_.handle, i, name.data(),
+        return SQLDescribeColW(statement_->handle, i, name.data(),
                                static_cast<SQLSMALLINT>(name.size()), &name_len, &type, &size,
                                &digits, &nullable);
       });
@@ -149,13 +327,13 @@ void OdbcResultSet::Describe() {
     if (!bind_) continue;
     SQLLEN display = 0;
     Wait([&] {
-      return SQLColAttributeW(statement_.handle, i, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
+      return SQLColAttributeW(statement_->handle, i, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
                               &display);
     });
     SQLULEN chars = std::max<SQLULEN>(size, display > 0 ? static_cast<SQLULEN>(display) : 0);
     if (chars == 0 || chars > kMaxBoundChars) chars = kStartChars;
     col.buffer.assign(chars + 1, 0);
-    if (!Ok(SQLBindCol(statement_.handle, i, SQL_C_WCHAR, col.buffer.data(),
+    if (!Ok(SQLBindCol(statement_->handle, i, SQL_C_WCHAR, col.buffer.data(),
                        static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)),
                        &col.indicator))) {
       Fail(u"The statement's columns cannot be bound");
@@ -166,7 +344,7 @@ void OdbcResultSet::Describe() {
 }
 
 void OdbcResultSet::Fetch() {
-  SQLRETURN rc = Wait([&] { return SQLFetch(statement_.handle); });
+  SQLRETURN rc = Wait([&] { return SQLFetch(statement_->handle); });
   for (Column& col : columns_) col.ready = false;
   if (rc == SQL_NO_DATA) {
     eof_ = true;
@@ -194,7 +372,7 @@ bool OdbcResultSet::ReadColumn(SQLUSMALLINT number, std::vector<SQLWCHAR>& buffe
     SQLLEN indicator = 0;
     const size_t room = buffer.size() - length;  // units, terminator included
     SQLRETURN rc = Wait([&] {
-      return SQLGetData(statement_.handle, number, SQL_C_WCHAR, buffer.data() + length,
+      return SQLGetData(statement_->handle, number, SQL_C_WCHAR, buffer.data() + length,
                         static_cast<SQLLEN>(room * sizeof(SQLWCHAR)), &indicator);
     });
     if (rc == SQL_NO_DATA) return true;
@@ -229,7 +407,8 @@ void OdbcResultSet::MoveNext() {
 void OdbcResultSet::MoveFirst() {
   FinishExecution();
   if (row_ == 0 && !eof_) return;
-  SQLFreeStmt(statement_.handle, SQL_CLOSE);
+  if (!statement_) throw Failure(u"Operation cancelled", kOperationCancelled);
+  SQLFreeStmt(statement_->handle, SQL_CLOSE);
   SQLRETURN rc = Wait([&] { return Execute(); });
   Finish(rc);
 }
@@ -237,9 +416,10 @@ void OdbcResultSet::MoveFirst() {
 long OdbcResultSet::RecordCount() {
   FinishExecution();
   // Asked for only when wanted: a driver may have to count the rows first.
+  if (!count_known_ && !statement_) return -1;
   if (!count_known_) {
     SQLLEN count = -1;
-    if (!Ok(Wait([&] { return SQLRowCount(statement_.handle, &count); }))) count = -1;
+    if (!Ok(Wait([&] { return SQLRowCount(statement_->handle, &count); }))) count = -1;
     count_ = count < 0 ? -1 : static_cast<long>(count);
     count_known_ = true;
   }
@@ -297,7 +477,7 @@ const Text& OdbcResultSet::Value(int column) {
     if (!ReadColumn(static_cast<SQLUSMALLINT>(column + 1), scratch_, length)) length = 0;
     AssignWide(col.value, scratch_.data(), length);
     col.buffer.assign(length + length / 2 + 1, 0);
-    if (!Ok(SQLBindCol(statement_.handle, static_cast<SQLUSMALLINT>(column + 1), SQL_C_WCHAR,
+    if (!Ok(SQLBindCol(statement_->handle, static_cast<SQLUSMALLINT>(column + 1), SQL_C_WCHAR,
                        col.buffer.data(), static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)),
                        &col.indicator))) {
       Fail(u"The statement's columns cannot be bound");

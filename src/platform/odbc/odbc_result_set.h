@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/database.h"
+#include "platform/odbc/background_call.h"
 #include "platform/odbc/odbc_api.h"
 
 namespace pellory::odbc {
@@ -15,14 +16,19 @@ class OdbcResultSet : public ResultSet {
  public:
   // Executes `sql` on the connection. With `async` the statement runs
   // asynchronously where the driver allows it; a driver that refuses runs
-  // it at once. Throws Failure when the statement fails.
-  OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async);
+  // it at once. Throws Failure when the statement fails. `time_limit` above
+  // 0 as Database::OpenResultSet describes: the statement then runs
+  // asynchronously in the driver, or, for a driver that cannot, on a thread
+  // of this result set's own.
+  OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async,
+                double time_limit = 0);
   // The connection's tables and views (SQLTables), run at once.
   struct Tables {};
   OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, Tables);
   ~OdbcResultSet() override;
 
   bool StillExecuting() override;
+  bool Cancel() override;
   bool Eof() override;
   void MoveNext() override;
   void MoveFirst() override;
@@ -48,13 +54,34 @@ class OdbcResultSet : public ResultSet {
     Text name;
     int index = -1;
   };
+  // The statement handle and what an execution needs, shared with a thread
+  // that executes it or waits for the driver to let go of it: the handle is
+  // freed (and the connection released) by whichever lets go last.
   struct Statement {
+    std::shared_ptr<ConnectionHandle> connection;
     SQLHSTMT handle = SQL_NULL_HSTMT;
+    std::vector<SQLWCHAR> sql;
+    SQLRETURN rc = SQL_SUCCESS;  // of an execution on another thread
+    bool left_running = false;   // counted as busy on the connection until freed
     ~Statement();
+    // Passed with its length: a search value may hold U+0000, which must
+    // not end the statement there.
+    SQLRETURN ExecDirect() {
+      return SQLExecDirectW(handle, sql.data(), static_cast<SQLINTEGER>(sql.size() - 1));
+    }
   };
 
   void Allocate();
   SQLRETURN Execute();
+  // Starts the execution of a statement with a time limit without waiting
+  // for it.
+  void Begin();
+  // True when the execution has ended, with its outcome in `rc`.
+  bool Ended(SQLRETURN& rc);
+  // Waits for the execution at most `seconds`; true when it has ended.
+  bool AwaitExecution(double seconds);
+  bool StopAsync();
+  bool StopWorker();
   [[noreturn]] void Fail(TextView fallback);
   // Repeats a call that an asynchronous statement may answer with "still
   // executing" until it has finished.
@@ -69,8 +96,9 @@ class OdbcResultSet : public ResultSet {
   bool ReadColumn(SQLUSMALLINT number, std::vector<SQLWCHAR>& buffer, size_t& length);
 
   std::shared_ptr<ConnectionHandle> connection_;
-  Statement statement_;
-  std::vector<SQLWCHAR> sql_;
+  std::shared_ptr<Statement> statement_;    // none after Cancel
+  std::shared_ptr<BackgroundCall> worker_;  // the execution, on a thread of its own
+  double time_limit_ = 0;
   std::vector<Column> columns_;
   std::vector<SQLWCHAR> scratch_;
   std::array<NameMemo, 64> memo_;

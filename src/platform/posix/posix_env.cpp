@@ -189,6 +189,12 @@ DateTime PosixClock::Now() {
                       tm.tm_sec);
 }
 
+double PosixClock::MonotonicSeconds() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
 char16_t PosixRegional::DecimalSeparator() const {
   const struct lconv* lc = std::localeconv();
   if (lc && lc->decimal_point && lc->decimal_point[0] && !(lc->decimal_point[0] & 0x80)) {

@@ -36,6 +36,7 @@ class PosixClock : public Clock {
  public:
   double SecondsSinceMidnight() override;
   DateTime Now() override;
+  double MonotonicSeconds() override;
 };
 
 // Formats of the process locale (LC_NUMERIC and LC_TIME as set by setlocale).

@@ -18,4 +18,6 @@ DateTime Win32Clock::Now() {
   return MakeDateTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
 }
 
+double Win32Clock::MonotonicSeconds() { return GetTickCount64() / 1000.0; }
+
 }  // namespace pellory

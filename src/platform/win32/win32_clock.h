@@ -10,6 +10,7 @@ class Win32Clock : public Clock {
   // Milliseconds resolution, from the local time.
   double SecondsSinceMidnight() override;
   DateTime Now() override;
+  double MonotonicSeconds() override;
 };
 
 }  // namespace pellory

@@ -26,6 +26,7 @@ class SystemClock : public Clock {
     GetLocalTime(&t);
     return MakeDateTime(t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
   }
+  double MonotonicSeconds() override { return GetTickCount64() / 1000.0; }
 };
 
 // Fixed formats: yyyy-mm-dd and hh:mm:ss with a point as decimal separator.
