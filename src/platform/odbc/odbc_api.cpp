@@ -7,6 +7,7 @@
 
 #include "platform/odbc/background_call.h"
 #include "platform/odbc/connect_string.h"
+#include "platform/odbc/fault_injection.h"
 #include "platform/odbc/odbc_engines.h"
 #include "platform/odbc/odbc_installer.h"
 
@@ -32,7 +33,11 @@ Text FromWideZ(const SQLWCHAR* p, size_t max) {
 }
 
 Text DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, TextView secret, Text* first_state) {
-  Text out;
+  Text out, injected_state;
+  if (FaultInjection::TakeDiagnostic(&out, &injected_state)) {
+    if (first_state) *first_state = injected_state;
+    return out;
+  }
   for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
     SQLWCHAR state[6] = {0};
     SQLINTEGER native = 0;
@@ -112,7 +117,7 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
                   map_not_found ? kRdoDataSourceNotFound : kOdbcCallFailed);
   }
 #endif
-  if (!Ok(SQLAllocHandle(SQL_HANDLE_DBC, env_->handle(), &dbc_))) {
+  if (!Ok(Checked(SQLAllocHandle, SQL_HANDLE_DBC, env_->handle(), &dbc_))) {
     dbc_ = SQL_NULL_HDBC;
     ThrowDiagnostics(SQL_HANDLE_ENV, env_->handle(), u"Could not create a connection", secret_);
   }
@@ -127,9 +132,8 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
   std::vector<SQLWCHAR> in = Wide(connect);
   std::vector<SQLWCHAR> out(2048);
   SQLSMALLINT out_len = 0;
-  SQLRETURN rc =
-      SQLDriverConnectW(dbc_, nullptr, in.data(), SQL_NTS, out.data(),
-                        static_cast<SQLSMALLINT>(out.size()), &out_len, SQL_DRIVER_NOPROMPT);
+  SQLRETURN rc = Checked(SQLDriverConnectW, dbc_, nullptr, in.data(), SQL_NTS, out.data(),
+                         static_cast<SQLSMALLINT>(out.size()), &out_len, SQL_DRIVER_NOPROMPT);
   if (!Ok(rc)) {
     // Collect the diagnostics before the handle goes.
     try {

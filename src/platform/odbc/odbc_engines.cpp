@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/odbc/connect_string.h"
+#include "platform/odbc/fault_injection.h"
 #include "platform/odbc/odbc_api.h"
 #include "platform/odbc/odbc_installer.h"
 #ifndef _WIN32
@@ -43,7 +44,8 @@ class OdbcConnection : public Connection {
   Text DataSourceName() override {
     SQLWCHAR name[512] = {0};
     SQLSMALLINT length = 0;
-    if (!Ok(SQLGetInfoW(handle_->handle(), SQL_DATA_SOURCE_NAME, name, sizeof name, &length))) {
+    if (!Ok(odbc::Checked(SQLGetInfoW, handle_->handle(), SQL_DATA_SOURCE_NAME, name,
+                          static_cast<SQLSMALLINT>(sizeof name), &length))) {
       odbc::ThrowDiagnostics(SQL_HANDLE_DBC, handle_->handle(), u"The data source is unknown",
                              handle_->secret());
     }

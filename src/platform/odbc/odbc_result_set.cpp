@@ -7,6 +7,7 @@
 #include <limits>
 #include <thread>
 
+#include "platform/odbc/fault_injection.h"
 #include "platform/odbc/odbc_engines.h"
 
 namespace pellory::odbc {
@@ -109,7 +110,7 @@ void OdbcResultSet::Allocate() {
   }
   statement_ = std::make_shared<Statement>();
   statement_->connection = connection_;
-  if (!Ok(SQLAllocHandle(SQL_HANDLE_STMT, connection_->handle(), &statement_->handle))) {
+  if (!Ok(Checked(SQLAllocHandle, SQL_HANDLE_STMT, connection_->handle(), &statement_->handle))) {
     statement_->handle = SQL_NULL_HSTMT;
     ThrowDiagnostics(SQL_HANDLE_DBC, connection_->handle(), u"Could not open a statement",
                      connection_->secret());
@@ -119,8 +120,8 @@ void OdbcResultSet::Allocate() {
 SQLRETURN OdbcResultSet::Execute() {
   if (tables_) {
     std::vector<SQLWCHAR> types = Wide(u"TABLE,VIEW");
-    return SQLTablesW(statement_->handle, nullptr, 0, nullptr, 0, nullptr, 0, types.data(),
-                      SQL_NTS);
+    return Checked(SQLTablesW, statement_->handle, nullptr, 0, nullptr, 0, nullptr, 0, types.data(),
+                   SQL_NTS);
   }
   return statement_->ExecDirect();
 }
@@ -300,7 +301,7 @@ void OdbcResultSet::Finish(SQLRETURN rc) {
 
 void OdbcResultSet::Describe() {
   SQLSMALLINT n = 0;
-  if (!Ok(Wait([&] { return SQLNumResultCols(statement_->handle, &n); }))) {
+  if (!Ok(Wait([&] { return Checked(SQLNumResultCols, statement_->handle, &n); }))) {
     Fail(u"The statement has no columns");
   }
   bind_ = connection_->GetDataOnBound();
@@ -312,9 +313,9 @@ void OdbcResultSet::Describe() {
     SQLULEN size = 0;
     auto describe = [&] {
       return Wait([&] {
-        return SQLDescribeColW(statement_->handle, i, name.data(),
-                               static_cast<SQLSMALLINT>(name.size()), &name_len, &type, &size,
-                               &digits, &nullable);
+        return Checked(SQLDescribeColW, statement_->handle, i, name.data(),
+                       static_cast<SQLSMALLINT>(name.size()), &name_len, &type, &size, &digits,
+                       &nullable);
       });
     };
     if (!Ok(describe())) Fail(u"The statement's columns cannot be read");
@@ -333,9 +334,8 @@ void OdbcResultSet::Describe() {
     SQLULEN chars = std::max<SQLULEN>(size, display > 0 ? static_cast<SQLULEN>(display) : 0);
     if (chars == 0 || chars > kMaxBoundChars) chars = kStartChars;
     col.buffer.assign(chars + 1, 0);
-    if (!Ok(SQLBindCol(statement_->handle, i, SQL_C_WCHAR, col.buffer.data(),
-                       static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)),
-                       &col.indicator))) {
+    if (!Ok(Checked(SQLBindCol, statement_->handle, i, SQL_C_WCHAR, col.buffer.data(),
+                    static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)), &col.indicator))) {
       Fail(u"The statement's columns cannot be bound");
     }
     col.bound = true;
@@ -344,7 +344,7 @@ void OdbcResultSet::Describe() {
 }
 
 void OdbcResultSet::Fetch() {
-  SQLRETURN rc = Wait([&] { return SQLFetch(statement_->handle); });
+  SQLRETURN rc = Wait([&] { return Checked(SQLFetch, statement_->handle); });
   for (Column& col : columns_) col.ready = false;
   if (rc == SQL_NO_DATA) {
     eof_ = true;
@@ -372,8 +372,8 @@ bool OdbcResultSet::ReadColumn(SQLUSMALLINT number, std::vector<SQLWCHAR>& buffe
     SQLLEN indicator = 0;
     const size_t room = buffer.size() - length;  // units, terminator included
     SQLRETURN rc = Wait([&] {
-      return SQLGetData(statement_->handle, number, SQL_C_WCHAR, buffer.data() + length,
-                        static_cast<SQLLEN>(room * sizeof(SQLWCHAR)), &indicator);
+      return Checked(SQLGetData, statement_->handle, number, SQL_C_WCHAR, buffer.data() + length,
+                     static_cast<SQLLEN>(room * sizeof(SQLWCHAR)), &indicator);
     });
     if (rc == SQL_NO_DATA) return true;
     if (!Ok(rc)) Fail(u"A value cannot be read");
@@ -477,9 +477,9 @@ const Text& OdbcResultSet::Value(int column) {
     if (!ReadColumn(static_cast<SQLUSMALLINT>(column + 1), scratch_, length)) length = 0;
     AssignWide(col.value, scratch_.data(), length);
     col.buffer.assign(length + length / 2 + 1, 0);
-    if (!Ok(SQLBindCol(statement_->handle, static_cast<SQLUSMALLINT>(column + 1), SQL_C_WCHAR,
-                       col.buffer.data(), static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)),
-                       &col.indicator))) {
+    if (!Ok(Checked(SQLBindCol, statement_->handle, static_cast<SQLUSMALLINT>(column + 1),
+                    SQL_C_WCHAR, col.buffer.data(),
+                    static_cast<SQLLEN>(col.buffer.size() * sizeof(SQLWCHAR)), &col.indicator))) {
       Fail(u"The statement's columns cannot be bound");
     }
   } else {

@@ -8,6 +8,7 @@
 
 #include "platform/database.h"
 #include "platform/odbc/background_call.h"
+#include "platform/odbc/fault_injection.h"
 #include "platform/odbc/odbc_api.h"
 
 namespace pellory::odbc {
@@ -67,7 +68,7 @@ class OdbcResultSet : public ResultSet {
     // Passed with its length: a search value may hold U+0000, which must
     // not end the statement there.
     SQLRETURN ExecDirect() {
-      return SQLExecDirectW(handle, sql.data(), static_cast<SQLINTEGER>(sql.size() - 1));
+      return Checked(SQLExecDirectW, handle, sql.data(), static_cast<SQLINTEGER>(sql.size() - 1));
     }
   };
 
