@@ -3,6 +3,7 @@
 // of the vtable method, which then does the work. The methods, their
 // arguments and their names are those of plugin/session_methods.h.
 
+#include <atomic>
 #include <cstddef>
 #include <new>
 #include <string_view>
@@ -265,6 +266,34 @@ using VtableCall = HRESULT (*)(ISession*, Arg*, Reply&);
 constexpr VtableCall kVtableCalls[] = {PELLORY_SESSION_METHODS(PELLORY_DISPATCH_CALL)};
 #undef PELLORY_DISPATCH_CALL
 
+// ISession's type information, loaded from the type library embedded in
+// this DLL (its first TYPELIB resource) the first time any object is asked
+// for it, and kept from then on: the module stays loaded once it has made
+// an object (see ThreadEnv). The type library's objects serve every
+// apartment. Objects on several threads may ask at once: the first to have
+// loaded it publishes its copy, the others drop theirs; a failed load is
+// tried again at the next request.
+HRESULT SessionTypeInfo(ITypeInfo** out) {
+  static std::atomic<ITypeInfo*> cached{nullptr};
+  ITypeInfo* info = cached.load(std::memory_order_acquire);
+  if (!info) {
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &library);
+    if (FAILED(hr)) return hr;
+    hr = library->GetTypeInfoOfGuid(IID_ISession, &info);
+    library->Release();
+    if (FAILED(hr)) return hr;
+    ITypeInfo* first = nullptr;
+    if (!cached.compare_exchange_strong(first, info, std::memory_order_acq_rel)) {
+      info->Release();
+      info = first;
+    }
+  }
+  info->AddRef();
+  *out = info;
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT SessionObject::GetTypeInfoCount(UINT* count) {
@@ -277,18 +306,7 @@ HRESULT SessionObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   if (!info) return E_POINTER;
   *info = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  if (!type_info_) {
-    // The type library is embedded in this DLL as its first TYPELIB resource.
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &library);
-    if (FAILED(hr)) return hr;
-    hr = library->GetTypeInfoOfGuid(IID_ISession, &type_info_);
-    library->Release();
-    if (FAILED(hr)) return hr;
-  }
-  type_info_->AddRef();
-  *info = type_info_;
-  return S_OK;
+  return SessionTypeInfo(info);
 }
 
 HRESULT SessionObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {

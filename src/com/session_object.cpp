@@ -128,10 +128,7 @@ SessionObject::SessionObject() : env_(ThreadEnv()), session_(env_, FullSessionLo
   LockModule();
 }
 
-SessionObject::~SessionObject() {
-  if (type_info_) type_info_->Release();
-  UnlockModule();
-}
+SessionObject::~SessionObject() { UnlockModule(); }
 
 HRESULT SessionObject::Create(REFIID riid, void** out) {
   if (!out) return E_POINTER;

@@ -116,7 +116,6 @@ class SessionObject final : public ISession {
   std::atomic<ULONG> refs_{1};
   Win32Env& env_;
   Session session_;
-  ITypeInfo* type_info_ = nullptr;
 };
 
 }  // namespace pellory::com
