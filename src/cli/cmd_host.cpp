@@ -15,6 +15,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -45,17 +47,9 @@ class JsonCallback : public Object {
   json value_;
 };
 
-enum class Kind { kText, kBool, kObject, kVariant };
 using Arg = std::variant<Text, bool, ObjectRef, Variant>;
 using Args = std::vector<Arg>;
 
-struct Method {
-  const char* name;
-  std::vector<Kind> params;
-  json (*call)(Session&, Args&);
-};
-
-Text& T(Args& a, size_t i) { return std::get<Text>(a[i]); }
 json J(const Text& t) { return ToUtf8(t); }
 
 json VariantToJson(const Variant& v, Env& env) {
@@ -84,77 +78,53 @@ Variant JsonToVariant(const json& j) {
   throw std::invalid_argument("a variant argument must be a JSON scalar");
 }
 
-// The 28 interface methods, slot order.
-const std::vector<Method>& Methods() {
-  using K = Kind;
-  static const std::vector<Method> methods = {
-      {"Install", {}, [](Session& s, Args&) { return J(s.Install()); }},
-      {"Uninstall", {}, [](Session& s, Args&) { return J(s.Uninstall()); }},
-      {"Configure",
-       {K::kText, K::kText},
-       [](Session& s, Args& a) { return J(s.Configure(T(a, 0), T(a, 1))); }},
-      {"Initialize",
-       {K::kText, K::kText, K::kObject},
-       [](Session& s, Args& a) {
-         return J(s.Initialize(T(a, 0), T(a, 1), std::get<ObjectRef>(a[2])));
-       }},
-      {"Uninitialize", {}, [](Session& s, Args&) { return J(s.Uninitialize()); }},
-      {"Load", {K::kText}, [](Session& s, Args& a) { return J(s.Load(T(a, 0))); }},
-      {"Unload", {}, [](Session& s, Args&) { return J(s.Unload()); }},
-      {"FindContact", {K::kText}, [](Session& s, Args& a) { return J(s.FindContact(T(a, 0))); }},
-      {"FindList", {K::kText}, [](Session& s, Args& a) { return J(s.FindList(T(a, 0))); }},
-      {"DoAction", {K::kText}, [](Session& s, Args& a) { return J(s.DoAction(T(a, 0))); }},
-      {"CacheStart", {}, [](Session& s, Args&) { return J(s.CacheStart()); }},
-      {"CacheEnd", {}, [](Session& s, Args&) { return J(s.CacheEnd()); }},
-      {"CacheRecord", {}, [](Session& s, Args&) { return J(s.CacheRecord()); }},
-      {"Capabilities", {}, [](Session& s, Args&) { return J(s.Capabilities()); }},
-      {"Blocked", {}, [](Session& s, Args&) { return json(s.Blocked()); }},
-      {"InstallReal", {}, [](Session& s, Args&) { return J(s.InstallReal()); }},
-      {"UninitializeReal", {}, [](Session& s, Args&) { return J(s.UninitializeReal()); }},
-      {"InitializeReal",
-       {},
-       [](Session& s, Args&) { return VariantToJson(s.InitializeReal(), s.env()); }},
-      {"LoadReal", {K::kText}, [](Session& s, Args& a) { return J(s.LoadReal(T(a, 0))); }},
-      {"UnloadReal", {}, [](Session& s, Args&) { return J(s.UnloadReal()); }},
-      {"FindReal", {K::kText}, [](Session& s, Args& a) { return J(s.FindReal(T(a, 0))); }},
-      {"CheckRunning",
-       {K::kBool},
-       [](Session& s, Args& a) { return json(s.CheckRunning(std::get<bool>(a[0]))); }},
-      {"DoActionReal", {K::kText}, [](Session& s, Args& a) { return J(s.DoActionReal(T(a, 0))); }},
-      {"CacheRecordReal", {}, [](Session& s, Args&) { return J(s.CacheRecordReal()); }},
-      {"GetContact",
-       {K::kVariant},
-       [](Session& s, Args& a) { return J(s.GetContact(std::get<Variant>(a[0]))); }},
-      {"CapabilitiesReal", {}, [](Session& s, Args&) { return J(s.CapabilitiesReal()); }},
-      {"SetProperty",
-       {K::kText, K::kVariant},
-       [](Session& s, Args& a) { return J(s.SetProperty(T(a, 0), std::get<Variant>(a[1]))); }},
-      {"GetProperty", {K::kText}, [](Session& s, Args& a) { return J(s.GetProperty(T(a, 0))); }},
-  };
-  return methods;
+json ReplyToJson(const Text& reply, Env&) { return J(reply); }
+json ReplyToJson(bool reply, Env&) { return reply; }
+json ReplyToJson(const Variant& reply, Env& env) { return VariantToJson(reply, env); }
+
+// The value `pellory host` keeps for an argument of kind K.
+template <SessionArg K>
+using HostValue = std::remove_cvref_t<CoreArg<K>>;
+
+// Calls the Session's `Method` with `args`, parsed for its kinds K.
+template <auto Method, SessionArg... K, size_t... I>
+json CallWith(Session& s, Args& args, std::index_sequence<I...>) {
+  return ReplyToJson((s.*Method)(std::get<HostValue<K>>(args[I])...), s.env());
+}
+template <auto Method, SessionReply, SessionArg... K>
+json CallMethod(Session& s, Args& args) {
+  return CallWith<Method, K...>(s, args, std::make_index_sequence<sizeof...(K)>{});
 }
 
-const Method* FindMethod(const std::string& name) {
-  for (const Method& m : Methods()) {
+// The caller of each method of kSessionMethods, in slot order.
+using MethodCall = json (*)(Session&, Args&);
+#define PELLORY_HOST_CALL(slot, name, reply, ...) \
+  &CallMethod<&Session::name, PELLORY_SESSION_KINDS(reply, __VA_ARGS__)>,
+constexpr MethodCall kMethodCalls[] = {PELLORY_SESSION_METHODS(PELLORY_HOST_CALL)};
+#undef PELLORY_HOST_CALL
+
+const SessionMethod* FindMethod(const std::string& name) {
+  for (const SessionMethod& m : kSessionMethods) {
     if (EqualsNoCase(FromUtf8(m.name), FromUtf8(name))) return &m;
   }
   return nullptr;
 }
 
-Arg ParseArg(const json& j, Kind kind, size_t index) {
+Arg ParseArg(const json& j, SessionArg kind, size_t index) {
   const std::string where = "argument " + std::to_string(index + 1);
   switch (kind) {
-    case Kind::kText:
+    case SessionArg::kText:
+    case SessionArg::kTextRef:
       if (!j.is_string()) throw std::invalid_argument(where + " must be a string");
       return FromUtf8(j.get<std::string>());
-    case Kind::kBool:
+    case SessionArg::kBoolRef:
       if (!j.is_boolean()) throw std::invalid_argument(where + " must be a boolean");
       return j.get<bool>();
-    case Kind::kObject:
+    case SessionArg::kCallbackRef:
       if (j.is_null()) return ObjectRef();
       if (!j.is_object()) throw std::invalid_argument(where + " must be null or an object");
       return ObjectRef(std::make_shared<JsonCallback>(j));
-    case Kind::kVariant:
+    case SessionArg::kVariantRef:
       if (j.is_structured()) throw std::invalid_argument(where + " must be a JSON scalar");
       return JsonToVariant(j);
   }
@@ -284,25 +254,26 @@ class HostSimulator {
       return Error("a line needs \"call\" (a method name), \"create\" or \"release\"");
     }
     const std::string call = in["call"].get<std::string>();
-    const Method* method = FindMethod(call);
+    const SessionMethod* method = FindMethod(call);
     if (!method) return Error("unknown method " + call);
+    const std::string name(method->name);
     const json args_in = in.contains("args") ? in["args"] : json::array();
     if (!args_in.is_array()) return Error("\"args\" must be an array");
-    if (args_in.size() != method->params.size()) {
-      return Error(std::string(method->name) + " takes " + std::to_string(method->params.size()) +
-                   " argument(s), got " + std::to_string(args_in.size()));
+    if (args_in.size() != method->arg_count) {
+      return Error(name + " takes " + std::to_string(method->arg_count) + " argument(s), got " +
+                   std::to_string(args_in.size()));
     }
     Args args;
     for (size_t i = 0; i < args_in.size(); ++i) {
-      args.push_back(ParseArg(args_in[i], method->params[i], i));
+      args.push_back(ParseArg(args_in[i], method->args[i], i));
     }
     const int64_t id = in.contains("session") ? SessionId(in["session"], "session") : 1;
     auto it = sessions_.find(id);
     Session& session = it != sessions_.end() ? *it->second : Create(id);
-    json result = method->call(session, args);
+    json result = kMethodCalls[method->slot - 1](session, args);
     json args_out = json::array();
     for (const Arg& a : args) args_out.push_back(ArgToJson(a, env_));
-    return json{{"session", id}, {"call", method->name}, {"result", result}, {"args", args_out}};
+    return json{{"session", id}, {"call", name}, {"result", result}, {"args", args_out}};
   }
 
   Env& env_;

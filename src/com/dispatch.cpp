@@ -1,9 +1,13 @@
 // ISession's IDispatch: names looked up without regard to case, and
 // arguments converted from whatever a late-bound caller passes to the types
-// of the vtable method, which then does the work.
+// of the vtable method, which then does the work. The methods, their
+// arguments and their names are those of plugin/session_methods.h.
 
-#include <iterator>
+#include <atomic>
+#include <cstddef>
 #include <new>
+#include <string_view>
+#include <utility>
 
 #include "com/module.h"
 #include "com/session_object.h"
@@ -13,70 +17,22 @@
 namespace pellory::com {
 namespace {
 
-enum class Param : unsigned char { kTextRef, kText, kObjectRef, kBoolRef, kVariantRef };
-enum class Reply : unsigned char { kText, kBool, kVariant };
-
-struct Member {
-  const wchar_t* name;
-  DISPID id;
-  Reply reply;
-  unsigned count;
-  Param params[3];
-  const wchar_t* param_names[3];
-};
-
-using P = Param;
-// Dispatch identifiers are the vtable slot numbers, as in the type library.
-constexpr Member kMembers[] = {
-    {L"Install", 1, Reply::kText, 0, {}, {}},
-    {L"Uninstall", 2, Reply::kText, 0, {}, {}},
-    {L"Configure", 3, Reply::kText, 2, {P::kTextRef, P::kTextRef}, {L"rd", L"page"}},
-    {L"Initialize",
-     4,
-     Reply::kText,
-     3,
-     {P::kTextRef, P::kTextRef, P::kObjectRef},
-     {L"DataRd", L"UserRd", L"objCallback"}},
-    {L"Uninitialize", 5, Reply::kText, 0, {}, {}},
-    {L"Load", 6, Reply::kText, 1, {P::kTextRef}, {L"Vars"}},
-    {L"Unload", 7, Reply::kText, 0, {}, {}},
-    {L"FindContact", 8, Reply::kText, 1, {P::kText}, {L"rd"}},
-    {L"FindList", 9, Reply::kText, 1, {P::kText}, {L"rd"}},
-    {L"DoAction", 10, Reply::kText, 1, {P::kText}, {L"rd"}},
-    {L"CacheStart", 11, Reply::kText, 0, {}, {}},
-    {L"CacheEnd", 12, Reply::kText, 0, {}, {}},
-    {L"CacheRecord", 13, Reply::kText, 0, {}, {}},
-    {L"Capabilities", 14, Reply::kText, 0, {}, {}},
-    {L"Blocked", 15, Reply::kBool, 0, {}, {}},
-    {L"InstallReal", 16, Reply::kText, 0, {}, {}},
-    {L"UninitializeReal", 17, Reply::kText, 0, {}, {}},
-    {L"InitializeReal", 18, Reply::kVariant, 0, {}, {}},
-    {L"LoadReal", 19, Reply::kText, 1, {P::kTextRef}, {L"rd"}},
-    {L"UnloadReal", 20, Reply::kText, 0, {}, {}},
-    {L"FindReal", 21, Reply::kText, 1, {P::kText}, {L"rd"}},
-    {L"CheckRunning", 22, Reply::kBool, 1, {P::kBoolRef}, {L"Start"}},
-    {L"DoActionReal", 23, Reply::kText, 1, {P::kTextRef}, {L"rd"}},
-    {L"CacheRecordReal", 24, Reply::kText, 0, {}, {}},
-    {L"GetContact", 25, Reply::kText, 1, {P::kVariantRef}, {L"res"}},
-    {L"CapabilitiesReal", 26, Reply::kText, 0, {}, {}},
-    {L"SetProperty", 27, Reply::kText, 2, {P::kTextRef, P::kVariantRef}, {L"Prop", L"Value"}},
-    {L"GetProperty", 28, Reply::kText, 1, {P::kTextRef}, {L"Prop"}},
-};
-
 // Names are plain ASCII: compare them letter by letter, folding case.
-bool SameName(const wchar_t* a, const wchar_t* b) {
-  for (;; ++a, ++b) {
-    wchar_t x = *a, y = *b;
-    if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x - L'A' + L'a');
-    if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y - L'A' + L'a');
-    if (x != y) return false;
-    if (x == 0) return true;
+bool SameName(std::string_view ours, const wchar_t* theirs) {
+  const auto fold = [](wchar_t c) {
+    return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+  };
+  for (char c : ours) {
+    const wchar_t t = *theirs++;
+    if (t == 0 || fold(t) != fold(static_cast<wchar_t>(c))) return false;
   }
+  return *theirs == 0;
 }
 
-const Member* FindMember(DISPID id) {
-  if (id < 1 || id > static_cast<DISPID>(std::size(kMembers))) return nullptr;
-  return &kMembers[id - 1];
+// Dispatch identifiers are the slot numbers, as in the type library.
+const SessionMethod* FindMember(DISPID id) {
+  if (id < 1 || id > static_cast<DISPID>(kSessionMethodCount)) return nullptr;
+  return &kSessionMethods[id - 1];
 }
 
 const VARIANT* Deref(const VARIANT* v) {
@@ -102,11 +58,11 @@ class Arg {
   Arg& operator=(const Arg&) = delete;
 
   // Throws Failure "Type mismatch" when `source` does not convert.
-  void Take(Param kind, VARIANT* source, const Regional& regional) {
+  void Take(SessionArg kind, VARIANT* source, const Regional& regional) {
     kind_ = kind;
     const VARTYPE vt = V_VT(source);
     switch (kind) {
-      case Param::kTextRef:
+      case SessionArg::kTextRef:
         if (vt == (VT_BSTR | VT_BYREF)) {
           if (!V_BSTRREF(source)) Mismatch();
           bstr_ref_ = V_BSTRREF(source);
@@ -114,12 +70,12 @@ class Arg {
         }
         if (vt == (VT_VARIANT | VT_BYREF)) write_back_ = V_VARIANTREF(source);
         [[fallthrough]];
-      case Param::kText:
+      case SessionArg::kText:
         text_in_ = FromComVariant(*source).ToText(&regional);
         bstr_ = ToBstr(text_in_);
         bstr_ref_ = &bstr_;
         return;
-      case Param::kObjectRef: {
+      case SessionArg::kCallbackRef: {
         if (vt == (VT_DISPATCH | VT_BYREF)) {
           if (!V_DISPATCHREF(source)) Mismatch();
           dispatch_ref_ = V_DISPATCHREF(source);
@@ -139,7 +95,7 @@ class Arg {
         dispatch_ref_ = &dispatch_;
         return;
       }
-      case Param::kBoolRef:
+      case SessionArg::kBoolRef:
         if (vt == (VT_BOOL | VT_BYREF)) {
           if (!V_BOOLREF(source)) Mismatch();
           bool_ref_ = V_BOOLREF(source);
@@ -150,7 +106,7 @@ class Arg {
         boolean_ = bool_in_ ? VARIANT_TRUE : VARIANT_FALSE;
         bool_ref_ = &boolean_;
         return;
-      case Param::kVariantRef:
+      case SessionArg::kVariantRef:
         if (vt == (VT_VARIANT | VT_BYREF)) {
           if (!V_VARIANTREF(source)) Mismatch();
           variant_ref_ = V_VARIANTREF(source);
@@ -163,16 +119,26 @@ class Arg {
     }
   }
 
-  BSTR text() const { return *bstr_ref_; }
-  BSTR* text_ref() { return bstr_ref_; }
-  IDispatch** object_ref() { return dispatch_ref_; }
-  VARIANT_BOOL* bool_ref() { return bool_ref_; }
-  VARIANT* variant_ref() { return variant_ref_; }
+  // The argument as the vtable method takes it.
+  template <SessionArg K>
+  ComArg<K> As() {
+    if constexpr (K == SessionArg::kText) {
+      return *bstr_ref_;
+    } else if constexpr (K == SessionArg::kTextRef) {
+      return bstr_ref_;
+    } else if constexpr (K == SessionArg::kBoolRef) {
+      return bool_ref_;
+    } else if constexpr (K == SessionArg::kVariantRef) {
+      return variant_ref_;
+    } else {
+      return dispatch_ref_;
+    }
+  }
 
   // Puts a changed by-reference text or Boolean into the caller's variant.
   void WriteBack() {
     if (!write_back_) return;
-    if (kind_ == Param::kTextRef && FromBstr(bstr_) != text_in_) {
+    if (kind_ == SessionArg::kTextRef && FromBstr(bstr_) != text_in_) {
       if (V_VT(write_back_) == (VT_BSTR | VT_BYREF) && V_BSTRREF(write_back_)) {
         SysFreeString(*V_BSTRREF(write_back_));
         *V_BSTRREF(write_back_) = bstr_;
@@ -184,7 +150,7 @@ class Arg {
         V_BSTR(write_back_) = bstr_;
       }
       bstr_ = nullptr;
-    } else if (kind_ == Param::kBoolRef && (boolean_ != VARIANT_FALSE) != bool_in_) {
+    } else if (kind_ == SessionArg::kBoolRef && (boolean_ != VARIANT_FALSE) != bool_in_) {
       if (V_VT(write_back_) & VT_BYREF) return;
       VariantClear(write_back_);
       V_VT(write_back_) = VT_BOOL;
@@ -195,7 +161,7 @@ class Arg {
  private:
   [[noreturn]] static void Mismatch() { throw Failure(u"Type mismatch", 13); }
 
-  Param kind_ = Param::kText;
+  SessionArg kind_ = SessionArg::kText;
   Text text_in_;
   BSTR bstr_ = nullptr;
   BSTR* bstr_ref_ = nullptr;
@@ -209,69 +175,123 @@ class Arg {
   VARIANT* write_back_ = nullptr;  // the caller's variable passed as VT_VARIANT|VT_BYREF
 };
 
-// Calls the vtable method of `id` with converted arguments.
-HRESULT CallMember(ISession* s, DISPID id, Arg* a, BSTR* text, VARIANT_BOOL* boolean,
-                   VARIANT* variant) {
-  switch (id) {
-    case 1:
-      return s->Install(text);
-    case 2:
-      return s->Uninstall(text);
-    case 3:
-      return s->Configure(a[0].text_ref(), a[1].text_ref(), text);
-    case 4:
-      return s->Initialize(a[0].text_ref(), a[1].text_ref(), a[2].object_ref(), text);
-    case 5:
-      return s->Uninitialize(text);
-    case 6:
-      return s->Load(a[0].text_ref(), text);
-    case 7:
-      return s->Unload(text);
-    case 8:
-      return s->FindContact(a[0].text(), text);
-    case 9:
-      return s->FindList(a[0].text(), text);
-    case 10:
-      return s->DoAction(a[0].text(), text);
-    case 11:
-      return s->CacheStart(text);
-    case 12:
-      return s->CacheEnd(text);
-    case 13:
-      return s->CacheRecord(text);
-    case 14:
-      return s->Capabilities(text);
-    case 15:
-      return s->Blocked(boolean);
-    case 16:
-      return s->InstallReal(text);
-    case 17:
-      return s->UninitializeReal(text);
-    case 18:
-      return s->InitializeReal(variant);
-    case 19:
-      return s->LoadReal(a[0].text_ref(), text);
-    case 20:
-      return s->UnloadReal(text);
-    case 21:
-      return s->FindReal(a[0].text(), text);
-    case 22:
-      return s->CheckRunning(a[0].bool_ref(), boolean);
-    case 23:
-      return s->DoActionReal(a[0].text_ref(), text);
-    case 24:
-      return s->CacheRecordReal(text);
-    case 25:
-      return s->GetContact(a[0].variant_ref(), text);
-    case 26:
-      return s->CapabilitiesReal(text);
-    case 27:
-      return s->SetProperty(a[0].text_ref(), a[1].variant_ref(), text);
-    case 28:
-      return s->GetProperty(a[0].text_ref(), text);
-    default:
-      return DISP_E_MEMBERNOTFOUND;
+// Converts the arguments of `method` from `params` into `args`. On a failure
+// says which one in `arg_error` (its place in rgvarg, which holds the
+// arguments last first).
+HRESULT TakeArgs(const SessionMethod& method, const DISPPARAMS& params, Arg* args,
+                 const Regional& regional, UINT* arg_error) {
+  for (unsigned i = 0; i < method.arg_count; ++i) {
+    const UINT position = params.cArgs - 1 - i;
+    VARIANT* source = &params.rgvarg[position];
+    HRESULT hr = S_OK;
+    if (IsMissing(source)) {
+      hr = DISP_E_PARAMNOTOPTIONAL;
+    } else {
+      try {
+        args[i].Take(method.args[i], source, regional);
+      } catch (const Failure&) {
+        hr = DISP_E_TYPEMISMATCH;
+      }
+    }
+    if (FAILED(hr)) {
+      if (arg_error) *arg_error = position;
+      return hr;
+    }
   }
+  return S_OK;
+}
+
+// The reply of a vtable method, whatever its kind, until it goes to the
+// caller's result variant.
+class Reply {
+ public:
+  Reply() { VariantInit(&variant_); }
+  ~Reply() {
+    SysFreeString(text_);
+    VariantClear(&variant_);
+  }
+  Reply(const Reply&) = delete;
+  Reply& operator=(const Reply&) = delete;
+
+  // Where the vtable method leaves a reply of kind R.
+  template <SessionReply R>
+  ComReply<R> place() {
+    if constexpr (R == SessionReply::kText) {
+      return &text_;
+    } else if constexpr (R == SessionReply::kBool) {
+      return &boolean_;
+    } else {
+      return &variant_;
+    }
+  }
+
+  void MoveTo(SessionReply kind, VARIANT* result) {
+    switch (kind) {
+      case SessionReply::kText:
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = text_;
+        text_ = nullptr;
+        break;
+      case SessionReply::kBool:
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) = boolean_;
+        break;
+      case SessionReply::kVariant:
+        *result = variant_;
+        VariantInit(&variant_);
+        break;
+    }
+  }
+
+ private:
+  BSTR text_ = nullptr;
+  VARIANT_BOOL boolean_ = VARIANT_FALSE;
+  VARIANT variant_;
+};
+
+// Calls the vtable method `Method` with converted arguments.
+template <auto Method, SessionReply R, SessionArg... K, size_t... I>
+HRESULT CallWith(ISession* s, Arg* args, Reply& reply, std::index_sequence<I...>) {
+  return (s->*Method)(args[I].As<K>()..., reply.place<R>());
+}
+template <auto Method, SessionReply R, SessionArg... K>
+HRESULT CallVtable(ISession* s, Arg* args, Reply& reply) {
+  return CallWith<Method, R, K...>(s, args, reply, std::make_index_sequence<sizeof...(K)>{});
+}
+
+// The caller of each vtable method, in slot order.
+using VtableCall = HRESULT (*)(ISession*, Arg*, Reply&);
+#define PELLORY_DISPATCH_CALL(slot, name, reply, ...) \
+  &CallVtable<&ISession::name, PELLORY_SESSION_KINDS(reply, __VA_ARGS__)>,
+constexpr VtableCall kVtableCalls[] = {PELLORY_SESSION_METHODS(PELLORY_DISPATCH_CALL)};
+#undef PELLORY_DISPATCH_CALL
+
+// ISession's type information, loaded from the type library embedded in
+// this DLL (its first TYPELIB resource) the first time any object is asked
+// for it, and kept from then on: the module stays loaded once it has made
+// an object (see ThreadEnv). The type library's objects serve every
+// apartment. Objects on several threads may ask at once: the first to have
+// loaded it publishes its copy, the others drop theirs; a failed load is
+// tried again at the next request.
+HRESULT SessionTypeInfo(ITypeInfo** out) {
+  static std::atomic<ITypeInfo*> cached{nullptr};
+  ITypeInfo* info = cached.load(std::memory_order_acquire);
+  if (!info) {
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &library);
+    if (FAILED(hr)) return hr;
+    hr = library->GetTypeInfoOfGuid(IID_ISession, &info);
+    library->Release();
+    if (FAILED(hr)) return hr;
+    ITypeInfo* first = nullptr;
+    if (!cached.compare_exchange_strong(first, info, std::memory_order_acq_rel)) {
+      info->Release();
+      info = first;
+    }
+  }
+  info->AddRef();
+  *out = info;
+  return S_OK;
 }
 
 }  // namespace
@@ -286,18 +306,7 @@ HRESULT SessionObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   if (!info) return E_POINTER;
   *info = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  if (!type_info_) {
-    // The type library is embedded in this DLL as its first TYPELIB resource.
-    ITypeLib* library = nullptr;
-    HRESULT hr = LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &library);
-    if (FAILED(hr)) return hr;
-    hr = library->GetTypeInfoOfGuid(IID_ISession, &type_info_);
-    library->Release();
-    if (FAILED(hr)) return hr;
-  }
-  type_info_->AddRef();
-  *info = type_info_;
-  return S_OK;
+  return SessionTypeInfo(info);
 }
 
 HRESULT SessionObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
@@ -305,18 +314,18 @@ HRESULT SessionObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, L
   if (count == 0) return S_OK;
   if (!names || !ids) return E_POINTER;
   for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-  const Member* member = nullptr;
+  const SessionMethod* member = nullptr;
   if (names[0]) {
-    for (const Member& m : kMembers) {
+    for (const SessionMethod& m : kSessionMethods) {
       if (SameName(m.name, names[0])) member = &m;
     }
   }
   if (!member) return DISP_E_UNKNOWNNAME;
-  ids[0] = member->id;
+  ids[0] = member->slot;
   HRESULT hr = S_OK;
   for (UINT i = 1; i < count; ++i) {
-    for (unsigned p = 0; p < member->count; ++p) {
-      if (names[i] && SameName(member->param_names[p], names[i])) ids[i] = static_cast<DISPID>(p);
+    for (size_t p = 0; p < member->arg_count; ++p) {
+      if (names[i] && SameName(member->arg_names[p], names[i])) ids[i] = static_cast<DISPID>(p);
     }
     if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
   }
@@ -326,64 +335,29 @@ HRESULT SessionObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, L
 HRESULT SessionObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                               VARIANT* result, EXCEPINFO*, UINT* arg_error) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  const Member* member = FindMember(id);
+  const SessionMethod* member = FindMember(id);
   if (!member) return DISP_E_MEMBERNOTFOUND;
   // Every member is a method; a property get with its arguments is the same
   // call (VBScript's "x = s.Capabilities"). Nothing can be assigned.
   if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
   if (!params) return E_INVALIDARG;
   if (params->cNamedArgs > 0) return DISP_E_NONAMEDARGS;
-  if (params->cArgs != member->count) return DISP_E_BADPARAMCOUNT;
+  if (params->cArgs != member->arg_count) return DISP_E_BADPARAMCOUNT;
   if (params->cArgs > 0 && !params->rgvarg) return E_INVALIDARG;
   if (result) VariantInit(result);
 
   AddRef();  // the caller may release us from inside the call
   HRESULT hr = S_OK;
   try {
-    Arg args[3];
-    for (unsigned i = 0; i < member->count && SUCCEEDED(hr); ++i) {
-      // rgvarg holds the arguments last first.
-      const UINT position = params->cArgs - 1 - i;
-      VARIANT* source = &params->rgvarg[position];
-      if (IsMissing(source)) {
-        hr = DISP_E_PARAMNOTOPTIONAL;
-      } else {
-        try {
-          args[i].Take(member->params[i], source, env_.regional());
-        } catch (const Failure&) {
-          hr = DISP_E_TYPEMISMATCH;
-        }
-      }
-      if (FAILED(hr) && arg_error) *arg_error = position;
-    }
+    Arg args[kMaxSessionArgs];
+    hr = TakeArgs(*member, *params, args, env_.regional(), arg_error);
     if (SUCCEEDED(hr)) {
-      BSTR text = nullptr;
-      VARIANT_BOOL boolean = VARIANT_FALSE;
-      VARIANT variant;
-      VariantInit(&variant);
-      hr = CallMember(this, id, args, &text, &boolean, &variant);
+      Reply reply;
+      hr = kVtableCalls[id - 1](this, args, reply);
       if (SUCCEEDED(hr)) {
-        for (unsigned i = 0; i < member->count; ++i) args[i].WriteBack();
+        for (unsigned i = 0; i < member->arg_count; ++i) args[i].WriteBack();
+        if (result) reply.MoveTo(member->reply, result);
       }
-      if (SUCCEEDED(hr) && result) {
-        switch (member->reply) {
-          case Reply::kText:
-            V_VT(result) = VT_BSTR;
-            V_BSTR(result) = text;
-            text = nullptr;
-            break;
-          case Reply::kBool:
-            V_VT(result) = VT_BOOL;
-            V_BOOL(result) = boolean;
-            break;
-          case Reply::kVariant:
-            *result = variant;
-            VariantInit(&variant);
-            break;
-        }
-      }
-      SysFreeString(text);
-      VariantClear(&variant);
     }
   } catch (const std::bad_alloc&) {
     hr = E_OUTOFMEMORY;

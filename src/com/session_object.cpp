@@ -1,6 +1,8 @@
 #include "com/session_object.h"
 
 #include <new>
+#include <tuple>
+#include <utility>
 
 #include "assembly.h"
 #include "com/module.h"
@@ -10,16 +12,94 @@
 namespace pellory::com {
 namespace {
 
-// The text behind an [in, out] BSTR* (null BSTR: empty text).
-Text InText(const BSTR* p) { return FromBstr(*p); }
+// One argument of a vtable method in the core's form, and what it takes to
+// hand a changed by-reference value back: written back only when the call
+// changed it, so that an unchanged argument keeps the caller's own value.
+template <SessionArg>
+class ComArgument;
 
-// Writes `after` back through an [in, out] BSTR* when the call changed it.
-void OutText(BSTR* p, const Text& before, const Text& after) {
-  if (after == before) return;
-  BSTR fresh = ToBstr(after);
-  SysFreeString(*p);
-  *p = fresh;
-}
+template <>
+class ComArgument<SessionArg::kText> {
+ public:
+  static bool IsNull(BSTR) { return false; }  // a null BSTR is empty text
+  explicit ComArgument(BSTR p) : value_(FromBstr(p)) {}
+  Text&& value() { return std::move(value_); }
+  void WriteBack() {}
+
+ private:
+  Text value_;
+};
+
+template <>
+class ComArgument<SessionArg::kTextRef> {
+ public:
+  static bool IsNull(BSTR* p) { return !p; }
+  explicit ComArgument(BSTR* p) : p_(p), before_(FromBstr(*p)), value_(before_) {}
+  Text& value() { return value_; }
+  void WriteBack() {
+    if (value_ == before_) return;
+    BSTR fresh = ToBstr(value_);
+    SysFreeString(*p_);
+    *p_ = fresh;
+  }
+
+ private:
+  BSTR* p_;
+  Text before_, value_;
+};
+
+template <>
+class ComArgument<SessionArg::kBoolRef> {
+ public:
+  static bool IsNull(VARIANT_BOOL* p) { return !p; }
+  explicit ComArgument(VARIANT_BOOL* p) : p_(p), before_(*p != VARIANT_FALSE), value_(before_) {}
+  bool& value() { return value_; }
+  void WriteBack() {
+    if (value_ != before_) *p_ = value_ ? VARIANT_TRUE : VARIANT_FALSE;
+  }
+
+ private:
+  VARIANT_BOOL* p_;
+  bool before_, value_;
+};
+
+template <>
+class ComArgument<SessionArg::kVariantRef> {
+ public:
+  static bool IsNull(VARIANT* p) { return !p; }
+  explicit ComArgument(VARIANT* p) : p_(p), before_(FromComVariant(*p)), value_(before_) {}
+  Variant& value() { return value_; }
+  void WriteBack() {
+    if (!(value_ == before_)) ToComVariant(value_, p_);
+  }
+
+ private:
+  VARIANT* p_;
+  Variant before_, value_;
+};
+
+// The host's callback object: the Session keeps it and never replaces it.
+template <>
+class ComArgument<SessionArg::kCallbackRef> {
+ public:
+  static bool IsNull(IDispatch** p) { return !p; }
+  explicit ComArgument(IDispatch** p) {
+    if (*p) value_ = std::make_shared<ComObject>(*p);
+  }
+  ObjectRef& value() { return value_; }
+  void WriteBack() {}
+
+ private:
+  ObjectRef value_;
+};
+
+// A reply as it stands before the call, and after it.
+void ClearReply(BSTR* reply) { *reply = nullptr; }
+void ClearReply(VARIANT_BOOL* reply) { *reply = VARIANT_FALSE; }
+void ClearReply(VARIANT* reply) { VariantInit(reply); }
+void SetReply(BSTR* reply, const Text& text) { *reply = ToBstr(text); }
+void SetReply(VARIANT_BOOL* reply, bool value) { *reply = value ? VARIANT_TRUE : VARIANT_FALSE; }
+void SetReply(VARIANT* reply, const Variant& value) { ToComVariant(value, reply); }
 
 }  // namespace
 
@@ -48,10 +128,7 @@ SessionObject::SessionObject() : env_(ThreadEnv()), session_(env_, FullSessionLo
   LockModule();
 }
 
-SessionObject::~SessionObject() {
-  if (type_info_) type_info_->Release();
-  UnlockModule();
-}
+SessionObject::~SessionObject() { UnlockModule(); }
 
 HRESULT SessionObject::Create(REFIID riid, void** out) {
   if (!out) return E_POINTER;
@@ -106,201 +183,27 @@ HRESULT SessionObject::Run(Work&& work) {
   return hr;
 }
 
-template <typename Work>
-HRESULT SessionObject::TextReply(BSTR* reply, Work&& work) {
-  if (!reply) return E_POINTER;
-  *reply = nullptr;
-  return Run([&] { *reply = ToBstr(work()); });
-}
-
-HRESULT SessionObject::Install(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.Install(); });
-}
-
-HRESULT SessionObject::Uninstall(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.Uninstall(); });
-}
-
-HRESULT SessionObject::Configure(BSTR* rd, BSTR* page, BSTR* reply) {
-  if (!rd || !page) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Text rd_in = InText(rd), page_in = InText(page);
-    Text r = rd_in, p = page_in;
-    Text out = session_.Configure(r, p);
-    OutText(rd, rd_in, r);
-    OutText(page, page_in, p);
-    return out;
-  });
-}
-
-HRESULT SessionObject::Initialize(BSTR* data_rd, BSTR* user_rd, IDispatch** callback, BSTR* reply) {
-  if (!data_rd || !user_rd || !callback) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Text data_in = InText(data_rd), user_in = InText(user_rd);
-    Text d = data_in, u = user_in;
-    ObjectRef cb;
-    if (*callback) cb = std::make_shared<ComObject>(*callback);
-    Text out = session_.Initialize(d, u, cb);
-    OutText(data_rd, data_in, d);
-    OutText(user_rd, user_in, u);
-    return out;
-  });
-}
-
-HRESULT SessionObject::Uninitialize(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.Uninitialize(); });
-}
-
-HRESULT SessionObject::Load(BSTR* vars, BSTR* reply) {
-  if (!vars) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Text in = InText(vars);
-    Text v = in;
-    Text out = session_.Load(v);
-    OutText(vars, in, v);
-    return out;
-  });
-}
-
-HRESULT SessionObject::Unload(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.Unload(); });
-}
-
-HRESULT SessionObject::FindContact(BSTR rd, BSTR* reply) {
-  return TextReply(reply, [&] { return session_.FindContact(FromBstr(rd)); });
-}
-
-HRESULT SessionObject::FindList(BSTR rd, BSTR* reply) {
-  return TextReply(reply, [&] { return session_.FindList(FromBstr(rd)); });
-}
-
-HRESULT SessionObject::DoAction(BSTR rd, BSTR* reply) {
-  return TextReply(reply, [&] { return session_.DoAction(FromBstr(rd)); });
-}
-
-HRESULT SessionObject::CacheStart(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.CacheStart(); });
-}
-
-HRESULT SessionObject::CacheEnd(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.CacheEnd(); });
-}
-
-HRESULT SessionObject::CacheRecord(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.CacheRecord(); });
-}
-
-HRESULT SessionObject::Capabilities(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.Capabilities(); });
-}
-
-HRESULT SessionObject::Blocked(VARIANT_BOOL* reply) {
-  if (!reply) return E_POINTER;
-  *reply = VARIANT_FALSE;
-  return Run([&] { *reply = session_.Blocked() ? VARIANT_TRUE : VARIANT_FALSE; });
-}
-
-HRESULT SessionObject::InstallReal(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.InstallReal(); });
-}
-
-HRESULT SessionObject::UninitializeReal(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.UninitializeReal(); });
-}
-
-HRESULT SessionObject::InitializeReal(VARIANT* reply) {
-  if (!reply) return E_POINTER;
-  VariantInit(reply);
+template <auto Method, SessionReply R, SessionArg... K>
+HRESULT SessionObject::Forward(ComReply<R> reply, ComArg<K>... args) {
+  if ((ComArgument<K>::IsNull(args) || ...) || !reply) return E_POINTER;
+  ClearReply(reply);
   return Run([&] {
-    Variant value = session_.InitializeReal();
-    ToComVariant(value, reply);
+    // A braced list converts the arguments from left to right.
+    std::tuple<ComArgument<K>...> in{ComArgument<K>(args)...};
+    const CoreReply<R> out =
+        std::apply([&](auto&... a) { return (session_.*Method)(a.value()...); }, in);
+    std::apply([](auto&... a) { (a.WriteBack(), ...); }, in);
+    SetReply(reply, out);
   });
 }
 
-HRESULT SessionObject::LoadReal(BSTR* rd, BSTR* reply) {
-  if (!rd) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Text in = InText(rd);
-    Text r = in;
-    Text out = session_.LoadReal(r);
-    OutText(rd, in, r);
-    return out;
-  });
-}
-
-HRESULT SessionObject::UnloadReal(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.UnloadReal(); });
-}
-
-HRESULT SessionObject::FindReal(BSTR rd, BSTR* reply) {
-  return TextReply(reply, [&] { return session_.FindReal(FromBstr(rd)); });
-}
-
-HRESULT SessionObject::CheckRunning(VARIANT_BOOL* start, VARIANT_BOOL* reply) {
-  if (!start || !reply) return E_POINTER;
-  *reply = VARIANT_FALSE;
-  return Run([&] {
-    bool s = *start != VARIANT_FALSE;
-    const bool in = s;
-    bool running = session_.CheckRunning(s);
-    if (s != in) *start = s ? VARIANT_TRUE : VARIANT_FALSE;
-    *reply = running ? VARIANT_TRUE : VARIANT_FALSE;
-  });
-}
-
-HRESULT SessionObject::DoActionReal(BSTR* rd, BSTR* reply) {
-  if (!rd) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Text in = InText(rd);
-    Text r = in;
-    Text out = session_.DoActionReal(r);
-    OutText(rd, in, r);
-    return out;
-  });
-}
-
-HRESULT SessionObject::CacheRecordReal(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.CacheRecordReal(); });
-}
-
-HRESULT SessionObject::GetContact(VARIANT* res, BSTR* reply) {
-  if (!res) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Variant in = FromComVariant(*res);
-    Variant r = in;
-    Text out = session_.GetContact(r);
-    if (!(r == in)) ToComVariant(r, res);
-    return out;
-  });
-}
-
-HRESULT SessionObject::CapabilitiesReal(BSTR* reply) {
-  return TextReply(reply, [&] { return session_.CapabilitiesReal(); });
-}
-
-HRESULT SessionObject::SetProperty(BSTR* prop, VARIANT* value, BSTR* reply) {
-  if (!prop || !value) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Text prop_in = InText(prop);
-    const Variant value_in = FromComVariant(*value);
-    Text p = prop_in;
-    Variant v = value_in;
-    Text out = session_.SetProperty(p, v);
-    OutText(prop, prop_in, p);
-    if (!(v == value_in)) ToComVariant(v, value);
-    return out;
-  });
-}
-
-HRESULT SessionObject::GetProperty(BSTR* prop, BSTR* reply) {
-  if (!prop) return E_POINTER;
-  return TextReply(reply, [&] {
-    const Text in = InText(prop);
-    Text p = in;
-    Text out = session_.GetProperty(p);
-    OutText(prop, in, p);
-    return out;
-  });
-}
+// The vtable methods, one for each entry of PELLORY_SESSION_METHODS.
+#define PELLORY_COM_DEFINE(slot, name, reply_kind, ...)                                  \
+  HRESULT SessionObject::PELLORY_COM_SIGNATURE(name, reply_kind, __VA_ARGS__) {          \
+    return Forward<&Session::name, PELLORY_SESSION_KINDS(reply_kind, __VA_ARGS__)>(      \
+        reply __VA_OPT__(, PELLORY_SESSION_EACH_ARG(PELLORY_SESSION_ARG, __VA_ARGS__))); \
+  }
+PELLORY_SESSION_METHODS(PELLORY_COM_DEFINE)
+#undef PELLORY_COM_DEFINE
 
 }  // namespace pellory::com

@@ -17,6 +17,57 @@
 
 namespace pellory::com {
 
+// The COM types of each kind of argument and reply.
+template <SessionArg>
+struct ComArgOf;
+template <>
+struct ComArgOf<SessionArg::kText> {
+  using type = BSTR;
+};
+template <>
+struct ComArgOf<SessionArg::kTextRef> {
+  using type = BSTR*;
+};
+template <>
+struct ComArgOf<SessionArg::kBoolRef> {
+  using type = VARIANT_BOOL*;
+};
+template <>
+struct ComArgOf<SessionArg::kVariantRef> {
+  using type = VARIANT*;
+};
+template <>
+struct ComArgOf<SessionArg::kCallbackRef> {
+  using type = IDispatch**;
+};
+template <SessionArg K>
+using ComArg = typename ComArgOf<K>::type;
+
+template <SessionReply>
+struct ComReplyOf;
+template <>
+struct ComReplyOf<SessionReply::kText> {
+  using type = BSTR*;
+};
+template <>
+struct ComReplyOf<SessionReply::kBool> {
+  using type = VARIANT_BOOL*;
+};
+template <>
+struct ComReplyOf<SessionReply::kVariant> {
+  using type = VARIANT*;
+};
+template <SessionReply R>
+using ComReply = typename ComReplyOf<R>::type;
+
+// `Name(arguments..., reply)` of one entry's vtable method, for use inside
+// this namespace.
+#define PELLORY_COM_PARAM(kind, name) ComArg<SessionArg::k##kind> name
+#define PELLORY_COM_REPLY(kind) ComReply<SessionReply::k##kind> reply
+#define PELLORY_COM_SIGNATURE(name, reply_kind, ...)                           \
+  name(PELLORY_SESSION_EACH_ARG(PELLORY_COM_PARAM, __VA_ARGS__) __VA_OPT__(, ) \
+           PELLORY_COM_REPLY(reply_kind))
+
 // The platform object of the calling thread, made and wired on first use.
 Win32Env& ThreadEnv();
 
@@ -39,36 +90,13 @@ class SessionObject final : public ISession {
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                    UINT* arg_error) override;
 
-  // ISession, slot order.
-  HRESULT STDMETHODCALLTYPE Install(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Uninstall(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Configure(BSTR* rd, BSTR* page, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Initialize(BSTR* data_rd, BSTR* user_rd, IDispatch** callback,
-                                       BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Uninitialize(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Load(BSTR* vars, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Unload(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE FindContact(BSTR rd, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE FindList(BSTR rd, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE DoAction(BSTR rd, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE CacheStart(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE CacheEnd(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE CacheRecord(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Capabilities(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE Blocked(VARIANT_BOOL* reply) override;
-  HRESULT STDMETHODCALLTYPE InstallReal(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE UninitializeReal(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE InitializeReal(VARIANT* reply) override;
-  HRESULT STDMETHODCALLTYPE LoadReal(BSTR* rd, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE UnloadReal(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE FindReal(BSTR rd, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE CheckRunning(VARIANT_BOOL* start, VARIANT_BOOL* reply) override;
-  HRESULT STDMETHODCALLTYPE DoActionReal(BSTR* rd, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE CacheRecordReal(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE GetContact(VARIANT* res, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE CapabilitiesReal(BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE SetProperty(BSTR* prop, VARIANT* value, BSTR* reply) override;
-  HRESULT STDMETHODCALLTYPE GetProperty(BSTR* prop, BSTR* reply) override;
+  // ISession: one vtable method for each entry of PELLORY_SESSION_METHODS
+  // (plugin/session_methods.h), such as
+  // HRESULT Configure(BSTR* rd, BSTR* page, BSTR* reply).
+#define PELLORY_COM_DECLARE(slot, name, reply, ...) \
+  HRESULT STDMETHODCALLTYPE PELLORY_COM_SIGNATURE(name, reply, __VA_ARGS__) override;
+  PELLORY_SESSION_METHODS(PELLORY_COM_DECLARE)
+#undef PELLORY_COM_DECLARE
 
  private:
   SessionObject();
@@ -79,14 +107,15 @@ class SessionObject final : public ISession {
   // call; turns anything thrown into an HRESULT.
   template <typename Work>
   HRESULT Run(Work&& work);
-  // A method with a text reply.
-  template <typename Work>
-  HRESULT TextReply(BSTR* reply, Work&& work);
+  // Calls the core Session's `Method` with the arguments converted to its
+  // kinds, then hands back the reply and the by-reference arguments it
+  // changed.
+  template <auto Method, SessionReply R, SessionArg... K>
+  HRESULT Forward(ComReply<R> reply, ComArg<K>... args);
 
   std::atomic<ULONG> refs_{1};
   Win32Env& env_;
   Session session_;
-  ITypeInfo* type_info_ = nullptr;
 };
 
 }  // namespace pellory::com

@@ -1,10 +1,12 @@
-// The Session class as the host sees it: 28 methods in interface order, the
-// object's state, and its creation and destruction bookkeeping.
+// The Session class as the host sees it: the 28 methods of
+// plugin/session_methods.h, the object's state, and its creation and
+// destruction bookkeeping.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/env.h"
+#include "plugin/session_methods.h"
 
 namespace pellory {
 
@@ -93,35 +95,13 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Interface methods, slot order.
-  Text Install();                                                      // 1
-  Text Uninstall();                                                    // 2
-  Text Configure(Text& rd, Text& page);                                // 3
-  Text Initialize(Text& data_rd, Text& user_rd, ObjectRef& callback);  // 4
-  Text Uninitialize();                                                 // 5
-  Text Load(Text& vars);                                               // 6
-  Text Unload();                                                       // 7
-  Text FindContact(Text rd);                                           // 8
-  Text FindList(Text rd);                                              // 9
-  Text DoAction(Text rd);                                              // 10
-  Text CacheStart();                                                   // 11
-  Text CacheEnd();                                                     // 12
-  Text CacheRecord();                                                  // 13
-  Text Capabilities();                                                 // 14
-  bool Blocked();                                                      // 15
-  Text InstallReal();                                                  // 16
-  Text UninitializeReal();                                             // 17
-  Variant InitializeReal();                                            // 18
-  Text LoadReal(Text& rd);                                             // 19
-  Text UnloadReal();                                                   // 20
-  Text FindReal(Text rd);                                              // 21
-  bool CheckRunning(bool& start);                                      // 22
-  Text DoActionReal(Text& rd);                                         // 23
-  Text CacheRecordReal();                                              // 24
-  Text GetContact(Variant& res);                                       // 25
-  Text CapabilitiesReal();                                             // 26
-  Text SetProperty(Text& prop, Variant& value);                        // 27
-  Text GetProperty(Text& prop);                                        // 28
+  // The interface methods, one for each entry of PELLORY_SESSION_METHODS
+  // (plugin/session_methods.h), such as Text Configure(Text& rd, Text& page).
+#define PELLORY_SESSION_DECLARE(slot, name, reply, ...) \
+  CoreReply<SessionReply::k##reply> name(               \
+      PELLORY_SESSION_EACH_ARG(PELLORY_SESSION_CORE_PARAM, __VA_ARGS__));
+  PELLORY_SESSION_METHODS(PELLORY_SESSION_DECLARE)
+#undef PELLORY_SESSION_DECLARE
 
   Env& env() { return env_; }
   SessionState& state() { return state_; }

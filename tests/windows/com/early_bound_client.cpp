@@ -164,6 +164,9 @@ void TypeLibrary(ISession* s) {
     Check(false, "GetTypeInfo");
     return;
   }
+  ITypeInfo* again = nullptr;
+  Check(s->GetTypeInfo(0, 0, &again) == S_OK && again == info, "the type information is kept");
+  if (again) again->Release();
   // A dual interface's type info is the dispatch view; its vtable view
   // holds the offsets.
   ITypeInfo* vtable = info;
@@ -377,12 +380,16 @@ void ReleasedInsideCall() {
 
 // Objects on other apartment threads work on their own, with per-thread
 // state of every kind (settings record, database engines, trace output),
-// and their threads end cleanly while the process goes on.
+// share the module's one type information, and their threads end cleanly
+// while the process goes on.
 // Wine 8's text shaping is not safe for edit controls filled on two threads
 // at the same moment (a crash inside its Uniscribe cache, seen in the 32-bit
 // build), so the threads take turns with their dialogs; everything else
 // runs side by side.
 CRITICAL_SECTION g_dialog_turn;
+// The type information of the first thread's object: every object of the
+// module, in any apartment, hands out this one.
+ITypeInfo* g_type_info = nullptr;
 
 DWORD WINAPI OtherThread(void* arg) {
   const int n = static_cast<int>(reinterpret_cast<INT_PTR>(arg));
@@ -400,6 +407,9 @@ DWORD WINAPI OtherThread(void* arg) {
         user(L""), init, vars, load, cache;
     IDispatch* callback = nullptr;
     ok &= s->CapabilitiesReal(&caps.p) == S_OK && caps.str() == kCaps;
+    ITypeInfo* info = nullptr;
+    ok &= s->GetTypeInfo(0, 0, &info) == S_OK && info && info == g_type_info;
+    if (info) info->Release();
     EnterCriticalSection(&g_dialog_turn);
     ok &= s->Configure(&rd.p, &page.p, &config.p) == S_OK && config.str() == tag + L"{Page(S1)=X}";
     LeaveCriticalSection(&g_dialog_turn);
@@ -428,6 +438,7 @@ DWORD WINAPI LateThread(void*) {
 }
 
 void OtherThreads(ISession* main_session) {
+  main_session->GetTypeInfo(0, 0, &g_type_info);
   HANDLE threads[2];
   for (int i = 0; i < 2; ++i) {
     threads[i] =
@@ -446,6 +457,8 @@ void OtherThreads(ISession* main_session) {
   Check(
       main_session->Configure(&rd.p, &page.p, &r.p) == S_OK && r.str() == L"{M=1}{Page(S6)=ACTION}",
       "the first thread's object after the others ended");
+  if (g_type_info) g_type_info->Release();
+  g_type_info = nullptr;
 }
 
 }  // namespace
