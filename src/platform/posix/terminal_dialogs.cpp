@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <iterator>
 
+#include "platform/files.h"
+
 namespace pellory {
 namespace {
 
@@ -243,17 +245,7 @@ class PosixTerminal : public TerminalIo {
     if (::ioctl(out_, TIOCGWINSZ, &ws) != 0) ws = {};
     return ws;
   }
-  void Write(const std::string& bytes) {
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-      ssize_t n = ::write(out_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
-  }
+  void Write(std::string_view bytes) { WriteAll(out_, bytes); }  // a lost screen is redrawn
   // One byte of input; false at the end of input or when `timeout_ms` (>= 0)
   // passes without one.
   bool ReadByte(unsigned char& byte, int timeout_ms) {
