@@ -320,6 +320,11 @@ TEST(TextAndValues, Utf8ConversionsAtTheEdges) {
   EXPECT_EQ(FromUtf8("\xff\xc3"), u"\uFFFD\uFFFD");
   EXPECT_EQ(FromUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(ToUtf8(Text(1, char16_t{0xD800})), "\xef\xbf\xbd");
+  // UTF-32 joins surrogate pairs and keeps an unpaired one both ways.
+  const Text lone = Text(u"x") + char16_t{0xDC00} + u"\U0001F600";
+  EXPECT_EQ(ToUtf32(lone), (std::u32string{U'x', 0xDC00, 0x1F600}));
+  EXPECT_EQ(FromUtf32(ToUtf32(lone)), lone);
+  EXPECT_EQ(FromUtf32(std::u32string(1, char32_t{0x110000})), u"\uFFFD");
 }
 
 TEST(TextAndValues, LeadingNumberRule) {

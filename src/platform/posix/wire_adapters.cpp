@@ -14,7 +14,7 @@ void WirePosixAdapters(PosixEnv& env) {
   env.set_registry(
       std::make_unique<RegFileRegistry>(DefaultRegistryPath(), MakeOdbcDataSourceStore()));
   env.set_databases(std::make_unique<OdbcEngines>([](const std::vector<DataSourceInfo>& sources) {
-    return TerminalDataSourcePrompt(sources, TryOdbcLogin);
+    return PromptForDataSource(sources, TryOdbcLogin);
   }));
   env.set_dialogs(std::make_unique<TerminalDialogHost>());
   WireSimulatedDesktop(env);  // windows, keystrokes and automation objects in-process
