@@ -1,30 +1,16 @@
 // What every `pellory` subcommand shares: the platform object with the real
-// adapters wired in (POSIX or Win32), and the host's stored settings.
+// adapters wired in (POSIX or Win32, see platform/platform_env.h), and the
+// host's stored settings.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include "platform/win32/win32_env.h"
-#else
-#include "platform/posix/posix_env.h"
-#endif
+#include "platform/platform_env.h"
 #include "plugin/session.h"
 
 namespace pellory::cli {
-
-#ifdef _WIN32
-// The Windows build takes its adapters from WireWin32Adapters.
-using PlatformEnv = Win32Env;
-#else
-using PlatformEnv = PosixEnv;
-
-// Swaps the real adapters into the POSIX platform object. Each subsystem
-// that brings an adapter adds one line here (see src/cli/README.md).
-void WirePosixAdapters(PosixEnv& env);
-#endif
 
 // The records a host stores for the plug-in: the settings record and the
 // per-user record passed to Initialize, and the action record passed to
@@ -51,8 +37,10 @@ HostSettings DefaultHostSettings(Env& env);
 // `error` set when the file exists but cannot be read.
 bool LoadHostSettings(Env& env, const std::string& path, HostSettings* settings,
                       std::string* error);
-// Writes the file (mode 0600, folder created 0700) by writing a new file and
-// renaming it over the old one.
+// Writes the file by writing a new file beside it and renaming it over the
+// old one (ReplaceFileAtomically: a new file gets mode 0600, an existing one
+// keeps its permissions); missing folders are created private (0700). False
+// with `error` set when it cannot be written.
 bool SaveHostSettings(Env& env, const std::string& path, const HostSettings& settings,
                       std::string* error);
 
@@ -69,9 +57,6 @@ class RecordingTraceFile final : public TraceFile {
   std::unique_ptr<TraceFile> log_;
   std::vector<Text> lines_;
 };
-
-// Where the trace log of this build goes (for messages).
-std::string TraceLogPath();
 
 class CliContext {
  public:

@@ -87,6 +87,37 @@ Text FromUtf8(std::string_view s) {
   return out;
 }
 
+std::u32string ToUtf32(TextView text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+Text FromUtf32(std::u32string_view text) {
+  Text out;
+  out.reserve(text.size());
+  for (char32_t c : text) {
+    if (c > 0x10FFFF) c = 0xFFFD;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
 char16_t UpperChar(char16_t c) {
   if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);

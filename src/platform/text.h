@@ -17,6 +17,13 @@ using TextView = std::u16string_view;
 std::string ToUtf8(TextView text);
 Text FromUtf8(std::string_view utf8);
 
+// UTF-32, for views that work in whole characters (the terminal's cells).
+// A surrogate pair becomes one character; an unpaired surrogate passes
+// through both ways unchanged, so a text survives the round trip. A value
+// above U+10FFFF becomes U+FFFD.
+std::u32string ToUtf32(TextView text);
+Text FromUtf32(std::u32string_view text);
+
 // Upper-casing of single 16-bit units: ASCII, Latin-1, Latin Extended-A,
 // Greek and Cyrillic. Locale independent, so that record names and action
 // values compare the same on every machine.

@@ -320,7 +320,7 @@ TEST_F(FilePromptTest, BrowseInsideTheDialogUsesTheSameTerminal) {
 }
 
 TEST(TerminalDialogs, DataSourcePrompt) {
-  std::vector<DataSourceChoice> sources = {
+  std::vector<DataSourceInfo> sources = {
       {u"Maximizer SP1", u"Maximizer ODBC Driver", u"", false},
       {u"Sales", u"PostgreSQL Unicode", u"Sales database", true},
   };
@@ -352,7 +352,7 @@ TEST(TerminalDialogs, DataSourcePrompt) {
 // A login the source refuses keeps the login page open with the reason: the
 // person corrects the password, or cancels.
 TEST(TerminalDialogs, DataSourcePromptShowsARefusedLogin) {
-  const std::vector<DataSourceChoice> sources = {{u"Sales", u"PostgreSQL Unicode", u"", false}};
+  const std::vector<DataSourceInfo> sources = {{u"Sales", u"PostgreSQL Unicode", u"", false}};
   std::vector<Text> tried;
   LoginCheck check = [&](TextView connect) -> std::optional<Text> {
     tried.emplace_back(connect);

@@ -1,5 +1,5 @@
-// The real POSIX adapters: trace file, regional formats, clock, and the
-// values and texts they carry.
+// The real POSIX adapters: trace file, regional formats, clock, the file
+// chores they share, and the values and texts they carry.
 #include "platform/posix/posix_env.h"
 
 #include <fcntl.h>
@@ -14,8 +14,10 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 
 #include "platform/failure.h"
+#include "platform/files.h"
 #include "plugin/records.h"
 #include "plugin/session.h"
 #include "support/fake_env.h"
@@ -198,6 +200,70 @@ TEST_F(TraceFileTest, WriteProtectedLogLeavesAFailingMethodNormal) {
   }
 }
 
+using FilesTest = TraceFileTest;
+
+// Replacing a file whole: a new file is private, an existing one keeps its
+// mode, a link stays a link and its target gets the content, and a replace
+// that fails leaves the old file and nothing beside it.
+TEST_F(FilesTest, ReplaceKeepsModesAndLinksAndLeavesNothingOnFailure) {
+  const fs::path folder = dir / "a" / "b";
+  MakePrivateFolders(ParentFolder((folder / "file").string()));
+  for (const fs::path& p : {dir / "a", folder}) {
+    struct stat st;
+    ASSERT_EQ(::stat(p.c_str(), &st), 0) << p;
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << p;
+  }
+  const fs::path shared = folder / "shared";
+  std::ofstream(shared) << "old";
+  ::chmod(shared.c_str(), 0640);
+  fs::create_symlink("shared", folder / "link");
+  fs::create_directory(folder / "sub");
+  std::ofstream(folder / "sub" / "kept") << "kept";
+  struct Case {
+    fs::path path;
+    fs::path holder;  // the file that gets the content
+    unsigned mode;
+  } cases[] = {
+      {folder / "new", folder / "new", 0600},
+      {shared, shared, 0640},
+      {folder / "link", shared, 0640},
+  };
+  for (const Case& c : cases) {
+    const std::string content = "written through " + c.path.filename().string();
+    ReplaceFileAtomically(c.path.string(), content);
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(c.holder.string(), &bytes)) << c.path;
+    EXPECT_EQ(bytes, content);
+    struct stat st;
+    ASSERT_EQ(::stat(c.holder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.mode) << c.path;
+  }
+  EXPECT_TRUE(fs::is_symlink(folder / "link"));
+
+  const fs::path missing = folder / "missing" / "file";
+  try {
+    ReplaceFileAtomically(missing.string(), "x");
+    ADD_FAILURE() << "a file in a missing folder was written";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), missing.string() + ": No such file or directory");
+  }
+  EXPECT_THROW(ReplaceFileAtomically((folder / "sub").string(), "x"), std::runtime_error);
+  EXPECT_EQ(ReadAll(folder / "sub" / "kept"), "kept");
+  const auto entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+  EXPECT_EQ(entries, 4);  // new, shared, link, sub: no file left over from a replace
+
+  std::string bytes;
+  EXPECT_FALSE(ReadWholeFile(missing.string(), &bytes));
+  EXPECT_TRUE(IsNotFoundError(LastSystemError()));
+  EXPECT_FALSE(ReadWholeFile(folder.string(), &bytes));
+  EXPECT_FALSE(IsNotFoundError(LastSystemError()));
+  EXPECT_FALSE(SystemErrorMessage(LastSystemError()).empty());
+
+  const std::pair<const char*, const char*> parents[] = {
+      {"/a/b/host.rec", "/a/b"}, {"a/host.rec", "a"}, {"/host.rec", ""}, {"host.rec", ""}};
+  for (const auto& [path, parent] : parents) EXPECT_EQ(ParentFolder(path), parent) << path;
+}
+
 TEST(PosixEnvTest, TraceLogPlace) {
   const char* saved = std::getenv("PELLORY_TRACE_LOG");
   const char* home = std::getenv("HOME");
@@ -254,6 +320,11 @@ TEST(TextAndValues, Utf8ConversionsAtTheEdges) {
   EXPECT_EQ(FromUtf8("\xff\xc3"), u"\uFFFD\uFFFD");
   EXPECT_EQ(FromUtf8("\xed\xa0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(ToUtf8(Text(1, char16_t{0xD800})), "\xef\xbf\xbd");
+  // UTF-32 joins surrogate pairs and keeps an unpaired one both ways.
+  const Text lone = Text(u"x") + char16_t{0xDC00} + u"\U0001F600";
+  EXPECT_EQ(ToUtf32(lone), (std::u32string{U'x', 0xDC00, 0x1F600}));
+  EXPECT_EQ(FromUtf32(ToUtf32(lone)), lone);
+  EXPECT_EQ(FromUtf32(std::u32string(1, char32_t{0x110000})), u"\uFFFD");
 }
 
 TEST(TextAndValues, LeadingNumberRule) {

@@ -8,18 +8,11 @@
 #include <optional>
 #include <vector>
 
+#include "platform/data_source.h"
 #include "platform/database.h"
 #include "platform/odbc/data_source_store.h"
 
 namespace pellory {
-
-// One data source as the driver manager lists it.
-struct DataSourceInfo {
-  Text name;
-  Text driver;
-  Text description;
-  bool system = false;  // a system-wide source; otherwise the user's own
-};
 
 // Asks the user to pick a data source; gives the connect string to use
 // ("DSN=x;UID=u;PWD=p") or nullopt when the user cancelled.

@@ -3,10 +3,10 @@
 #include <limits.h>
 #include <odbcinst.h>
 
-#include <cerrno>
 #include <stdexcept>
 
-#include "platform/posix/files.h"
+#include "platform/files.h"
+#include "platform/posix/file_lock.h"
 
 // unixODBC's own answer to where the data sources live (its private API,
 // exported by libodbcinst): $ODBCINI or ~/.odbc.ini, and $ODBCSYSINI/odbc.ini
@@ -252,8 +252,8 @@ bool EditIniFile(const std::string& path,
                  const std::function<std::optional<std::string>(std::string_view)>& edit) {
   auto read = [&] {
     std::string bytes;
-    if (!posix::ReadWholeFile(path, &bytes) && errno != ENOENT) {
-      throw std::runtime_error(path + ": " + posix::ErrnoText(errno));
+    if (!ReadWholeFile(path, &bytes) && !IsNotFoundError(LastSystemError())) {
+      throw std::runtime_error(path + ": " + SystemErrorMessage(LastSystemError()));
     }
     return bytes;
   };
@@ -262,7 +262,7 @@ bool EditIniFile(const std::string& path,
   posix::FileLock lock(path);
   std::optional<std::string> changed = edit(read());
   if (!changed) return false;
-  posix::ReplaceFile(path, *changed);
+  ReplaceFileAtomically(path, *changed);
   // unixODBC keeps what it read for a while in each process; a write of its
   // own forgets that. This one changes no file (it empties a section that
   // /dev/null cannot hold).

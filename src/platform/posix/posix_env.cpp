@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/files.h"
 
 namespace pellory {
 namespace {
@@ -159,15 +160,7 @@ void PosixTraceFile::AppendLine(TextView line) noexcept {
     if (file.get() < 0) return;
     struct stat st;
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return;
-    const char* p = bytes.data();
-    size_t left = bytes.size();
-    while (left > 0) {
-      ssize_t n = ::write(file.get(), p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
+    WriteAll(file.get(), bytes);  // a line the file does not take is lost
   } catch (...) {
   }
 }

@@ -1,6 +1,6 @@
 // The platform object of the POSIX build: the POSIX trace file, clock,
 // regional formats and message loop; every other port reports "not
-// available" until the command line swaps in the adapter it wires up.
+// available" until WirePosixAdapters swaps in the real adapters.
 #pragma once
 
 #include <functional>
@@ -71,5 +71,10 @@ class PosixEnv : public AdapterEnv {
  private:
   PosixMessagePump* posix_pump_;
 };
+
+// Puts the real POSIX adapters into `env` (one line per adapter):
+// the .reg-file registry, the ODBC engines, the terminal dialogs and the
+// simulated desktop.
+void WirePosixAdapters(PosixEnv& env);
 
 }  // namespace pellory

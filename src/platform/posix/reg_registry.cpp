@@ -1,15 +1,14 @@
 #include "platform/posix/reg_registry.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 #include "platform/failure.h"
+#include "platform/files.h"
 
 namespace pellory {
 namespace {
@@ -431,12 +430,7 @@ void RegFileRegistry::Load() {
   utf16_ = false;
   if (now.exists) {
     std::string bytes;
-    if (FILE* f = std::fopen(path_.c_str(), "rb")) {
-      char buf[8192];
-      size_t n;
-      while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-      std::fclose(f);
-    }
+    ReadWholeFile(path_, &bytes);  // what cannot be read is left out
     keys_ = Parse(Decode(bytes, &utf16_));
   }
   stamp_ = now;
@@ -455,35 +449,10 @@ void RegFileRegistry::Save() {
   } else {
     bytes = ToUtf8(text);
   }
-  if (auto slash = path_.rfind('/'); slash != std::string::npos && slash > 0) {
-    std::string dir = path_.substr(0, slash);
-    for (size_t i = 1; i <= dir.size(); ++i) {
-      if (i == dir.size() || dir[i] == '/') ::mkdir(dir.substr(0, i).c_str(), 0700);
-    }
-  }
-  mode_t mode = 0600;
-  struct stat st;
-  if (::stat(path_.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
-  if (fd < 0) throw Failure(u"The registry file cannot be written", 1013);
-  const char* p = bytes.data();
-  size_t left = bytes.size();
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ::close(fd);
-  if (!ok || ::rename(tmp.c_str(), path_.c_str()) != 0) {
-    ::unlink(tmp.c_str());
+  MakePrivateFolders(ParentFolder(path_));
+  try {
+    ReplaceFileAtomically(path_, bytes);
+  } catch (const std::runtime_error&) {
     throw Failure(u"The registry file cannot be written", 1013);
   }
   loaded_ = false;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/files.h"
 #include "platform/win32/ansi_text.h"
 
 namespace pellory {
@@ -15,14 +16,7 @@ void Win32TraceFile::AppendLine(TextView line) noexcept {
     HANDLE file = CreateFileW(WidePtr(path_), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
-    const char* p = bytes.data();
-    DWORD left = static_cast<DWORD>(bytes.size());
-    while (left > 0) {
-      DWORD written = 0;
-      if (!WriteFile(file, p, left, &written, nullptr) || written == 0) break;
-      p += written;
-      left -= written;
-    }
+    WriteAll(file, bytes);  // a line the file does not take is lost
     CloseHandle(file);
   } catch (...) {
   }

@@ -1,8 +1,13 @@
-// The real adapters of the Windows build, one line each.
+// The real adapters of the Windows build, one line each, and the places its
+// programs keep their files.
 // First: it keeps <windows.h> from renaming the window port's members.
 #include "platform/win32/win32_window_system.h"
 
+#include <cstdlib>
+
 #include "platform/odbc/odbc_engines.h"
+#include "platform/platform_env.h"
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/win32_automation.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_data_source_prompt.h"
@@ -28,5 +33,23 @@ void WireWin32Adapters(Win32Env& env) {
   env.set_automation(std::make_unique<Win32Automation>());
   env.set_dialogs(std::make_unique<Win32DialogHost>());
 }
+
+void WireAdapters(PlatformEnv& env) { WireWin32Adapters(env); }
+
+std::string TraceLogPath() { return ToUtf8(Win32TraceFile().path()); }
+
+std::string EnvironmentValue(const char* name) {
+  const std::wstring wide_name(name, name + std::char_traits<char>::length(name));
+  const wchar_t* value = _wgetenv(wide_name.c_str());
+  if (!value || !*value) return std::string();
+  return ToUtf8(FromWide(value, std::char_traits<wchar_t>::length(value)));
+}
+
+std::string UserSettingsFile(const std::string& file) {
+  if (std::string a = EnvironmentValue("APPDATA"); !a.empty()) return a + "\\Pellory\\" + file;
+  return std::string();
+}
+
+void UseDefaultOdbcConfiguration(const std::string&) {}
 
 }  // namespace pellory

@@ -1,11 +1,15 @@
-// The trace file, the clock and the regional formats of the Windows build.
+// The trace file, the file chores, the clock and the regional formats of the
+// Windows build.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "platform/files.h"
 #include "platform/win32/ansi_text.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_regional.h"
@@ -77,6 +81,50 @@ TEST(Win32TraceFileTest, CreatesAMissingFileAndLosesLinesItCannotWrite) {
   // No such folder: nothing is created and nothing fails.
   Win32TraceFile(u"c:\\no-such-folder-pellory\\x.log").AppendLine(u"lost");
   EXPECT_EQ(GetFileAttributesA("c:\\no-such-folder-pellory"), INVALID_FILE_ATTRIBUTES);
+}
+
+// Folders made on the way, a new file and a replaced one read back whole,
+// and a failure that names the file and leaves nothing behind.
+TEST(Win32FilesTest, ReplaceReadAndMakeFolders) {
+  const std::string root = TempPath("pellory-files");
+  const std::string folder = root + "\\a\\b";
+  const std::string file = folder + "\\host.rec";
+  EXPECT_EQ(ParentFolder(file), folder);
+  EXPECT_EQ(ParentFolder("c:\\host.rec"), "");
+  EXPECT_EQ(ParentFolder("host.rec"), "");
+  MakePrivateFolders(ParentFolder(file));
+  EXPECT_NE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  std::string bytes;
+  for (const char* content : {"first\r\n", "second, longer\r\n"}) {
+    ReplaceFileAtomically(file, content);
+    ASSERT_TRUE(ReadWholeFile(file, &bytes));
+    EXPECT_EQ(bytes, content);
+  }
+  const std::string missing = folder + "\\missing\\host.rec";
+  try {
+    ReplaceFileAtomically(missing, "x");
+    ADD_FAILURE() << "a file in a missing folder was written";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()).rfind(missing + ": ", 0), 0u) << e.what();
+  }
+  EXPECT_FALSE(ReadWholeFile(missing, &bytes));
+  EXPECT_TRUE(IsNotFoundError(LastSystemError()));
+  EXPECT_FALSE(ReadWholeFile(folder, &bytes));  // a folder
+  EXPECT_FALSE(IsNotFoundError(LastSystemError()));
+  EXPECT_FALSE(SystemErrorMessage(LastSystemError()).empty());
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  std::vector<std::string> names;
+  do {
+    names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  EXPECT_EQ(names.size(), 3u) << "only ., .. and host.rec";
+  DeleteFileA(file.c_str());
+  RemoveDirectoryA(folder.c_str());
+  RemoveDirectoryA((root + "\\a").c_str());
+  RemoveDirectoryA(root.c_str());
 }
 
 TEST(Win32ClockTest, SecondsSinceMidnightAgreesWithNow) {
