@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <exception>
 
+#include "platform/database.h"
 #include "platform/odbc/background_call.h"
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/fault_injection.h"
-#include "platform/odbc/odbc_engines.h"
+#include "platform/odbc/odbc_errors.h"
 #include "platform/odbc/odbc_installer.h"
 
 namespace pellory::odbc {

@@ -2,7 +2,7 @@
 
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_api.h"
-#include "platform/odbc/odbc_engines.h"
+#include "platform/odbc/odbc_errors.h"
 
 #include <odbcinst.h>
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/odbc/fault_injection.h"
-#include "platform/odbc/odbc_engines.h"
+#include "platform/odbc/odbc_errors.h"
 
 namespace pellory::odbc {
 namespace {
