@@ -218,29 +218,10 @@ class OdbcDaoEngine : public DaoEngine {
     if (!installed) {
       throw Failure(u"The ODBC driver '" + Text(driver) + u"' is not installed", kOdbcCallFailed);
     }
-    // Attributes come one a line (carriage returns); a text without line
-    // breaks may also be a whole connect string. The password is never
-    // stored with the source.
-    std::vector<ConnectAttribute> pairs;
-    if (attributes.find(u'\r') != TextView::npos || attributes.find(u';') == TextView::npos) {
-      size_t start = 0;
-      while (start <= attributes.size()) {
-        size_t end = attributes.find(u'\r', start);
-        if (end == TextView::npos) end = attributes.size();
-        TextView piece = attributes.substr(start, end - start);
-        if (!piece.empty() && piece.front() == u'\n') piece.remove_prefix(1);
-        size_t eq = piece.find(u'=');
-        if (eq != TextView::npos) {
-          pairs.push_back({Trim(piece.substr(0, eq)), Text(piece.substr(eq + 1))});
-        }
-        start = end + 1;
-      }
-    } else {
-      pairs = ParseConnectString(attributes);
-    }
+    // The password is never stored with the source.
     std::vector<ConnectAttribute> stored;
-    for (ConnectAttribute& a : pairs) {
-      if (a.key.empty() || SkippedAttribute(a.key)) continue;
+    for (ConnectAttribute& a : ParseAttributeLines(attributes)) {
+      if (SkippedAttribute(a.key)) continue;
       CheckStorable(u"attribute", a.key, true);
       CheckStorable(a.key, a.value, false);
       stored.push_back(std::move(a));
