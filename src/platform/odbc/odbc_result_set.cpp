@@ -428,32 +428,11 @@ long OdbcResultSet::RecordCount() {
 
 int OdbcResultSet::ColumnIndex(TextView name) {
   FinishExecution();
-  // Callers ask for the same few names on every row, mostly from the same
-  // constant texts: an exact match of an earlier question is answered
-  // without folding case again.
-  const uint64_t key =
-      (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(name.data())) ^ name.size()) *
-      0x9E3779B97F4A7C15ull;
-  const size_t home = key >> 58;
-  NameMemo* slot = nullptr;
-  for (size_t probe = 0; probe < 8; ++probe) {
-    NameMemo& m = memo_[(home + probe) % memo_.size()];
-    if (m.data == name.data() && m.name == name) return m.index;
-    if (!slot && !m.data) slot = &m;
-  }
-  if (!slot) slot = &memo_[home];
   const uint32_t h = NameHash(name);
-  int index = -1;
   for (size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) {
-      index = static_cast<int>(i);
-      break;
-    }
+    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);
   }
-  slot->data = name.data();
-  slot->name.assign(name);
-  slot->index = index;
-  return index;
+  return -1;
 }
 
 const Text& OdbcResultSet::Value(int column) {
