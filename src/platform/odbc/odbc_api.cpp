@@ -70,15 +70,22 @@ void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, TextView fallback, Tex
 }
 
 Environment::Environment() {
+  // Not through Checked(): the failure tests make the calls on a connection
+  // fail, and an engine makes its environment before any connection.
   if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_))) {
     env_ = SQL_NULL_HENV;
     throw Failure(u"The ODBC driver manager could not create an environment", kOdbcCallFailed);
   }
-  SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  // Ignored: a driver manager that refused ODBC 3 would refuse the first
+  // connection's handle (HY010), whose failure is reported with these
+  // diagnostics.
+  (void)SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
 }
 
 Environment::~Environment() {
-  if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  // Ignored, here and for every handle freed: nothing can be done about a
+  // handle the driver manager will not free.
+  if (env_) (void)SQLFreeHandle(SQL_HANDLE_ENV, env_);
 }
 
 ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView connect,
@@ -91,13 +98,17 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
     dbc_ = SQL_NULL_HDBC;
     ThrowDiagnostics(SQL_HANDLE_ENV, env_->handle(), u"Could not create a connection", secret_);
   }
+  // Both attributes are requests: a driver that refuses read-only access
+  // opens the source as it can (the adapter only reads), and one that
+  // refuses a login timeout keeps its own (Connect waits no longer anyway).
   if (options.read_only) {
-    SQLSetConnectAttrW(dbc_, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
-                       0);
+    (void)SQLSetConnectAttrW(dbc_, SQL_ATTR_ACCESS_MODE,
+                             reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
   }
   if (options.login_timeout > 0) {
     const auto seconds = static_cast<SQLULEN>(std::ceil(options.login_timeout));
-    SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
+    (void)SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds),
+                             0);
   }
   std::vector<SQLWCHAR> in = Wide(connect);
   std::vector<SQLWCHAR> out(2048);
@@ -109,7 +120,7 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
     try {
       ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, u"Could not connect", secret_, options.map_not_found);
     } catch (...) {
-      SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+      (void)SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
       dbc_ = SQL_NULL_HDBC;
       throw;
     }
@@ -120,8 +131,10 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
 
 ConnectionHandle::~ConnectionHandle() {
   if (!dbc_) return;
-  if (connected_) SQLDisconnect(dbc_);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  // Ignored: the adapter only reads, in autocommit, so there is no work a
+  // refused disconnect would lose, and a destructor has no one to tell.
+  if (connected_) (void)SQLDisconnect(dbc_);
+  (void)SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
 }
 
 void ConnectionHandle::StatementLeftRunning() {
@@ -179,6 +192,7 @@ std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, Text
 bool ConnectionHandle::GetDataOnBound() {
   if (getdata_bound_ < 0) {
     SQLUINTEGER ext = 0;
+    // A driver that cannot say is taken to allow none of it.
     SQLRETURN rc = SQLGetInfoW(dbc_, SQL_GETDATA_EXTENSIONS, &ext, sizeof ext, nullptr);
     const SQLUINTEGER need = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
     getdata_bound_ = Ok(rc) && (ext & need) == need ? 1 : 0;
