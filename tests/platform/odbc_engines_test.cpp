@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/failure.h"
+#include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_ini.h"
 #include "support/crmdb_odbc.h"
 #include "support/fake_env.h"
@@ -215,6 +216,33 @@ TEST(OdbcIniTest, EditsTouchOnlyTheirOwnSection) {
       {"removing what is not there", odbc::WithoutSection(mine, "Nothing"), std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+}
+
+// A registration's attributes: one a line, or a connect string when the
+// text has no line break but a ";".
+TEST(ConnectString, ReadsRegistrationAttributesOneALineOrAsAConnectString) {
+  struct Case {
+    const char16_t* attributes;
+    const char* want;  // "key=value|" for each attribute
+  } cases[] = {
+      {u"Database=/srv/a.db\rDescription=Contacts here",
+       "Database=/srv/a.db|Description=Contacts here|"},
+      {u"A=1\r\n B =x;y \r\n", "A=1|B=x;y |"},
+      {u"DSN=x;Database={a;b};PWD=p", "DSN=x|Database=a;b|PWD=p|"},
+      {u"DataDirectory=/srv/max", "DataDirectory=/srv/max|"},
+      // Without a carriage return a line feed stays in the value, where
+      // registration refuses it.
+      {u"DataDirectory=/a\nExecDelayMs=2500", "DataDirectory=/a\nExecDelayMs=2500|"},
+      {u"no value\r=orphan\rK=\r", "K=|"},
+      {u"", ""},
+  };
+  for (const Case& c : cases) {
+    std::string got;
+    for (const ConnectAttribute& a : ParseAttributeLines(c.attributes)) {
+      got += ToUtf8(a.key) + "=" + ToUtf8(a.value) + "|";
+    }
+    EXPECT_EQ(got, c.want) << ToUtf8(c.attributes);
+  }
 }
 
 // What would land in the data-source file as more than one attribute, or

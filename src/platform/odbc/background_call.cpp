@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/failure.h"
-#include "platform/odbc/odbc_engines.h"
+#include "platform/odbc/odbc_errors.h"
 
 namespace pellory::odbc {
 namespace {

@@ -90,6 +90,27 @@ std::vector<ConnectAttribute> ParseConnectString(TextView connect) {
   return out;
 }
 
+std::vector<ConnectAttribute> ParseAttributeLines(TextView attributes) {
+  if (attributes.find(u'\r') == TextView::npos && attributes.find(u';') != TextView::npos) {
+    return ParseConnectString(attributes);
+  }
+  std::vector<ConnectAttribute> out;
+  size_t start = 0;
+  while (start <= attributes.size()) {
+    size_t end = attributes.find(u'\r', start);
+    if (end == TextView::npos) end = attributes.size();
+    TextView piece = attributes.substr(start, end - start);
+    if (!piece.empty() && piece.front() == u'\n') piece.remove_prefix(1);
+    size_t eq = piece.find(u'=');
+    if (eq != TextView::npos) {
+      ConnectAttribute a{Trim(piece.substr(0, eq)), Text(piece.substr(eq + 1))};
+      if (!a.key.empty()) out.push_back(std::move(a));
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
 bool FindConnectAttribute(TextView connect, TextView key, Text* value) {
   for (ConnectAttribute& a : ParseConnectString(connect)) {
     if (EqualsNoCase(a.key, key)) {

@@ -23,6 +23,13 @@ struct ConnectAttribute {
 // Pieces without "=" are skipped.
 std::vector<ConnectAttribute> ParseConnectString(TextView connect);
 
+// The attributes of a data source as a registration gives them: one
+// "key=value" a line, lines ending in a carriage return (a line feed after
+// it is dropped), values kept as they are. A text without line breaks that
+// holds ";" is read as a connect string instead. Pieces without "=" or
+// without a key are skipped.
+std::vector<ConnectAttribute> ParseAttributeLines(TextView attributes);
+
 // The value of `key` (without regard to case) in a connect string.
 bool FindConnectAttribute(TextView connect, TextView key, Text* value);
 

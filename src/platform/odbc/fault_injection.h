@@ -8,6 +8,9 @@
 // one thread.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 
 #include <string>

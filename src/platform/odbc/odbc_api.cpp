@@ -2,14 +2,13 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <exception>
 
+#include "platform/database.h"
 #include "platform/odbc/background_call.h"
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/fault_injection.h"
-#include "platform/odbc/odbc_engines.h"
-#include "platform/odbc/odbc_installer.h"
+#include "platform/odbc/odbc_errors.h"
 
 namespace pellory::odbc {
 
@@ -70,64 +69,46 @@ void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, TextView fallback, Tex
   throw Failure(std::move(text), number);
 }
 
-#ifndef _WIN32
-namespace {
-
-// Whether the driver manager would find the source: in the user's or the
-// system's sources, or through a "Default" source.
-bool DataSourceDefined(TextView dsn) {
-  for (bool system : {false, true}) {
-    for (const Text& name : DataSourceNames(system)) {
-      if (EqualsNoCase(name, dsn) || EqualsNoCase(name, u"Default")) return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-#endif
-
 Environment::Environment() {
+  // Not through Checked(): the failure tests make the calls on a connection
+  // fail, and an engine makes its environment before any connection.
   if (!Ok(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_))) {
     env_ = SQL_NULL_HENV;
     throw Failure(u"The ODBC driver manager could not create an environment", kOdbcCallFailed);
   }
-  SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  // Ignored: a driver manager that refused ODBC 3 would refuse the first
+  // connection's handle (HY010), whose failure is reported with these
+  // diagnostics.
+  (void)SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
 }
 
 Environment::~Environment() {
-  if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  // Ignored, here and for every handle freed: nothing can be done about a
+  // handle the driver manager will not free.
+  if (env_) (void)SQLFreeHandle(SQL_HANDLE_ENV, env_);
 }
 
 ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView connect,
-                                   bool read_only, bool map_not_found, double login_timeout)
-    : env_(std::move(env)) {
+                                   const ConnectOptions& options)
+    : env_(std::move(env)), getdata_bound_(options.getdata_only ? 0 : -1) {
   FindConnectAttribute(connect, u"PWD", &secret_) ||
       FindConnectAttribute(connect, u"PASSWORD", &secret_);
   FindConnectAttribute(connect, u"DSN", &requested_dsn_);
-#ifndef _WIN32
-  // unixODBC's driver manager remembers for a while that a source was not
-  // found, and registering the source through the installer does not make
-  // it forget: a source that does not exist is therefore reported here,
-  // without asking the driver manager, so that it can be registered and
-  // used at once.
-  if (!requested_dsn_.empty() && !FindConnectAttribute(connect, u"DRIVER", nullptr) &&
-      !FindConnectAttribute(connect, u"FILEDSN", nullptr) && !DataSourceDefined(requested_dsn_)) {
-    throw Failure(u"IM002: Data source name not found and no default driver specified",
-                  map_not_found ? kRdoDataSourceNotFound : kOdbcCallFailed);
-  }
-#endif
   if (!Ok(Checked(SQLAllocHandle, SQL_HANDLE_DBC, env_->handle(), &dbc_))) {
     dbc_ = SQL_NULL_HDBC;
     ThrowDiagnostics(SQL_HANDLE_ENV, env_->handle(), u"Could not create a connection", secret_);
   }
-  if (read_only) {
-    SQLSetConnectAttrW(dbc_, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY),
-                       0);
+  // Both attributes are requests: a driver that refuses read-only access
+  // opens the source as it can (the adapter only reads), and one that
+  // refuses a login timeout keeps its own (Connect waits no longer anyway).
+  if (options.read_only) {
+    (void)SQLSetConnectAttrW(dbc_, SQL_ATTR_ACCESS_MODE,
+                             reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
   }
-  if (login_timeout > 0) {
-    const auto seconds = static_cast<SQLULEN>(std::ceil(login_timeout));
-    SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
+  if (options.login_timeout > 0) {
+    const auto seconds = static_cast<SQLULEN>(std::ceil(options.login_timeout));
+    (void)SQLSetConnectAttrW(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds),
+                             0);
   }
   std::vector<SQLWCHAR> in = Wide(connect);
   std::vector<SQLWCHAR> out(2048);
@@ -137,9 +118,9 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
   if (!Ok(rc)) {
     // Collect the diagnostics before the handle goes.
     try {
-      ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, u"Could not connect", secret_, map_not_found);
+      ThrowDiagnostics(SQL_HANDLE_DBC, dbc_, u"Could not connect", secret_, options.map_not_found);
     } catch (...) {
-      SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+      (void)SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
       dbc_ = SQL_NULL_HDBC;
       throw;
     }
@@ -150,8 +131,10 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
 
 ConnectionHandle::~ConnectionHandle() {
   if (!dbc_) return;
-  if (connected_) SQLDisconnect(dbc_);
-  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  // Ignored: the adapter only reads, in autocommit, so there is no work a
+  // refused disconnect would lose, and a destructor has no one to tell.
+  if (connected_) (void)SQLDisconnect(dbc_);
+  (void)SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
 }
 
 void ConnectionHandle::StatementLeftRunning() {
@@ -183,26 +166,23 @@ bool ConnectionHandle::WaitUntilFree(double seconds) {
 }
 
 std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, TextView connect,
-                                          bool read_only, bool map_not_found,
-                                          double login_timeout) {
-  if (login_timeout <= 0) {
-    return std::make_shared<ConnectionHandle>(std::move(env), connect, read_only, map_not_found);
+                                          const ConnectOptions& options) {
+  if (options.login_timeout <= 0) {
+    return std::make_shared<ConnectionHandle>(std::move(env), connect, options);
   }
   struct Outcome {
     std::shared_ptr<ConnectionHandle> handle;
     std::exception_ptr failure;
   };
   auto outcome = std::make_shared<Outcome>();
-  auto call = BackgroundCall::Start([outcome, env = std::move(env), text = Text(connect), read_only,
-                                     map_not_found, login_timeout] {
+  auto call = BackgroundCall::Start([outcome, env = std::move(env), text = Text(connect), options] {
     try {
-      outcome->handle =
-          std::make_shared<ConnectionHandle>(env, text, read_only, map_not_found, login_timeout);
+      outcome->handle = std::make_shared<ConnectionHandle>(env, text, options);
     } catch (...) {
       outcome->failure = std::current_exception();
     }
   });
-  if (!call->WaitFor(login_timeout)) {
+  if (!call->WaitFor(options.login_timeout)) {
     throw Failure(u"HYT00: Login timeout expired", kTimeoutExpired);
   }
   if (outcome->failure) std::rethrow_exception(outcome->failure);
@@ -210,11 +190,9 @@ std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, Text
 }
 
 bool ConnectionHandle::GetDataOnBound() {
-  // PELLORY_ODBC_NO_BINDING=1 reads every value with SQLGetData, as for a
-  // driver that cannot mix it with bound columns (a diagnostic switch).
-  if (getdata_bound_ < 0 && std::getenv("PELLORY_ODBC_NO_BINDING")) getdata_bound_ = 0;
   if (getdata_bound_ < 0) {
     SQLUINTEGER ext = 0;
+    // A driver that cannot say is taken to allow none of it.
     SQLRETURN rc = SQLGetInfoW(dbc_, SQL_GETDATA_EXTENSIONS, &ext, sizeof ext, nullptr);
     const SQLUINTEGER need = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
     getdata_bound_ = Ok(rc) && (ext & need) == need ? 1 : 0;

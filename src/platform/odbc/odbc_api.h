@@ -54,15 +54,28 @@ class Environment {
   SQLHENV env_ = SQL_NULL_HENV;
 };
 
+// How a connection is made.
+struct ConnectOptions {
+  bool read_only = false;
+  // A source the driver manager does not know (IM002) fails with
+  // kRdoDataSourceNotFound rather than kOdbcCallFailed.
+  bool map_not_found = false;
+  // Above 0: handed to the driver, rounded up to whole seconds; Connect
+  // waits no longer than that.
+  double login_timeout = 0;
+  // Every value is read with SQLGetData and no column is bound, as for a
+  // driver that cannot mix the two.
+  bool getdata_only = false;
+};
+
 // An open connection. Result sets hold a reference so that the connection
 // closes only after the last of them is released.
 class ConnectionHandle {
  public:
-  // Connects without prompting. `secret` is the password in the connect
-  // string, kept only to mask it in later diagnostics. `login_timeout`
-  // above 0 is handed to the driver, rounded up to whole seconds.
-  ConnectionHandle(std::shared_ptr<Environment> env, TextView connect, bool read_only,
-                   bool map_not_found, double login_timeout = 0);
+  // Connects without prompting. The password in the connect string is kept
+  // only to mask it in later diagnostics.
+  ConnectionHandle(std::shared_ptr<Environment> env, TextView connect,
+                   const ConnectOptions& options);
   ~ConnectionHandle();
   ConnectionHandle(const ConnectionHandle&) = delete;
   ConnectionHandle& operator=(const ConnectionHandle&) = delete;
@@ -72,7 +85,8 @@ class ConnectionHandle {
   const Text& completed() const { return completed_; }
   // The DSN the connect string named, if any.
   const Text& requested_dsn() const { return requested_dsn_; }
-  // Whether SQLGetData may be used on bound columns, in any order.
+  // Whether SQLGetData may be used on bound columns, in any order (never
+  // with ConnectOptions::getdata_only).
   bool GetDataOnBound();
   // Statements that ran out of time and were left running in the driver.
   // Until they end the driver may hold the connection, so that any other
@@ -98,12 +112,12 @@ class ConnectionHandle {
   int left_running_ = 0;
 };
 
-// A connection as ConnectionHandle makes it. With `login_timeout` above 0
-// the connection is made on a thread of its own and the caller waits no
-// longer than that: then Failure(kTimeoutExpired), and a connection that
-// comes later is closed on that thread. Drivers do not all keep to their
-// login timeout (libpq waits at least 2 seconds, say).
+// A connection as ConnectionHandle makes it. With a login timeout the
+// connection is made on a thread of its own and the caller waits no longer
+// than that: then Failure(kTimeoutExpired), and a connection that comes
+// later is closed on that thread. Drivers do not all keep to their login
+// timeout (libpq waits at least 2 seconds, say).
 std::shared_ptr<ConnectionHandle> Connect(std::shared_ptr<Environment> env, TextView connect,
-                                          bool read_only, bool map_not_found, double login_timeout);
+                                          const ConnectOptions& options);
 
 }  // namespace pellory::odbc

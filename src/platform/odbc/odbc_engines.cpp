@@ -1,6 +1,7 @@
 #include "platform/odbc/odbc_engines.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/odbc/connect_string.h"
@@ -18,6 +19,42 @@ namespace {
 using odbc::ConnectionHandle;
 using odbc::Environment;
 using odbc::Ok;
+
+#ifndef _WIN32
+// Whether the driver manager would find the source: in the user's or the
+// system's sources, or through a "Default" source.
+bool DataSourceDefined(TextView dsn) {
+  for (bool system : {false, true}) {
+    for (const Text& name : odbc::DataSourceNames(system)) {
+      if (EqualsNoCase(name, dsn) || EqualsNoCase(name, u"Default")) return true;
+    }
+  }
+  return false;
+}
+#endif
+
+// A connection as the engines make it.
+std::shared_ptr<ConnectionHandle> OpenHandle(std::shared_ptr<Environment> env, TextView connect,
+                                             odbc::ConnectOptions options) {
+  // PELLORY_ODBC_NO_BINDING=1 reads every value with SQLGetData, as for a
+  // driver that cannot mix it with bound columns (a diagnostic switch).
+  options.getdata_only = std::getenv("PELLORY_ODBC_NO_BINDING") != nullptr;
+#ifndef _WIN32
+  // unixODBC's driver manager remembers for a while that a source was not
+  // found, and registering the source through the installer does not make
+  // it forget: a source that does not exist is therefore reported here,
+  // without asking the driver manager, so that it can be registered and
+  // used at once.
+  Text dsn;
+  if (FindConnectAttribute(connect, u"DSN", &dsn) && !dsn.empty() &&
+      !FindConnectAttribute(connect, u"DRIVER", nullptr) &&
+      !FindConnectAttribute(connect, u"FILEDSN", nullptr) && !DataSourceDefined(dsn)) {
+    throw Failure(u"IM002: Data source name not found and no default driver specified",
+                  options.map_not_found ? kRdoDataSourceNotFound : kOdbcCallFailed);
+  }
+#endif
+  return odbc::Connect(std::move(env), connect, options);
+}
 
 // A DAO database or an RDO connection: one open ODBC connection.
 class OdbcConnection : public Connection {
@@ -107,8 +144,8 @@ class OdbcWorkspace : public Workspace {
 
   DatabaseRef OpenDatabase(TextView name, bool read_only, TextView connect,
                            double login_timeout) override {
-    auto handle =
-        odbc::Connect(env_, DriverConnectString(name, connect), read_only, false, login_timeout);
+    auto handle = OpenHandle(env_, DriverConnectString(name, connect),
+                             {.read_only = read_only, .login_timeout = login_timeout});
     return std::make_shared<OdbcConnection>(std::move(handle));
   }
 
@@ -181,29 +218,10 @@ class OdbcDaoEngine : public DaoEngine {
     if (!installed) {
       throw Failure(u"The ODBC driver '" + Text(driver) + u"' is not installed", kOdbcCallFailed);
     }
-    // Attributes come one a line (carriage returns); a text without line
-    // breaks may also be a whole connect string. The password is never
-    // stored with the source.
-    std::vector<ConnectAttribute> pairs;
-    if (attributes.find(u'\r') != TextView::npos || attributes.find(u';') == TextView::npos) {
-      size_t start = 0;
-      while (start <= attributes.size()) {
-        size_t end = attributes.find(u'\r', start);
-        if (end == TextView::npos) end = attributes.size();
-        TextView piece = attributes.substr(start, end - start);
-        if (!piece.empty() && piece.front() == u'\n') piece.remove_prefix(1);
-        size_t eq = piece.find(u'=');
-        if (eq != TextView::npos) {
-          pairs.push_back({Trim(piece.substr(0, eq)), Text(piece.substr(eq + 1))});
-        }
-        start = end + 1;
-      }
-    } else {
-      pairs = ParseConnectString(attributes);
-    }
+    // The password is never stored with the source.
     std::vector<ConnectAttribute> stored;
-    for (ConnectAttribute& a : pairs) {
-      if (a.key.empty() || SkippedAttribute(a.key)) continue;
+    for (ConnectAttribute& a : ParseAttributeLines(attributes)) {
+      if (SkippedAttribute(a.key)) continue;
       CheckStorable(u"attribute", a.key, true);
       CheckStorable(a.key, a.value, false);
       stored.push_back(std::move(a));
@@ -235,7 +253,9 @@ class OdbcRdoEngine : public RdoEngine {
       if (!chosen) throw Failure(u"Operation cancelled", kOperationCancelled);
       text = DriverConnectString(u"", *chosen);
     }
-    auto handle = odbc::Connect(env_, text, read_only, true, login_timeout);
+    auto handle =
+        OpenHandle(env_, text,
+                   {.read_only = read_only, .map_not_found = true, .login_timeout = login_timeout});
     return std::make_shared<OdbcConnection>(std::move(handle));
   }
 
@@ -290,7 +310,7 @@ static bool OneDataSourceFile() {
 
 std::optional<Text> TryOdbcLogin(TextView connect) {
   try {
-    odbc::ConnectionHandle login(std::make_shared<Environment>(), connect, false, false);
+    OpenHandle(std::make_shared<Environment>(), connect, {});
     return std::nullopt;
   } catch (const Failure& failure) {
     return failure.description();

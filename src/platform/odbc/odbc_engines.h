@@ -11,20 +11,13 @@
 #include "platform/data_source.h"
 #include "platform/database.h"
 #include "platform/odbc/data_source_store.h"
+#include "platform/odbc/odbc_errors.h"
 
 namespace pellory {
 
 // Asks the user to pick a data source; gives the connect string to use
 // ("DSN=x;UID=u;PWD=p") or nullopt when the user cancelled.
 using DataSourcePrompt = std::function<std::optional<Text>(const std::vector<DataSourceInfo>&)>;
-
-// Failure numbers the adapter raises besides kRdoDataSourceNotFound.
-constexpr long kOdbcCallFailed = 3146;
-constexpr long kInvalidArgument = 3001;
-constexpr long kNameInCollection = 3367;
-constexpr long kNoCurrentRecord = 3021;
-constexpr long kItemNotFound = 3265;
-constexpr long kOperationCancelled = 3059;
 
 class OdbcEngines : public DatabaseEngines {
  public:

@@ -265,8 +265,9 @@ bool EditIniFile(const std::string& path,
   ReplaceFileAtomically(path, *changed);
   // unixODBC keeps what it read for a while in each process; a write of its
   // own forgets that. This one changes no file (it empties a section that
-  // /dev/null cannot hold).
-  SQLWritePrivateProfileString("Pellory", nullptr, nullptr, "/dev/null");
+  // /dev/null cannot hold); it is made for that alone, and its answer is
+  // ignored.
+  (void)SQLWritePrivateProfileString("Pellory", nullptr, nullptr, "/dev/null");
   return true;
 }
 

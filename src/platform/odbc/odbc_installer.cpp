@@ -2,7 +2,7 @@
 
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/odbc_api.h"
-#include "platform/odbc/odbc_engines.h"
+#include "platform/odbc/odbc_errors.h"
 
 #include <odbcinst.h>
 
@@ -19,11 +19,14 @@ namespace {
 // each installer call sets it for itself and puts the previous one back.
 class ConfigMode {
  public:
+  // The answers are ignored: getting the mode cannot fail (previous_ keeps
+  // the driver manager's default if it did), and setting one of these
+  // three modes is refused only for a value out of range.
   explicit ConfigMode(bool system) {
-    SQLGetConfigMode(&previous_);
-    SQLSetConfigMode(system ? ODBC_SYSTEM_DSN : ODBC_USER_DSN);
+    (void)SQLGetConfigMode(&previous_);
+    (void)SQLSetConfigMode(system ? ODBC_SYSTEM_DSN : ODBC_USER_DSN);
   }
-  ~ConfigMode() { SQLSetConfigMode(previous_); }
+  ~ConfigMode() { (void)SQLSetConfigMode(previous_); }
 
  private:
   UWORD previous_ = ODBC_BOTH_DSN;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/odbc/fault_injection.h"
-#include "platform/odbc/odbc_engines.h"
+#include "platform/odbc/odbc_errors.h"
 
 namespace pellory::odbc {
 namespace {
@@ -48,12 +48,14 @@ OdbcResultSet::Statement::~Statement() {
     // Freeing a statement may wait for the one the driver still runs on the
     // connection: a thread of its own does that.
     try {
-      BackgroundCall::Start([h = handle, c = connection] { SQLFreeHandle(SQL_HANDLE_STMT, h); });
+      BackgroundCall::Start(
+          [h = handle, c = connection] { (void)SQLFreeHandle(SQL_HANDLE_STMT, h); });
       handle = SQL_NULL_HSTMT;
     } catch (const Failure&) {
     }
   }
-  if (handle) SQLFreeHandle(SQL_HANDLE_STMT, handle);
+  // A handle the driver will not free cannot be helped: ignored.
+  if (handle) (void)SQLFreeHandle(SQL_HANDLE_STMT, handle);
   if (left_running) connection->StatementEnded();
 }
 
@@ -67,8 +69,10 @@ OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextV
   statement_->sql = Wide(sql);
   if (time_limit_ > 0) {
     const auto seconds = static_cast<SQLULEN>(std::ceil(time_limit_));
-    SQLSetStmtAttrW(statement_->handle, SQL_ATTR_QUERY_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(seconds), 0);
+    // Ignored when refused: the limit is kept by waiting no longer and
+    // cancelling (Begin, AwaitExecution, Cancel) whatever the driver does.
+    (void)SQLSetStmtAttrW(statement_->handle, SQL_ATTR_QUERY_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(seconds), 0);
     Begin();
     if (!async && !AwaitExecution(time_limit_)) {
       Cancel();
@@ -79,8 +83,8 @@ OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextV
   if (async) {
     // A driver without asynchronous support refuses the attribute (or
     // ignores it) and the statement simply runs to its end below.
-    SQLSetStmtAttrW(statement_->handle, SQL_ATTR_ASYNC_ENABLE,
-                    reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0);
+    (void)SQLSetStmtAttrW(statement_->handle, SQL_ATTR_ASYNC_ENABLE,
+                          reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0);
   }
   SQLRETURN rc = Execute();
   if (rc == SQL_STILL_EXECUTING) {
@@ -193,8 +197,9 @@ bool OdbcResultSet::Cancel() {
 
 bool OdbcResultSet::StopAsync() {
   // A driver that executes asynchronously takes SQLCancel at once, and the
-  // next poll or two report the end.
-  SQLCancel(statement_->handle);
+  // next poll or two report the end. Whether it took the cancel shows in
+  // those polls, so its own answer is ignored, here and below.
+  (void)SQLCancel(statement_->handle);
   const auto end = std::chrono::steady_clock::now() + Seconds(kCancelGrace);
   while (Execute() == SQL_STILL_EXECUTING) {
     if (std::chrono::steady_clock::now() < end) {
@@ -202,12 +207,13 @@ bool OdbcResultSet::StopAsync() {
       continue;
     }
     // The rest of the wait goes to a thread of its own, which frees the
-    // statement once the driver lets go of it.
+    // statement once the driver lets go of it. How the cancelled execution
+    // ended matters to no one.
     auto statement = statement_;
     try {
       BackgroundCall::Start([statement] {
         while (statement->ExecDirect() == SQL_STILL_EXECUTING) {
-          SQLCancel(statement->handle);
+          (void)SQLCancel(statement->handle);
           std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
       });
@@ -229,7 +235,7 @@ bool OdbcResultSet::StopWorker() {
   try {
     BackgroundCall::Start([statement, worker] {
       while (!worker->Done()) {
-        SQLCancel(statement->handle);
+        (void)SQLCancel(statement->handle);  // the worker's end tells
         worker->WaitFor(0.1);
       }
     });
@@ -246,7 +252,8 @@ OdbcResultSet::~OdbcResultSet() {
   if (time_limit_ > 0) {
     Cancel();
   } else if (statement_->handle) {
-    SQLCancel(statement_->handle);
+    // Ignored: the statement is freed next, cancelled or not.
+    (void)SQLCancel(statement_->handle);
   }
 }
 
@@ -327,6 +334,7 @@ void OdbcResultSet::Describe() {
     col.hash = NameHash(col.name);
     if (!bind_) continue;
     SQLLEN display = 0;
+    // Ignored when the driver has no display size: the declared size decides.
     Wait([&] {
       return SQLColAttributeW(statement_->handle, i, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr,
                               &display);
@@ -408,7 +416,10 @@ void OdbcResultSet::MoveFirst() {
   FinishExecution();
   if (row_ == 0 && !eof_) return;
   if (!statement_) throw Failure(u"Operation cancelled", kOperationCancelled);
-  SQLFreeStmt(statement_->handle, SQL_CLOSE);
+  // Ignored: a driver may have closed the cursor at the end of the rows
+  // and then refuses to close it again (24000); a real failure shows in
+  // the execution that follows.
+  (void)SQLFreeStmt(statement_->handle, SQL_CLOSE);
   SQLRETURN rc = Wait([&] { return Execute(); });
   Finish(rc);
 }
@@ -419,6 +430,7 @@ long OdbcResultSet::RecordCount() {
   if (!count_known_ && !statement_) return -1;
   if (!count_known_) {
     SQLLEN count = -1;
+    // A driver that cannot count gives -1, as for a count it does not know.
     if (!Ok(Wait([&] { return SQLRowCount(statement_->handle, &count); }))) count = -1;
     count_ = count < 0 ? -1 : static_cast<long>(count);
     count_known_ = true;
@@ -428,32 +440,11 @@ long OdbcResultSet::RecordCount() {
 
 int OdbcResultSet::ColumnIndex(TextView name) {
   FinishExecution();
-  // Callers ask for the same few names on every row, mostly from the same
-  // constant texts: an exact match of an earlier question is answered
-  // without folding case again.
-  const uint64_t key =
-      (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(name.data())) ^ name.size()) *
-      0x9E3779B97F4A7C15ull;
-  const size_t home = key >> 58;
-  NameMemo* slot = nullptr;
-  for (size_t probe = 0; probe < 8; ++probe) {
-    NameMemo& m = memo_[(home + probe) % memo_.size()];
-    if (m.data == name.data() && m.name == name) return m.index;
-    if (!slot && !m.data) slot = &m;
-  }
-  if (!slot) slot = &memo_[home];
   const uint32_t h = NameHash(name);
-  int index = -1;
   for (size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) {
-      index = static_cast<int>(i);
-      break;
-    }
+    if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);
   }
-  slot->data = name.data();
-  slot->name.assign(name);
-  slot->index = index;
-  return index;
+  return -1;
 }
 
 const Text& OdbcResultSet::Value(int column) {

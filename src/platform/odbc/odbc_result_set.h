@@ -2,7 +2,6 @@
 // UTF-16 into buffers that live as long as the result set.
 #pragma once
 
-#include <array>
 #include <memory>
 #include <vector>
 
@@ -49,11 +48,6 @@ class OdbcResultSet : public ResultSet {
     bool bound = false;
     bool ready = false;  // `value` holds the current row's value
     Text value;
-  };
-  struct NameMemo {
-    const char16_t* data = nullptr;
-    Text name;
-    int index = -1;
   };
   // The statement handle and what an execution needs, shared with a thread
   // that executes it or waits for the driver to let go of it: the handle is
@@ -102,7 +96,6 @@ class OdbcResultSet : public ResultSet {
   double time_limit_ = 0;
   std::vector<Column> columns_;
   std::vector<SQLWCHAR> scratch_;
-  std::array<NameMemo, 64> memo_;
   bool tables_ = false;
   bool executing_ = false;
   bool described_ = false;
