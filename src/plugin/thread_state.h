@@ -1,7 +1,8 @@
 // What the plug-in keeps for each host thread: the instance numbers of the
 // thread's live Sessions, the record the configuration dialogs edit, and
-// the thread's database engines. One object per thread holds all of it;
-// nothing else in the core is thread_local state of the module.
+// the thread's database engines. One object per thread holds all of it
+// (lookup keeps only two caches of its own per thread: the column map of
+// the last result set and the export's record buffer).
 #pragma once
 
 #include <memory>
