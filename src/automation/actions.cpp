@@ -5,6 +5,7 @@
 #include "automation/window_finder.h"
 #include "platform/odbc/connect_string.h"
 #include "plugin/records.h"
+#include "plugin/trace_tags.h"
 #include "plugin/trap.h"
 
 namespace pellory {

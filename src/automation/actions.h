@@ -33,8 +33,4 @@ inline constexpr unsigned kNewContact = 10238;
 inline constexpr unsigned kNewContactFollowUp = 10024;
 }  // namespace crm_commands
 
-namespace tags {
-inline constexpr char16_t kDoAction[] = u" @ plugin.Session.DoAction";
-}  // namespace tags
-
 }  // namespace pellory

@@ -1,5 +1,7 @@
 #include "automation/window_finder.h"
 
+#include "plugin/trace_tags.h"
+
 #include <algorithm>
 
 #include "plugin/trap.h"

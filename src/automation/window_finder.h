@@ -26,10 +26,4 @@ Text RidStr(Env& env, TextView text, TextView part);
 // before it fails, and the result is then empty.
 Text Stuff(Env& env, TextView text, int16_t start, int16_t length, TextView insert);
 
-namespace tags {
-inline constexpr char16_t kFindWindowTitle[] = u" @ basGlobal.FindWindowTitle";
-inline constexpr char16_t kRidStr[] = u" @ basGlobal.RidStr";
-inline constexpr char16_t kStuff[] = u" @ basGlobal.Stuff";
-}  // namespace tags
-
 }  // namespace pellory

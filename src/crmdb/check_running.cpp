@@ -9,7 +9,7 @@ bool CheckRunning(Session& session, bool& start) {
   using namespace crmdb;
   Env& env = session.env();
   SessionState& st = session.state();
-  const TextView tag = kCheckRunningTag;
+  const TextView tag = tags::kCheckRunning;
 
   if (start) {
     // The attach object lives only for this call.

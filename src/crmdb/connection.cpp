@@ -32,7 +32,7 @@ Text LoadFile(Session& session) {
   using namespace crmdb;
   Env& env = session.env();
   SessionState& st = session.state();
-  const TextView tag = kLoadTag;
+  const TextView tag = tags::kLoad;
 
   if (!st.workspace) {
     Trap(env, tag, [&] {
@@ -68,7 +68,7 @@ Text LoadSql(Session& session) {
   using namespace crmdb;
   Env& env = session.env();
   SessionState& st = session.state();
-  const TextView tag = kLoadTag;
+  const TextView tag = tags::kLoad;
   // The connection record is held apart from the database path, which
   // CheckRunning turns into a directory.
   const Text& record = st.connection_rd;
@@ -185,8 +185,8 @@ Text LoadSql(Session& session) {
 Text LoadReal(Session& session, Text& /*rd*/) {
   SessionState& st = session.state();
   Text reply;
-  Trap(session.env(), crmdb::kLoadTag, [&] { st.table_name = u"Client"; });
-  Trap(session.env(), crmdb::kLoadTag,
+  Trap(session.env(), tags::kLoad, [&] { st.table_name = u"Client"; });
+  Trap(session.env(), tags::kLoad,
        [&] { reply = st.use_sql ? LoadSql(session) : LoadFile(session); });
   return reply;
 }
@@ -194,9 +194,9 @@ Text LoadReal(Session& session, Text& /*rd*/) {
 Text UnloadReal(Session& session) {
   Env& env = session.env();
   SessionState& st = session.state();
-  Trap(env, crmdb::kUnloadTag, [&] { st.app.reset(); });
-  Trap(env, crmdb::kUnloadTag, [&] { st.contact_rs.reset(); });
-  Trap(env, crmdb::kUnloadTag, [&] { st.database.reset(); });
+  Trap(env, tags::kUnload, [&] { st.app.reset(); });
+  Trap(env, tags::kUnload, [&] { st.contact_rs.reset(); });
+  Trap(env, tags::kUnload, [&] { st.database.reset(); });
   return Text();
 }
 

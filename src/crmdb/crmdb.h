@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "plugin/session.h"
+#include "plugin/trace_tags.h"
 
 namespace pellory {
 
@@ -52,11 +53,6 @@ inline constexpr char16_t kWorkspaceName[] = u"ODBCWorkspace";
 
 // The failure number of a setting that cannot be used as it stands.
 inline constexpr long kInvalidProcedureCall = 5;
-
-inline constexpr char16_t kInitializeTag[] = u" @ Pell.Initialize";
-inline constexpr char16_t kLoadTag[] = u" @ Pellory.Load";
-inline constexpr char16_t kUnloadTag[] = u" @ Pellory.Unload";
-inline constexpr char16_t kCheckRunningTag[] = u" @ Pell.CheckRunning";
 
 }  // namespace crmdb
 }  // namespace pellory

@@ -1,25 +1,15 @@
 #include "crmdb/crmdb.h"
 
 #include "platform/failure.h"
+#include "plugin/thread_state.h"
 
 namespace pellory {
 namespace {
 
-// The engines exist once per thread, made by the platform object that was
-// in use when they were first needed.
-struct ThreadEngines {
-  DatabaseEngines* source = nullptr;
-  std::shared_ptr<DaoEngine> dao;
-  std::shared_ptr<RdoEngine> rdo;
-};
-
-ThreadEngines& Slot() {
-  thread_local ThreadEngines engines;
-  return engines;
-}
-
+// The engines exist once per thread (in the thread's ThreadState), made by
+// the platform object that was in use when they were first needed.
 ThreadEngines& Engines(Env& env) {
-  ThreadEngines& engines = Slot();
+  ThreadEngines& engines = ThreadState::Current().engines();
   DatabaseEngines* source = &env.databases();
   if (engines.source != source) {
     engines = ThreadEngines{};
@@ -46,6 +36,6 @@ std::shared_ptr<RdoEngine> ThreadRdoEngine(Env& env) {
   return e.rdo;
 }
 
-void ReleaseThreadEngines() { Slot() = ThreadEngines{}; }
+void ReleaseThreadEngines() { ThreadState::Current().engines() = ThreadEngines{}; }
 
 }  // namespace pellory

@@ -8,10 +8,6 @@
 namespace pellory {
 namespace {
 
-constexpr char16_t kRegistryGetTag[] = u" @ basGlobal.RegistryGet";
-constexpr char16_t kZTrimTag[] = u" @ basGlobal.ZTrim";
-constexpr char16_t kFilePathTag[] = u" @ basGlobal.FilePath";
-
 // Start-up reads text values of the current user's hive.
 Text UserValue(Env& env, TextView key, TextView name, const Variant& fallback) {
   return RegistryGet(env, key, name, fallback, RegistryRoot::kCurrentUser).ToText(&env.regional());
@@ -67,7 +63,7 @@ void CheckDataDirectory(TextView path) {
 
 Text ZTrim(Env& env, TextView text) {
   Text out;
-  Trap(env, kZTrimTag, [&] {
+  Trap(env, tags::kZTrim, [&] {
     size_t n = 0;
     while (n < text.size() && text[n] >= 32) ++n;
     out = Text(text.substr(0, n));
@@ -77,7 +73,7 @@ Text ZTrim(Env& env, TextView text) {
 
 Text FilePath(Env& env, TextView path) {
   Text out;
-  Trap(env, kFilePathTag, [&] {
+  Trap(env, tags::kFilePath, [&] {
     if (Trim(path).empty()) return;
     // Windows paths use "\"; the POSIX build also hands in "/" paths.
     size_t p = path.find_last_of(u"\\/");
@@ -90,7 +86,7 @@ Text FilePath(Env& env, TextView path) {
 Variant RegistryGet(Env& env, TextView key, TextView name, const Variant& fallback,
                     RegistryRoot root) {
   Variant result;
-  Trap(env, kRegistryGetTag, [&] {
+  Trap(env, tags::kRegistryGet, [&] {
     Registry& reg = env.registry();
     Registry::OpenResult open = reg.OpenKey(root, key);
     if (open == Registry::OpenResult::kNotFound) {
@@ -127,7 +123,7 @@ Variant InitializeReal(Session& session) {
   using namespace crmdb;
   Env& env = session.env();
   SessionState& st = session.state();
-  const TextView tag = kInitializeTag;
+  const TextView tag = tags::kInitialize;
 
   Trap(env, tag, [&] {
     Text path = GetText(env, st.data_rd, u"DBFile");

@@ -2,12 +2,10 @@
 
 #include "dialogs/frm_action.h"
 #include "dialogs/frm_config.h"
-#include "plugin/session.h"
 
 namespace pellory {
 
-void ShowDialog(Env& env, bool action) {
-  Text& config_rd = ConfigRd();
+void ShowDialog(Env& env, Text& config_rd, bool action) {
   if (action) {
     FrmAction form(env, config_rd);
     form.Form_Load();

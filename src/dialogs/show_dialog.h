@@ -6,8 +6,8 @@
 namespace pellory {
 
 // Builds the action dialog (`action` true) or the configuration dialog over
-// the thread's configuration record, loads it and runs it modally through
-// the platform's dialog host. OK rewrites the record; Cancel leaves it.
-void ShowDialog(Env& env, bool action);
+// `config_rd`, loads it and runs it modally through the platform's dialog
+// host. OK rewrites the record; Cancel leaves it.
+void ShowDialog(Env& env, Text& config_rd, bool action);
 
 }  // namespace pellory

@@ -18,7 +18,7 @@ constexpr char16_t kTimeout[] = u"Timeout";
 Text CacheRecordReal(Session& session) {
   Env& env = session.env();
   SessionState& st = session.state();
-  auto step = [&](auto&& body) { return Trap(env, kCacheTag, body); };
+  auto step = [&](auto&& body) { return Trap(env, tags::kCache, body); };
   Text reply;
 
   if (st.cache_state == u"START") {
@@ -90,7 +90,7 @@ Text CacheRecordReal(Session& session) {
   }
 
   Text& failure = st.cache_failure;
-  auto database_step = [&](auto&& body) { return TrapKeeping(env, kCacheTag, &failure, body); };
+  auto database_step = [&](auto&& body) { return TrapKeeping(env, tags::kCache, &failure, body); };
   bool at_end = true;
   if (!database_step([&] { at_end = rs->Eof(); })) return CacheRecordReal(session);
   if (!at_end) {

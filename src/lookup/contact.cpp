@@ -57,7 +57,7 @@ Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
 }
 
 void BuildContact(Env& env, ResultSet& rs, const Columns& c, Text& rd) {
-  auto step = [&](auto&& body) { Trap(env, kGetContactTag, body); };
+  auto step = [&](auto&& body) { Trap(env, tags::kGetContact, body); };
   auto set = [&](const char16_t* key, Column column) {
     step([&] { AppendEntry(rd, key, c.Read(rs, column)); });
   };
@@ -122,7 +122,7 @@ const Columns& ColumnsFor(const ResultSetRef& rs) {
 Text GetContact(Session& session, Variant& res) {
   Env& env = session.env();
   Text rd;
-  Trap(env, kGetContactTag, [&] {
+  Trap(env, tags::kGetContact, [&] {
     ResultSetRef rs = res.object_as<ResultSet>();
     if (!rs) throw Failure(u"Object required", 424);
     rd = BuildContact(env, *rs, ColumnsFor(rs));

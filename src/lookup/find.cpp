@@ -63,7 +63,7 @@ Text Selection(const Request& r, const bool (&search_phone)[4]) {
 // A list search's entry for the current row.
 Text ListEntry(Env& env, ResultSet& rs, const Columns& c) {
   Text entry;
-  auto step = [&](auto&& body) { Trap(env, kFindTag, body); };
+  auto step = [&](auto&& body) { Trap(env, tags::kFind, body); };
   auto set = [&](const char16_t* key, Column column) {
     step([&] {
       const Text& value = c.Read(rs, column);
@@ -118,12 +118,12 @@ int16_t MaxFindValue(const Variant& value) {
 Text FindReal(Session& session, Text rd) {
   Env& env = session.env();
   SessionState& st = session.state();
-  auto step = [&](auto&& body) { return Trap(env, kFindTag, body); };
+  auto step = [&](auto&& body) { return Trap(env, tags::kFind, body); };
   // Steps that reach for the database: their failure makes the search a
   // failed one (the reply stays what was built; see search_failure).
   st.search_failure.clear();
   auto database_step = [&](auto&& body) {
-    return TrapKeeping(env, kFindTag, &st.search_failure, body);
+    return TrapKeeping(env, tags::kFind, &st.search_failure, body);
   };
   // The Timeout setting bounds the whole search: the reconnect, the
   // statement and the scan. A search that runs out of it replies as one
@@ -320,7 +320,7 @@ Text FindReal(Session& session, Text rd) {
   }
 
   if (timed_out) {
-    LogError(env, TimeoutText(deadline.seconds()) + kFindTag);
+    LogError(env, TimeoutText(deadline.seconds()) + tags::kFind);
     reply.clear();
     matches = 0;
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "plugin/session.h"
+#include "plugin/trace_tags.h"
 
 namespace pellory::lookup {
 
@@ -13,11 +14,6 @@ inline constexpr char16_t kColumnList[] =
     u"PHONE_1, PHONE_2_Extension, PHONE_2, PHONE_3, PHONE_3_Extension, PHONE_4, "
     u"PHONE_4_Extension, Reverse_Phone_1, Reverse_Phone_2, Reverse_Phone_3, Reverse_Phone_4, "
     u"ADDRESS_Line_1, ADDRESS_Line_2, CITY, STATE_PROVINCE, ZIP_CODE, COUNTRY";
-
-// Location tags of the working methods.
-inline constexpr char16_t kFindTag[] = u" @ Pell.Find";
-inline constexpr char16_t kGetContactTag[] = u" @ Pell.GetContact";
-inline constexpr char16_t kCacheTag[] = u" @ Pell.CacheRecordReal";
 
 // Working methods, as wired into the Session's logic table.
 Text FindReal(Session& session, Text rd);

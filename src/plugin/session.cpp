@@ -1,56 +1,26 @@
 #include "plugin/session.h"
 
-#include <set>
-
 #include "plugin/records.h"
 #include "plugin/text_functions.h"
+#include "plugin/thread_state.h"
 #include "plugin/trap.h"
 
 namespace pellory {
 namespace {
 
-constexpr char16_t kTagPrefix[] = u" @ plugin.Session.";
-
-Text Tag(TextView method) { return Text(kTagPrefix) + Text(method); }
-
-// The instance numbers held by the thread's live Sessions, in order.
-std::set<int>& HeldInstanceNumbers() {
-  thread_local std::set<int> held;
-  return held;
-}
+Text Tag(TextView method) { return Text(tags::kSessionPrefix) + Text(method); }
 
 }  // namespace
 
-int SessionCount() { return static_cast<int>(HeldInstanceNumbers().size()); }
-
-Text& ConfigRd() {
-  thread_local Text record;
-  return record;
-}
-
 Session::Session(Env& env, const SessionLogic& logic) : env_(env), logic_(logic) {
-  Trap(env_, u" @ plugin.Session.Init", [&] {
-    // The lowest number no live Session of the thread holds: two of them
-    // never share a number (nor the data source named after it), and the
-    // numbers never grow past the count of Sessions alive at once.
-    std::set<int>& held = HeldInstanceNumbers();
-    int number = static_cast<int>(held.size()) + 1;
-    if (!held.empty() && *held.rbegin() != static_cast<int>(held.size())) {
-      number = 1;  // a gap below the highest: find the first
-      for (int n : held) {
-        if (n != number) break;
-        ++number;
-      }
-    }
-    held.insert(number);
-    state_.instance_no = number;
-  });
+  Trap(env_, tags::kSessionInit,
+       [&] { state_.instance_no = ThreadState::Current().TakeInstanceNumber(); });
 }
 
 Session::~Session() {
-  Trap(env_, u" @ plugin.Session.Terminate",
-       [&] { HeldInstanceNumbers().erase(state_.instance_no); });
-  Trap(env_, u" @ plugin.Session.Terminate", [&] { state_.callback.reset(); });
+  Trap(env_, tags::kSessionTerminate,
+       [&] { ThreadState::Current().ReturnInstanceNumber(state_.instance_no); });
+  Trap(env_, tags::kSessionTerminate, [&] { state_.callback.reset(); });
 }
 
 Text Session::Install() {
@@ -63,7 +33,7 @@ Text Session::Uninstall() { return Text(); }
 
 Text Session::Configure(Text& rd, Text& page) {
   const Text tag = Tag(u"Configure");
-  Text& config = ConfigRd();
+  Text& config = ThreadState::Current().config_rd();
   Text upper_page;
   Trap(env_, tag, [&] { config = rd; });
   Trap(env_, tag, [&] {
@@ -71,7 +41,7 @@ Text Session::Configure(Text& rd, Text& page) {
     AddVar(env_, config, u"Page", Variant(upper_page));
   });
   Trap(env_, tag, [&] {
-    if (logic_.show_dialog) logic_.show_dialog(env_, upper_page == u"ACTION");
+    if (logic_.show_dialog) logic_.show_dialog(env_, config, upper_page == u"ACTION");
   });
   Text reply;
   Trap(env_, tag, [&] { reply = config; });
@@ -207,47 +177,47 @@ R Session::Guarded(TextView tag, Call&& call) {
 }
 
 Variant Session::InitializeReal() {
-  return Guarded<Variant>(u" @ Pell.Initialize", [&] {
+  return Guarded<Variant>(tags::kInitialize, [&] {
     return logic_.initialize_real ? logic_.initialize_real(*this) : Variant();
   });
 }
 
 Text Session::LoadReal(Text& rd) {
-  return Guarded<Text>(u" @ Pellory.Load",
+  return Guarded<Text>(tags::kLoad,
                        [&] { return logic_.load_real ? logic_.load_real(*this, rd) : Text(); });
 }
 
 Text Session::UnloadReal() {
-  return Guarded<Text>(u" @ Pellory.Unload",
+  return Guarded<Text>(tags::kUnload,
                        [&] { return logic_.unload_real ? logic_.unload_real(*this) : Text(); });
 }
 
 Text Session::FindReal(Text rd) {
-  return Guarded<Text>(u" @ Pell.Find", [&] {
+  return Guarded<Text>(tags::kFind, [&] {
     return logic_.find_real ? logic_.find_real(*this, std::move(rd)) : Text();
   });
 }
 
 bool Session::CheckRunning(bool& start) {
-  return Guarded<bool>(u" @ Pell.CheckRunning", [&] {
+  return Guarded<bool>(tags::kCheckRunning, [&] {
     return logic_.check_running ? logic_.check_running(*this, start) : false;
   });
 }
 
 Text Session::DoActionReal(Text& rd) {
-  return Guarded<Text>(u" @ plugin.Session.DoAction", [&] {
+  return Guarded<Text>(tags::kDoAction, [&] {
     return logic_.do_action_real ? logic_.do_action_real(*this, rd) : Text();
   });
 }
 
 Text Session::CacheRecordReal() {
-  return Guarded<Text>(u" @ Pell.CacheRecordReal", [&] {
+  return Guarded<Text>(tags::kCache, [&] {
     return logic_.cache_record_real ? logic_.cache_record_real(*this) : Text();
   });
 }
 
 Text Session::GetContact(Variant& res) {
-  return Guarded<Text>(u" @ Pell.GetContact", [&] {
+  return Guarded<Text>(tags::kGetContact, [&] {
     return logic_.get_contact ? logic_.get_contact(*this, res) : Text();
   });
 }

@@ -25,8 +25,8 @@ struct SessionLogic {
   Text (*cache_record_real)(Session&) = nullptr;
   Text (*get_contact)(Session&, Variant& res) = nullptr;
   // Shows the configuration dialog (`action` false) or the action dialog
-  // modally over the thread's configuration record.
-  void (*show_dialog)(Env&, bool action) = nullptr;
+  // modally over `record` (the thread's configuration record).
+  void (*show_dialog)(Env&, Text& record, bool action) = nullptr;
 };
 
 // Everything a Session holds. Subsystems read and write it directly.
@@ -78,11 +78,6 @@ struct SessionState {
   // The CRM application object.
   std::shared_ptr<AutoObject> app;
 };
-
-// Module-level state, one set per host thread: the number of live Sessions
-// and the record the configuration dialogs edit.
-int SessionCount();
-Text& ConfigRd();
 
 inline constexpr int kVersionMajor = 2;
 inline constexpr int kVersionMinor = 0;

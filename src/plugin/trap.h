@@ -8,6 +8,7 @@
 
 #include "platform/failure.h"
 #include "plugin/trace_log.h"
+#include "plugin/trace_tags.h"
 
 namespace pellory {
 
@@ -50,11 +51,5 @@ bool TrapKeeping(Env& env, TextView tag, Text* failure, Step&& step) noexcept {
     }
   });
 }
-
-// Location tags used by more than one file.
-namespace tags {
-inline constexpr char16_t kGetVar[] = u" @ basGlobal.GetVar";
-inline constexpr char16_t kAddVar[] = u" @ basGlobal.AddVar";
-}  // namespace tags
 
 }  // namespace pellory

@@ -9,6 +9,7 @@
 
 #include "platform/failure.h"
 #include "plugin/records.h"
+#include "plugin/thread_state.h"
 #include "support/fake_env.h"
 
 namespace pellory::testing {
@@ -38,7 +39,7 @@ SessionLogic RecordingLogic() {
     calls->find_rd = rd;
     return Text(u"{Result=Success}");
   };
-  l.show_dialog = [](Env&, bool action) { calls->dialogs.push_back(action); };
+  l.show_dialog = [](Env&, Text&, bool action) { calls->dialogs.push_back(action); };
   l.cache_record_real = [](Session& s) { return u"{State=" + s.state().cache_state + u"}"; };
   return l;
 }
@@ -103,7 +104,9 @@ TEST_F(SessionTest, ConfigureOpensTheDialogNamedByThePage) {
 }
 
 TEST_F(SessionTest, ConfigureReturnsWhatTheDialogWrote) {
-  logic.show_dialog = [](Env& e, bool) { AddVar(e, ConfigRd(), u"DBFile", Variant(u"/data")); };
+  logic.show_dialog = [](Env& e, Text& record, bool) {
+    AddVar(e, record, u"DBFile", Variant(u"/data"));
+  };
   Session s(env, logic);
   Text rd = u"{A=1}", page = u"";
   EXPECT_EQ(s.Configure(rd, page), u"{A=1}{DBFile(S5)=/data}");
@@ -201,7 +204,7 @@ std::vector<int> InstanceNumbers(FakeEnv& env, const SessionLogic& logic, const 
       live.erase(*++p);
     }
   }
-  seen.push_back(SessionCount());
+  seen.push_back(ThreadState::Current().session_count());
   return seen;
 }
 
@@ -218,7 +221,7 @@ TEST_F(SessionTest, InstanceNumbersAreTheLowestNotHeldByALiveSession) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(InstanceNumbers(env, logic, c.steps), c.numbers) << c.steps;
-    EXPECT_EQ(SessionCount(), 0);
+    EXPECT_EQ(ThreadState::Current().session_count(), 0);
   }
   // Far more live Sessions than a 16-bit count holds: all numbers distinct
   // and positive.
@@ -244,13 +247,13 @@ TEST_F(SessionTest, InstanceNumbersCountLiveSessionsPerThread) {
   b.join();
   EXPECT_EQ(t1, expected);
   EXPECT_EQ(t2, expected);
-  EXPECT_EQ(SessionCount(), 1);
+  EXPECT_EQ(ThreadState::Current().session_count(), 1);
   outer.reset();
-  EXPECT_EQ(SessionCount(), 0);
-  // ConfigRd is per thread as well.
-  ConfigRd() = u"{Here=1}";
+  EXPECT_EQ(ThreadState::Current().session_count(), 0);
+  // The configuration record is per thread as well.
+  ThreadState::Current().config_rd() = u"{Here=1}";
   Text there;
-  std::thread([&] { there = ConfigRd(); }).join();
+  std::thread([&] { there = ThreadState::Current().config_rd(); }).join();
   EXPECT_EQ(there, u"");
 }
 
