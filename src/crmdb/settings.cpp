@@ -28,17 +28,8 @@ bool RegisteredAsWanted(Env& env, TextView dsn, TextView attributes) {
                       2000) != Text(kDriverName)) {
     return false;
   }
-  size_t start = 0;
-  while (start <= attributes.size()) {
-    size_t end = attributes.find(u'\r', start);
-    if (end == TextView::npos) end = attributes.size();
-    TextView piece = attributes.substr(start, end - start);
-    size_t eq = piece.find(u'=');
-    if (reg.QueryString(RegistryRoot::kCurrentUser, key, piece.substr(0, eq), 2000) !=
-        Text(piece.substr(eq + 1))) {
-      return false;
-    }
-    start = end + 1;
+  for (const ConnectAttribute& a : ParseAttributeLines(attributes)) {
+    if (reg.QueryString(RegistryRoot::kCurrentUser, key, a.key, 2000) != a.value) return false;
   }
   return true;
 }

@@ -4,19 +4,28 @@
 #include <cstdlib>
 
 namespace pellory {
+namespace {
+
+// The code point at text[i]: a surrogate pair joined (i then stands on its
+// second unit), any other unit as it is.
+uint32_t CodePointAt(TextView text, size_t& i) {
+  uint32_t c = text[i];
+  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+      text[i + 1] <= 0xDFFF) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    ++i;
+  }
+  return c;
+}
+
+}  // namespace
 
 std::string ToUtf8(TextView text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
+    uint32_t c = CodePointAt(text, i);
+    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // a lone surrogate
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -90,15 +99,7 @@ Text FromUtf8(std::string_view s) {
 std::u32string ToUtf32(TextView text) {
   std::u32string out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    out.push_back(c);
-  }
+  for (size_t i = 0; i < text.size(); ++i) out.push_back(CodePointAt(text, i));
   return out;
 }
 
