@@ -1,6 +1,7 @@
 #include "lookup/phone_number.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <functional>
@@ -173,6 +174,19 @@ std::optional<Split> SplitExtension(TextView t) {
   return std::nullopt;
 }
 
+// `t` without an extension word that no digits follow ("020 7946 0018
+// ext").
+TextView WithoutBareLabel(TextView t) {
+  for (const ExtensionLabel& label : kExtensionLabels) {
+    if (IsHash(label.text[0]) || IsSeparator(label.text[0])) continue;
+    if (label.text.size() < t.size() && EndsWithNoCase(t, label.text)) {
+      const char16_t before = t[t.size() - label.text.size() - 1];
+      if (IsDigit(before) || IsBlank(before)) return t.substr(0, t.size() - label.text.size());
+    }
+  }
+  return t;
+}
+
 // ---------------------------------------------------------------------------
 // The written number, taken apart
 
@@ -231,6 +245,7 @@ std::optional<Written> TakeApart(TextView input) {
          !(s.back() >= u'a' && s.back() <= u'z')) {
     s.remove_suffix(1);
   }
+  s = WithoutBareLabel(s);
   // "(530) 583-6985 x302/x2303": the second number goes.
   for (size_t i = 0; i < s.size(); ++i) {
     if (s[i] != u'/' && s[i] != u'\\') continue;
@@ -307,21 +322,32 @@ Plan Compile(const RegionInfo& region) {
               compile(region.national_prefix_for_parsing), compile(region.number_pattern)};
 }
 
-// The plans of the table's regions, compiled on first use.
-const std::vector<Plan>& TablePlans() {
-  static const std::vector<Plan> plans = [] {
-    std::vector<Plan> out;
-    out.reserve(kRegionCount);
-    for (size_t i = 0; i < kRegionCount; ++i) out.push_back(Compile(kRegions[i]));
+// The plans of the table's regions, compiled on first use, and the main
+// plan of each country code.
+struct Plans {
+  std::vector<Plan> plans;
+  std::array<const Plan*, 1000> by_code{};
+};
+
+const Plans& TablePlans() {
+  static const Plans table = [] {
+    Plans out;
+    out.plans.reserve(kRegionCount);
+    for (size_t i = 0; i < kRegionCount; ++i) out.plans.push_back(Compile(kRegions[i]));
+    for (const Plan& plan : out.plans) {
+      if (plan.info->main_for_code && plan.info->country_code < out.by_code.size()) {
+        out.by_code[plan.info->country_code] = &plan;
+      }
+    }
     return out;
   }();
-  return plans;
+  return table;
 }
 
 const Plan* TablePlan(const RegionInfo& region) {
   const std::less<const RegionInfo*> before;
   if (before(&region, kRegions) || !before(&region, kRegions + kRegionCount)) return nullptr;
-  return &TablePlans()[static_cast<size_t>(&region - kRegions)];
+  return &TablePlans().plans[static_cast<size_t>(&region - kRegions)];
 }
 
 bool Matches(const Plan& plan, TextView national) {
@@ -347,10 +373,8 @@ bool Fits(TextView national, const Plan& plan) {
 }
 
 const Plan* MainPlan(unsigned country_code) {
-  for (const Plan& plan : TablePlans()) {
-    if (plan.info->country_code == country_code && plan.info->main_for_code) return &plan;
-  }
-  return nullptr;
+  const auto& by_code = TablePlans().by_code;
+  return country_code < by_code.size() ? by_code[country_code] : nullptr;
 }
 
 // The country code at the start of `digits` and its length (0 when none).

@@ -57,10 +57,14 @@ enum class MatchTier { kNone, kPartial, kSame };
 const RegionInfo* FindRegion(TextView iso_code_or_english_name);
 
 // `written` read in `region`. Separators (blanks, dots, dashes, slashes,
-// brackets) are ignored, and so is text before the first digit or "+"
-// ("Tel: ", "tel:"). nullopt for anything that is no telephone number:
-// no digits, letters other than an extension mark, a country code that
-// does not exist, a national number of fewer than 2 or more than 17 digits.
+// brackets, "x" as in Brazil's "0xx21") are ignored, and so is text before
+// the first digit or "+" ("Tel: ", "tel:"; a "tel:" URI's phone-context
+// goes in front). Digits may be fullwidth or Arabic-Indic. nullopt for
+// anything that is no telephone number: fewer than 3 digits (but for two
+// alone), letters other than an extension label (vanity numbers such as
+// "0800 CALL NOW" included), a plus sign inside, a country code that does
+// not exist, a national number of fewer than 2 or more than 17 digits, a
+// text longer than 250 characters.
 //
 // - "+" (or "++"), or the region's international prefix, starts a country
 //   code; so do the region's own country code digits when the number only
@@ -72,11 +76,10 @@ const RegionInfo* FindRegion(TextView iso_code_or_english_name);
 //   06...), unless the number only fits the plan without it.
 // - An extension follows "x", "ext", "ext.", "extn", "extension", "#",
 //   ";ext=", ",," or ";", or is a number ending in "#" after a dash or
-//   blank ("- 123#"). A last group after a dash ("-22") is an extension
-//   only where the whole is longer than any number of the plan and the
-//   rest is a number of the plan ("020 7946 0018-22" in GB); where the
-//   plan has numbers that long it is part of the number ("030 1234567-22"
-//   in DE, where extensions are dialled straight through).
+//   blank ("- 123#"); a label without digits after it is dropped. A last group after a dash ("-22")
+//   is an extension only where the whole is longer than any number of the plan and the rest is a
+//   number of the plan ("020 7946 0018-22" in GB); where the plan has numbers that long it is part
+//   of the number ("030 1234567-22" in DE, where extensions are dialled straight through).
 std::optional<PhoneNumber> Interpret(TextView written, const RegionInfo& region);
 
 // kSame: the same country code (or one side has none written), the same

@@ -2,6 +2,18 @@
 // every region, written in the forms people write them, read each in its
 // own region by both.
 //
+// The forms: E.164, international, national, with the reader's
+// international prefix, "+CC (0)..." (for valid numbers of plans whose
+// trunk prefix is 0), the own country code without "+", tel: URIs; blanks,
+// dots, dashes or nothing between the groups; fullwidth digits;
+// extensions after " x", "x", " ext. ", ";ext=", " #", " extension ", ",,"
+// and so on; and some texts cut short. Interpret departs from
+// libphonenumber on purpose where a text does not fit its plan, and those
+// forms are not generated: a "(0)" that only fits the plan when left out
+// ("+34 (0)91..."), a last group after a dash that makes the number too long
+// ("020 7946 0018-22"), letters after the digits (which libphonenumber
+// reads as on a keypad).
+//
 // libphonenumber's verdict is IsNumberMatch of the two parsed numbers, where
 // a number that carried no country code ("020 7946 0018") has none (as
 // IsNumberMatch treats numbers read without a region). It maps onto
@@ -9,8 +21,13 @@
 //   EXACT_MATCH, NSN_MATCH      kSame
 //   SHORT_NSN_MATCH             kPartial when the national numbers are equal
 //                               (an extension on one side) or the shorter
-//                               has at least 7 digits; kNone when it has
-//                               fewer (too weak to name a caller)
+//                               has at least 7 digits and the longer ends
+//                               with it, leading zeros counted (which
+//                               libphonenumber's own suffix test drops:
+//                               "592401238" ends with "92401238", not with
+//                               "092401238"); kNone otherwise, so when the
+//                               shorter has fewer than 7 digits (too weak
+//                               to name a caller)
 //   NO_MATCH                    kNone
 // Each side's reading is compared too: country code, whether it was
 // written, national significant number and extension; and a text that
@@ -18,6 +35,7 @@
 #include <gtest/gtest.h>
 #include <phonenumbers/phonenumberutil.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +57,7 @@ using LibNumber = i18n::phonenumbers::PhoneNumber;
 constexpr uint32_t kSeed = 20240611;
 constexpr int kPairs = 100000;
 constexpr int kNumbersPerRegion = 6;
-constexpr size_t kFamilySize = 10;
+constexpr size_t kFamilySize = 12;
 
 const PhoneNumberUtil& Util() { return *PhoneNumberUtil::GetInstance(); }
 
@@ -294,6 +312,18 @@ std::vector<Side> Family(Generator& gen) {
     side.region = home == base.region ? gen.ReaderOf(base) : home;
     side.text = gen.Write(n, home, side.region);
     if (gen.Chance(20)) side.text += gen.ExtensionText(extensions[gen.Pick(2)]);
+    // Some texts cut short, down to nothing; but not to a word after the
+    // digits, which libphonenumber reads as letters on a keypad
+    // ("... ext" as 398) and Interpret does not.
+    if (gen.Chance(5)) {
+      const std::string cut = side.text.substr(0, gen.Pick(side.text.size()));
+      const size_t digit = cut.find_first_of("0123456789\xEF");
+      if (digit == std::string::npos ||
+          std::none_of(cut.begin() + static_cast<std::ptrdiff_t>(digit), cut.end(),
+                       [](char c) { return std::isalpha(static_cast<unsigned char>(c)); })) {
+        side.text = cut;
+      }
+    }
     Read(side);
   }
   return family;

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
+#include <vector>
+
 #include "lookup/phone_number.h"
 #include "lookup/phone_pattern.h"
 #include "support/fake_env.h"
@@ -50,6 +55,7 @@ TEST(PhoneNumberTest, InterpretsNumbersAsTheirRegionDialsThem) {
       {"GB", "020 7946 0018 #123", "44 2079460018 x123"},
       {"GB", "020 7946 0018 Ext. 123", "44 2079460018 x123"},
       {"GB", "020 7946 0018 extension: 123", "44 2079460018 x123"},
+      {"GB", "020 7946 0018 ext.", "44 2079460018"},  // a label without digits
       {"GB", "+1 (555) 010-9999 x123", "+1 5550109999 x123"},
       {"GB", "+800 1234 5678", "+800 12345678"},  // non-geographic
       // US: trunk prefix 1, international prefix 011.
@@ -101,6 +107,32 @@ TEST(PhoneNumberTest, InterpretsNumbersAsTheirRegionDialsThem) {
     EXPECT_EQ(Show(Interpret(T(c.written), *region)), c.expected) << c.region << " " << c.written;
   }
   EXPECT_FALSE(Interpret(Text(251, u'1'), *FindRegion(u"GB")).has_value());
+}
+
+// Whatever the text, nothing goes wrong, and a reading has 2 to 17 national
+// digits.
+TEST(PhoneNumberTest, AnyTextGivesASoundReadingOrNone) {
+  const char16_t alphabet[] = u"0123456789 +()-.x#;,=/tel:ext\uff10\u0661(0)";
+  const std::vector<const RegionInfo*> regions = {FindRegion(u"GB"), FindRegion(u"US"),
+                                                  FindRegion(u"AR"), FindRegion(u"BR"),
+                                                  FindRegion(u"RU"), FindRegion(u"GG")};
+  std::mt19937 rng(7);
+  int read = 0;
+  for (int i = 0; i < 20000; ++i) {
+    Text text;
+    const size_t length = rng() % 40;
+    for (size_t j = 0; j < length; ++j) text += alphabet[rng() % (std::size(alphabet) - 1)];
+    const auto n = Interpret(text, *regions[rng() % regions.size()]);
+    if (!n) continue;
+    ++read;
+    EXPECT_GE(n->national.size(), 2u) << U8(text);
+    EXPECT_LE(n->national.size(), 17u) << U8(text);
+    EXPECT_TRUE(std::all_of(n->national.begin(), n->national.end(), [](char16_t c) {
+      return c >= u'0' && c <= u'9';
+    })) << U8(text);
+    EXPECT_EQ(E164(*n).size(), 1 + IntegerText(n->country_code).size() + n->national.size());
+  }
+  EXPECT_GT(read, 500);
 }
 
 TEST(PhoneNumberTest, ComparesNumbersByTier) {
