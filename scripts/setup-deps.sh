@@ -50,6 +50,7 @@ PACKAGES=(
   libxcomposite1:i386
   libxinerama1:i386
   libodbc2:i386
+  python3
 )
 
 missing=()
