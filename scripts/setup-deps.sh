@@ -53,6 +53,7 @@ PACKAGES=(
   libphonenumber-dev
   libprotobuf-dev
   libicu-dev
+  python3
 )
 
 missing=()

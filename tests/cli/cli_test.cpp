@@ -4,10 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,57 +71,72 @@ class Cli : public ::testing::Test {
   fs::path dir;
 };
 
+// Each of the 28 methods by its name in any letter case, on a session whose
+// data directory does not exist: the reply names the method as declared and
+// carries its result and the arguments as they stand after the call.
 TEST_F(Cli, HostAnswersAllTwentyEightMethodsByName) {
-  const std::vector<std::pair<std::string, std::string>> calls = {
-      {"install", "[]"},
-      {"UNINSTALL", "[]"},
-      {"Configure", R"(["{A=1}", "Action"])"},
-      {"Initialize", R"(["{DBFile=/nowhere}", "", {"host": "test"}])"},
-      {"Uninitialize", "[]"},
-      {"Load", R"(["ignored"])"},
-      {"Unload", "[]"},
-      {"FindContact", R"(["{Tel=0123}"])"},
-      {"FindList", R"(["{Number=0123}"])"},
-      {"DoAction", R"(["{Action=Show Contact}"])"},
-      {"CacheStart", "[]"},
-      {"CacheEnd", "[]"},
-      {"CacheRecord", "[]"},
-      {"Capabilities", "[]"},
-      {"Blocked", "[]"},
-      {"InstallReal", "[]"},
-      {"UninitializeReal", "[]"},
-      {"InitializeReal", "[]"},
-      {"LoadReal", R"([""])"},
-      {"UnloadReal", "[]"},
-      {"FindReal", R"(["{Tel=1}"])"},
-      {"CheckRunning", "[false]"},
-      {"DoActionReal", R"(["{Action=x}"])"},
-      {"CacheRecordReal", "[]"},
-      {"GetContact", "[null]"},
-      {"CapabilitiesReal", "[]"},
-      {"SetProperty", R"(["Prop", 12])"},
-      {"GetProperty", R"(["Prop"])"},
+  const std::string caps = "{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}";
+  const std::string no_load = "{Result=Fail}{Reason=Could not load Database}";
+  const std::string no_find = "{Result(S4)=Fail}{Reason(S6)=NoFind}";
+  const struct {
+    const char* call;
+    const char* args;
+    json result;
+  } calls[] = {
+      {"Install", "[]", ""},
+      {"Uninstall", "[]", ""},
+      {"Configure", R"(["{A=1}", "Action"])", "{A=1}{Page(S6)=ACTION}"},
+      {"Initialize", R"(["{DBFile=/nowhere}", "", {"host": "test"}])", ""},
+      {"Uninitialize", "[]", ""},
+      {"Load", R"(["ignored"])", no_load},
+      {"Unload", "[]", ""},
+      {"FindContact", R"(["{Tel=0123}"])", "{Tel(S4)=0123}{Speed=*}" + no_find},
+      {"FindList", R"(["{Number=0123}"])",
+       "{HasName(N1)=1}{HasCompany(N1)=1}{Tel(S4)=0123}{Speed=*}" + no_find},
+      {"DoAction", R"(["{Action=Show Contact}"])", ""},
+      {"CacheStart", "[]", "{Result(S4)=Fail}{Reason(S20)=No recordset: Client}"},
+      {"CacheEnd", "[]", ""},
+      {"CacheRecord", "[]", ""},
+      {"Capabilities", "[]",
+       "{Version=2.0}{Name=Maximizer}{Description=Maximizer Contacts}{Comments=}" + caps},
+      {"Blocked", "[]", false},
+      {"InstallReal", "[]", ""},
+      {"UninitializeReal", "[]", ""},
+      {"InitializeReal", "[]", nullptr},
+      {"LoadReal", R"([""])", no_load},
+      {"UnloadReal", "[]", ""},
+      {"FindReal", R"(["{Tel=1}"])", "{Tel(S1)=1}{Speed=*}" + no_find},
+      {"CheckRunning", "[false]", false},
+      {"DoActionReal", R"(["{Action=x}"])", ""},
+      {"CacheRecordReal", "[]", ""},
+      {"GetContact", "[null]", ""},
+      {"CapabilitiesReal", "[]", caps},
+      {"SetProperty", R"(["Prop", 12])", ""},
+      {"GetProperty", R"(["Prop"])", ""},
   };
   std::vector<std::string> input;
-  for (const auto& [name, args] : calls) {
-    input.push_back(R"({"session": 3, "call": ")" + name + R"(", "args": )" + args + "}");
+  for (size_t i = 0; i < std::size(calls); ++i) {
+    std::string name = calls[i].call;
+    if (i % 3 == 0) name = U8(UpperCase(T(name.c_str())));
+    if (i % 3 == 1) std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+    input.push_back(R"({"session": 3, "call": ")" + name + R"(", "args": )" + calls[i].args + "}");
   }
   Outcome r = Host(input);
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  ASSERT_EQ(r.lines.size(), calls.size()) << r.out;
-  for (size_t i = 0; i < calls.size(); ++i) {
+  ASSERT_EQ(r.lines.size(), std::size(calls)) << r.out;
+  for (size_t i = 0; i < std::size(calls); ++i) {
     const json& line = r.lines[i];
-    ASSERT_FALSE(line.contains("error")) << line.dump();
+    SCOPED_TRACE(line.dump());
     EXPECT_EQ(line["session"], 3);
-    EXPECT_TRUE(line.contains("result"));
-    EXPECT_EQ(line["args"], json::parse(calls[i].second)) << line.dump();
+    EXPECT_EQ(line["call"], calls[i].call);
+    json result = line["result"];
+    if (result.is_string()) {  // the search time varies
+      result = std::regex_replace(result.get<std::string>(),
+                                  std::regex(R"(\{Speed\(N\d+\)=[^}]*\})"), "{Speed=*}");
+    }
+    EXPECT_EQ(result, calls[i].result);
+    EXPECT_EQ(line["args"], json::parse(calls[i].args));
   }
-  EXPECT_EQ(r.lines[0]["call"], "Install");
-  EXPECT_EQ(r.lines[2]["result"], "{A=1}{Page(S6)=ACTION}");
-  EXPECT_EQ(r.lines[13]["result"].get<std::string>().substr(0, 13), "{Version=2.0}");
-  EXPECT_EQ(r.lines[14]["result"], false);
-  EXPECT_EQ(r.lines[25]["result"],
-            "{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}");
 }
 
 TEST_F(Cli, HostKeepsGoingAfterBadLines) {
@@ -250,15 +267,52 @@ TEST_F(Cli, RecordGetAndAdd) {
   EXPECT_NE(r.exit_code, 0);
 }
 
+// Every command and subcommand of `pellory` explains itself on standard
+// output: its purpose and each of its options.
 TEST_F(Cli, EveryCommandHasHelp) {
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
-                                               {"host", "--help"},
-                                               {"record", "--help"},
-                                               {"record", "get", "--help"},
-                                               {"record", "add", "--help"}}) {
-    Outcome r = Pellory(args);
-    EXPECT_EQ(r.exit_code, 0) << args.back();
-    EXPECT_NE(r.out.find("Usage"), std::string::npos) << r.out;
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> shows;
+  } cases[] = {
+      {{"--help"},
+       {"Usage: pellory", "Pellory: the Maximizer contact-lookup plug-in", "action", "configure",
+        "export", "find", "host", "record"}},
+      {{"action", "--help"},
+       {"Usage: pellory action", "Carry out an action in the stand-in CRM application", "ACTION",
+        "--id", "--item", "--window", "--macro", "--new-window", "--tel", "--nice-tel", "--no-crm",
+        "--crm-busy", "--crm-modal-view", "--crm-database"}},
+      {{"configure", "--help"},
+       {"Usage: pellory configure", "Set Pellory up in its configuration dialogs", "--page",
+        "user (database user and password)"}},
+      {{"export", "--help"},
+       {"Usage: pellory export", "Stream every contact through the cache export", "--format",
+        "--output", "--timeout", "Exit status: 0 when every contact was written"}},
+      {{"find", "--help"},
+       {"Usage: pellory find", "Look a contact up by number", "--tel", "--text", "--begin", "--id",
+        "--list", "--max", "--raw", "--format", "--timeout",
+        "Exit status: 0 when a contact was found, 1 when none was"}},
+      {{"host", "--help"},
+       {"Usage: pellory host", "Host simulator", "the 28 Session methods",
+        "Blank lines are skipped."}},
+      {{"record", "--help"},
+       {"Usage: pellory record", "Read or write a variable record", "get", "add"}},
+      {{"record", "get", "--help"},
+       {"Usage: pellory record get", "Print the value of the entry NAME", "RECORD", "NAME",
+        "--default"}},
+      {{"record", "add", "--help"},
+       {"Usage: pellory record add", "Set the entry NAME of RECORD to VALUE", "VALUE", "--number",
+        "--date", "--bool", "--keep-empty"}},
+  };
+  for (const auto& c : cases) {
+    std::string command;
+    for (const auto& a : c.args) command += " " + a;
+    SCOPED_TRACE(command);
+    Outcome r = Pellory(c.args);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    for (const std::string& text : c.shows) {
+      EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+    }
   }
   EXPECT_NE(Pellory({}).exit_code, 0);
   EXPECT_NE(Pellory({"record", "get", "only-one"}).exit_code, 0);

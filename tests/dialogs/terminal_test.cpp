@@ -272,7 +272,7 @@ class FilePromptTest : public ::testing::Test {
   ScriptedTerminal term_;
 };
 
-TEST_F(FilePromptTest, RefusesWrongNamesAndMissingFiles) {
+TEST_F(FilePromptTest, RefusesWrongNamesAndMissingFilesAndTakesTheAbsolutePath) {
   term_.Type((dir_ + "/contacts.db").c_str()).Press(Key::kEnter);
   term_.keys.push_back({Key::kEof});
   EXPECT_EQ(RunFileOpenPrompt(term_, request_), u"");
@@ -285,9 +285,7 @@ TEST_F(FilePromptTest, RefusesWrongNamesAndMissingFiles) {
   term_.Press(Key::kEnter).Press(Key::kEscape);
   EXPECT_EQ(RunFileOpenPrompt(term_, request_), u"");
   EXPECT_TRUE(Has(term_.last, "Type the path of the file")) << term_.last;
-}
 
-TEST_F(FilePromptTest, AcceptsTheFileWithItsAbsolutePath) {
   // Without an extension the default one is added; a relative path is made
   // absolute.
   std::string cwd = std::filesystem::current_path();

@@ -5,10 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 
+#include "platform/odbc/odbc_engines.h"
 #include "support/fake_env.h"
+#include "support/odbc_sandbox.h"
+#include "support/shell.h"
 
 namespace pellory::testing {
 namespace {
@@ -56,12 +57,7 @@ class RegFileTest : public ::testing::Test {
     std::filesystem::create_directories(dir_ + "/sub");
     std::ofstream(path_, std::ios::binary) << bytes;
   }
-  std::string Read() {
-    std::ifstream f(path_, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-  }
+  std::string Read() const { return ReadAll(path_); }
   std::string dir_, path_;
 };
 
@@ -132,42 +128,12 @@ TEST_F(RegFileTest, WritesSurviveARereadAndDeleteOnlyLeafKeys) {
   EXPECT_EQ(reg.QueryDword(kUser, kStartup, u"Count"), -2);
 }
 
-// Data sources held in memory: (system, upper name) -> attributes.
-class MemoryStore : public DataSourceStore {
- public:
-  std::vector<Text> Names(bool system) override {
-    std::vector<Text> out;
-    for (auto& [k, v] : sources) {
-      if (k.first == system) out.push_back(k.second);
-    }
-    return out;
-  }
-  bool Exists(bool system, TextView dsn) override {
-    return sources.count({system, UpperCase(dsn)}) > 0;
-  }
-  std::optional<Text> Driver(bool system, TextView dsn) override {
-    return Value(system, dsn, u"DRIVER");
-  }
-  std::optional<Text> Value(bool system, TextView dsn, TextView key) override {
-    auto s = sources.find({system, UpperCase(dsn)});
-    if (s == sources.end()) return std::nullopt;
-    auto v = s->second.find(UpperCase(key));
-    if (v == s->second.end()) return std::nullopt;
-    return v->second;
-  }
-  bool Remove(bool system, TextView dsn) override {
-    return sources.erase({system, UpperCase(dsn)}) > 0;
-  }
-  void SetValue(bool system, TextView dsn, TextView key, TextView value) override {
-    sources[{system, UpperCase(dsn)}][UpperCase(key)] = Text(value);
-  }
-  std::map<std::pair<bool, Text>, std::map<Text, Text>> sources;
-};
-
 TEST_F(RegFileTest, OdbcSubtreeMapsOntoTheDataSources) {
   Write(kExport);
-  auto store = std::make_unique<MemoryStore>();
-  MemoryStore& mem = *store;
+  // The data sources of unixODBC's user and system files, private to the test.
+  OdbcSandbox odbc;
+  auto store = MakeOdbcDataSourceStore();
+  DataSourceStore& mem = *store;
   mem.SetValue(false, u"Maximizer SP1", u"Driver", u"Maximizer ODBC Driver");
   mem.SetValue(false, u"Maximizer SP1", u"DataDirectory", u"/srv/max");
   mem.SetValue(true, u"Warehouse", u"Driver", u"PostgreSQL Unicode");

@@ -6,19 +6,14 @@
 #include <sqlext.h>
 
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
+
+#include "support/shell.h"
 
 namespace pellory::testing {
 
-inline std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream f(path);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+inline std::string ReadText(const std::filesystem::path& path) { return ReadAll(path); }
 
 // Runs statements on a connection opened with `connect`; returns the first
 // failure's message, or "" when all ran.

@@ -70,19 +70,19 @@ class Win32KeystrokesTest : public ::testing::Test {
 HWND Win32KeystrokesTest::frame = nullptr;
 HWND Win32KeystrokesTest::edit = nullptr;
 
-TEST_F(Win32KeystrokesTest, TypesTextAndTheEscapedSpecialCharacters) {
-  EXPECT_EQ(Typed(u"Hello 123"), "Hello 123");
-  EXPECT_EQ(Typed(u"{+}{^}{%}{~}{(}{)}{{}{}}[]"), "+^%~(){}[]");
-  EXPECT_EQ(Typed(u"caf\u00e9 \u20ac"), "caf\xC3\xA9 \xE2\x82\xAC");
-  EXPECT_EQ(Typed(u"+a+(bc)d"), "ABCd");
-  EXPECT_EQ(Typed(u"{x 3}y"), "xxxy");
-}
-
-TEST_F(Win32KeystrokesTest, NamedKeysEditTheText) {
-  EXPECT_EQ(Typed(u"ab~c"), "ab\r\nc");
-  EXPECT_EQ(Typed(u"abc{LEFT}{LEFT}X"), "aXbc");
-  EXPECT_EQ(Typed(u"abcd{BS}{bksp}{HOME}{DEL}"), "b");
-  EXPECT_EQ(Typed(u"ab{ENTER}{TAB}"), "ab\r\n\t");
+TEST_F(Win32KeystrokesTest, TypesTextEscapedCharactersAndNamedKeys) {
+  const std::pair<const char16_t*, const char*> cases[] = {
+      {u"Hello 123", "Hello 123"},
+      {u"{+}{^}{%}{~}{(}{)}{{}{}}[]", "+^%~(){}[]"},
+      {u"caf\u00e9 \u20ac", "caf\xC3\xA9 \xE2\x82\xAC"},
+      {u"+a+(bc)d", "ABCd"},
+      {u"{x 3}y", "xxxy"},
+      {u"ab~c", "ab\r\nc"},
+      {u"abc{LEFT}{LEFT}X", "aXbc"},
+      {u"abcd{BS}{bksp}{HOME}{DEL}", "b"},
+      {u"ab{ENTER}{TAB}", "ab\r\n\t"},
+  };
+  for (const auto& [keys, typed] : cases) EXPECT_EQ(Typed(keys), typed) << ToUtf8(keys);
 }
 
 TEST_F(Win32KeystrokesTest, AltAndCtrlCombinationsArriveAsKeyMessages) {

@@ -33,7 +33,6 @@ struct Bstr {
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
   std::wstring str() const { return p ? std::wstring(p, SysStringLen(p)) : std::wstring(); }
-  bool contains(const wchar_t* part) const { return str().find(part) != std::wstring::npos; }
 };
 
 const wchar_t kCaps[] = L"{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}";
@@ -50,106 +49,82 @@ const wchar_t* const kNames[] = {
     L"GetProperty",
 };
 
+// Calls `method` with `args` and a BSTR for its reply: the reply, "<failed>"
+// when the call did not return S_OK, "<null>" when it left the reply null.
+template <typename Method, typename... Args>
+std::wstring Reply(ISession* s, Method method, Args... args) {
+  Bstr r;
+  if ((s->*method)(args..., &r.p) != S_OK) return L"<failed>";
+  return r.p ? r.str() : L"<null>";
+}
+
+bool Has(const std::wstring& text, const wchar_t* part) {
+  return text.find(part) != std::wstring::npos;
+}
+
 void VtableCalls(ISession* s) {
-  {
-    Bstr r;
-    Check(s->Capabilities(&r.p) == S_OK && r.str().find(L"{Version=2.0}{Name=Maximizer}") == 0 &&
-              r.contains(kCaps),
-          "slot 14 Capabilities");
-  }
-  {
-    Bstr r;
-    Check(s->CapabilitiesReal(&r.p) == S_OK && r.str() == kCaps, "slot 26 CapabilitiesReal");
-  }
+  const std::wstring caps = Reply(s, &ISession::Capabilities);
+  Check(caps.find(L"{Version=2.0}{Name=Maximizer}") == 0 && Has(caps, kCaps),
+        "slot 14 Capabilities");
+  Check(Reply(s, &ISession::CapabilitiesReal) == kCaps, "slot 26 CapabilitiesReal");
   VARIANT_BOOL blocked = VARIANT_TRUE;
   Check(s->Blocked(&blocked) == S_OK && blocked == VARIANT_FALSE, "slot 15 Blocked");
-  HRESULT(STDMETHODCALLTYPE ISession::*empty[])
-  (BSTR*) = {
-      &ISession::Install,          &ISession::Uninstall, &ISession::InstallReal,
-      &ISession::UninitializeReal, &ISession::Unload,    &ISession::UnloadReal,
-  };
-  for (auto method : empty) {
-    Bstr r;
-    Check((s->*method)(&r.p) == S_OK && r.p && r.str().empty(), "an empty reply");
+  for (auto method : {&ISession::Install, &ISession::Uninstall, &ISession::InstallReal,
+                      &ISession::UninitializeReal, &ISession::Unload, &ISession::UnloadReal}) {
+    Check(Reply(s, method).empty(), "an empty reply");
   }
-  {
-    Bstr rd(L"{A=1}"), page(L"action"), r;
-    Check(s->Configure(&rd.p, &page.p, &r.p) == S_OK && r.str().find(L"{A=1}") == 0 &&
-              r.contains(L"=ACTION}"),
-          "slot 3 Configure");
-    Check(rd.str() == L"{A=1}" && page.str() == L"action", "Configure leaves its arguments");
-  }
-  {
-    Bstr rd, page, r;  // null BSTRs are empty text
-    Check(s->Configure(&rd.p, &page.p, &r.p) == S_OK, "Configure with null BSTRs");
-  }
-  {
-    Bstr data(L"{DBFile=C:\\nowhere\\mxza.max}"), user(L""), r;
-    IDispatch* callback = s;
-    Check(s->Initialize(&data.p, &user.p, &callback, &r.p) == S_OK && r.str().empty(),
-          "slot 4 Initialize");
-    Check(callback == s, "Initialize leaves the callback");
-  }
-  {
-    VARIANT v;
-    VariantInit(&v);
-    Check(s->InitializeReal(&v) == S_OK, "slot 18 InitializeReal");
-    VariantClear(&v);
-  }
-  {
-    Bstr vars(L"{X=1}"), r;
-    Check(s->Load(&vars.p, &r.p) == S_OK && r.contains(L"{Result=Fail}") && r.contains(L"Reason"),
-          "slot 6 Load fails without a database");
-  }
-  {
-    Bstr rd, r;
-    Check(s->LoadReal(&rd.p, &r.p) == S_OK && r.contains(L"Fail"), "slot 19 LoadReal");
-  }
-  {
-    Bstr rd(L"{Tel=+44 (0)1234 567890}"), r1, r2, r3;
-    Check(s->FindContact(rd.p, &r1.p) == S_OK && r1.contains(L"Fail"), "slot 8 FindContact");
-    Check(s->FindList(rd.p, &r2.p) == S_OK && !r2.contains(L"Success"), "slot 9 FindList");
-    Check(s->FindReal(rd.p, &r3.p) == S_OK && !r3.contains(L"Success"), "slot 21 FindReal");
-  }
-  {
-    Bstr rd(L"{Action=Show Contact}"), r1, r2;
-    Check(s->DoAction(rd.p, &r1.p) == S_OK && r1.str().empty(), "slot 10 DoAction");
-    Check(s->DoActionReal(&rd.p, &r2.p) == S_OK && r2.str().empty(), "slot 23 DoActionReal");
-  }
-  {
-    VARIANT_BOOL start = VARIANT_FALSE, running = VARIANT_TRUE;
-    Check(s->CheckRunning(&start, &running) == S_OK && running == VARIANT_FALSE,
-          "slot 22 CheckRunning");
-  }
-  {
-    Bstr r1, r2, r3, r4;
-    Check(s->CacheStart(&r1.p) == S_OK && r1.contains(L"Fail"), "slot 11 CacheStart");
-    Check(s->CacheRecord(&r2.p) == S_OK, "slot 13 CacheRecord");
-    Check(s->CacheRecordReal(&r3.p) == S_OK, "slot 24 CacheRecordReal");
-    Check(s->CacheEnd(&r4.p) == S_OK, "slot 12 CacheEnd");
-  }
-  {
-    VARIANT res;
-    VariantInit(&res);
-    Bstr r;
-    Check(s->GetContact(&res, &r.p) == S_OK, "slot 25 GetContact");
-    VariantClear(&res);
-  }
-  {
-    Bstr prop(L"P"), r1, r2;
-    VARIANT value;
-    VariantInit(&value);
-    V_VT(&value) = VT_I4;
-    V_I4(&value) = 7;
-    Check(s->SetProperty(&prop.p, &value, &r1.p) == S_OK && r1.str().empty() &&
-              V_VT(&value) == VT_I4 && V_I4(&value) == 7,
-          "slot 27 SetProperty");
-    Check(s->GetProperty(&prop.p, &r2.p) == S_OK && r2.str().empty(), "slot 28 GetProperty");
-  }
-  {
-    Bstr r;
-    Check(s->Uninitialize(&r.p) == S_OK && r.str().empty(), "slot 5 Uninitialize");
-  }
+  Bstr rd(L"{A=1}"), page(L"action"), none, nothing;
+  const std::wstring configured = Reply(s, &ISession::Configure, &rd.p, &page.p);
+  Check(configured.find(L"{A=1}") == 0 && Has(configured, L"=ACTION}"), "slot 3 Configure");
+  Check(rd.str() == L"{A=1}" && page.str() == L"action", "Configure leaves its arguments");
+  // Null BSTRs are empty text.
+  Check(Reply(s, &ISession::Configure, &none.p, &nothing.p).empty(), "Configure with null BSTRs");
+
+  Bstr data(L"{DBFile=C:\\nowhere\\mxza.max}"), user(L"");
+  IDispatch* callback = s;
+  Check(Reply(s, &ISession::Initialize, &data.p, &user.p, &callback).empty(), "slot 4 Initialize");
+  Check(callback == s, "Initialize leaves the callback");
+  VARIANT v;
+  VariantInit(&v);
+  Check(s->InitializeReal(&v) == S_OK &&
+            (V_VT(&v) == VT_EMPTY || (V_VT(&v) == VT_BSTR && SysStringLen(V_BSTR(&v)) == 0)),
+        "slot 18 InitializeReal");
+  VariantClear(&v);
+  Bstr vars(L"{X=1}"), empty;
+  const std::wstring load = Reply(s, &ISession::Load, &vars.p);
+  Check(Has(load, L"{Result=Fail}") && Has(load, L"Reason"),
+        "slot 6 Load fails without a database");
+  Check(Has(Reply(s, &ISession::LoadReal, &empty.p), L"Fail"), "slot 19 LoadReal");
+
+  Bstr tel(L"{Tel=+44 (0)1234 567890}");
+  Check(Has(Reply(s, &ISession::FindContact, tel.p), L"Fail"), "slot 8 FindContact");
+  Check(!Has(Reply(s, &ISession::FindList, tel.p), L"Success"), "slot 9 FindList");
+  Check(!Has(Reply(s, &ISession::FindReal, tel.p), L"Success"), "slot 21 FindReal");
+  Bstr action(L"{Action=Show Contact}");
+  Check(Reply(s, &ISession::DoAction, action.p).empty(), "slot 10 DoAction");
+  Check(Reply(s, &ISession::DoActionReal, &action.p).empty(), "slot 23 DoActionReal");
+  VARIANT_BOOL start = VARIANT_FALSE, running = VARIANT_TRUE;
+  Check(s->CheckRunning(&start, &running) == S_OK && running == VARIANT_FALSE,
+        "slot 22 CheckRunning");
+  Check(Has(Reply(s, &ISession::CacheStart), L"Fail"), "slot 11 CacheStart");
+  Check(!Has(Reply(s, &ISession::CacheRecord), L"Success"), "slot 13 CacheRecord");
+  Check(!Has(Reply(s, &ISession::CacheRecordReal), L"Success"), "slot 24 CacheRecordReal");
+  Check(!Has(Reply(s, &ISession::CacheEnd), L"Success"), "slot 12 CacheEnd");
+  VARIANT res;
+  VariantInit(&res);
+  Check(Reply(s, &ISession::GetContact, &res) != L"<failed>", "slot 25 GetContact");
+  VariantClear(&res);
+
+  Bstr prop(L"P");
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_I4;
+  V_I4(&value) = 7;
+  Check(Reply(s, &ISession::SetProperty, &prop.p, &value).empty() && V_VT(&value) == VT_I4 &&
+            V_I4(&value) == 7,
+        "slot 27 SetProperty");
+  Check(Reply(s, &ISession::GetProperty, &prop.p).empty(), "slot 28 GetProperty");
+  Check(Reply(s, &ISession::Uninitialize).empty(), "slot 5 Uninitialize");
   Check(s->Capabilities(nullptr) == E_POINTER, "a null reply pointer is refused");
 }
 
@@ -288,11 +263,16 @@ void DispatchRules(ISession* s) {
 
 using CanUnload = HRESULT(STDAPICALLTYPE*)();
 
-void UnloadAccounting(ISession* s) {
+// The module's DllCanUnloadNow, or null.
+CanUnload CanUnloadNow() {
   HMODULE module = GetModuleHandleW(L"pellory.dll");
-  auto can_unload = module ? reinterpret_cast<CanUnload>(reinterpret_cast<void (*)()>(
-                                 GetProcAddress(module, "DllCanUnloadNow")))
-                           : nullptr;
+  return module ? reinterpret_cast<CanUnload>(
+                      reinterpret_cast<void (*)()>(GetProcAddress(module, "DllCanUnloadNow")))
+                : nullptr;
+}
+
+void UnloadAccounting(ISession* s) {
+  const CanUnload can_unload = CanUnloadNow();
   if (!can_unload) {
     Check(false, "DllCanUnloadNow is exported");
     return;
@@ -348,10 +328,7 @@ LRESULT CALLBACK ReleasingWindow(HWND window, UINT message, WPARAM wparam, LPARA
 }
 
 void ReleasedInsideCall() {
-  HMODULE module = GetModuleHandleW(L"pellory.dll");
-  auto can_unload = module ? reinterpret_cast<CanUnload>(reinterpret_cast<void (*)()>(
-                                 GetProcAddress(module, "DllCanUnloadNow")))
-                           : nullptr;
+  const CanUnload can_unload = CanUnloadNow();
   WNDCLASSW wc = {};
   wc.lpfnWndProc = ReleasingWindow;
   wc.hInstance = GetModuleHandleW(nullptr);
@@ -403,19 +380,18 @@ DWORD WINAPI OtherThread(void* arg) {
       break;
     }
     const std::wstring tag = L"{T=" + std::to_wstring(n) + L"}";
-    Bstr caps, rd(tag.c_str()), page(L"x"), config, data(L"{DBFile=C:\\nowhere\\mxza.max}"),
-        user(L""), init, vars, load, cache;
+    Bstr rd(tag.c_str()), page(L"x"), data(L"{DBFile=C:\\nowhere\\mxza.max}"), user(L""), vars;
     IDispatch* callback = nullptr;
-    ok &= s->CapabilitiesReal(&caps.p) == S_OK && caps.str() == kCaps;
+    ok &= Reply(s, &ISession::CapabilitiesReal) == kCaps;
     ITypeInfo* info = nullptr;
     ok &= s->GetTypeInfo(0, 0, &info) == S_OK && info && info == g_type_info;
     if (info) info->Release();
     EnterCriticalSection(&g_dialog_turn);
-    ok &= s->Configure(&rd.p, &page.p, &config.p) == S_OK && config.str() == tag + L"{Page(S1)=X}";
+    ok &= Reply(s, &ISession::Configure, &rd.p, &page.p) == tag + L"{Page(S1)=X}";
     LeaveCriticalSection(&g_dialog_turn);
-    ok &= s->Initialize(&data.p, &user.p, &callback, &init.p) == S_OK;
-    ok &= s->Load(&vars.p, &load.p) == S_OK && load.contains(L"{Result=Fail}");
-    ok &= s->CacheStart(&cache.p) == S_OK && cache.contains(L"Fail");
+    ok &= Reply(s, &ISession::Initialize, &data.p, &user.p, &callback) != L"<failed>";
+    ok &= Has(Reply(s, &ISession::Load, &vars.p), L"{Result=Fail}");
+    ok &= Has(Reply(s, &ISession::CacheStart), L"Fail");
     ok &= s->Release() == 0;
   }
   CoUninitialize();
@@ -429,8 +405,7 @@ DWORD WINAPI LateThread(void*) {
   DWORD ok = 0;
   if (CoCreateInstance(CLSID_Session, nullptr, CLSCTX_INPROC_SERVER, IID_ISession,
                        reinterpret_cast<void**>(&s)) == S_OK) {
-    Bstr r;
-    ok = s->CapabilitiesReal(&r.p) == S_OK && r.str() == kCaps;
+    ok = Reply(s, &ISession::CapabilitiesReal) == kCaps;
     s->Release();
   }
   CoUninitialize();
@@ -453,10 +428,9 @@ void OtherThreads(ISession* main_session) {
     Check(code == 1, "objects on other threads");
   }
   // This thread's own object and state are untouched by theirs.
-  Bstr rd(L"{M=1}"), page(L"Action"), r;
-  Check(
-      main_session->Configure(&rd.p, &page.p, &r.p) == S_OK && r.str() == L"{M=1}{Page(S6)=ACTION}",
-      "the first thread's object after the others ended");
+  Bstr rd(L"{M=1}"), page(L"Action");
+  Check(Reply(main_session, &ISession::Configure, &rd.p, &page.p) == L"{M=1}{Page(S6)=ACTION}",
+        "the first thread's object after the others ended");
   if (g_type_info) g_type_info->Release();
   g_type_info = nullptr;
 }

@@ -64,7 +64,7 @@ Check again = reply, "Load ignores Vars"
 rd = ""
 reply = s.LoadReal(rd)
 Check Has(reply, "{Result=Fail}"), "LoadReal: " & reply
-WScript.Echo "LoadReal rd after the call: [" & rd & "]"
+Check rd = "", "LoadReal leaves rd: [" & rd & "]"
 
 ' Searches on an object whose load failed.
 reply = s.FindContact("{Tel=+44 (0)1234 567890}")
@@ -99,7 +99,7 @@ Check Not Has(reply, "{Result=Success}"), "CacheEnd: " & reply
 
 res = Empty
 reply = s.GetContact(res)
-WScript.Echo "GetContact of nothing: [" & reply & "]"
+Check reply = "" And IsEmpty(res), "GetContact of nothing: [" & reply & "]"
 prop = "Colour"
 value = 42
 Check s.SetProperty(prop, value) = "", "SetProperty"

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Writes sql_lookup.expected: the replies the POSIX build gives to the calls
-of sql_lookup.vbs and sql_lookup.js, made through `pellory host` on the same
-contact table, with the search time masked as the Windows test masks it.
+"""Writes the replies the POSIX build gives to the calls of sql_lookup.vbs and
+sql_lookup.js, made through `pellory host` on the same contact table, with the
+search time masked as the Windows test masks it. The test cli_host_sql_replies
+compares them with sql_lookup.expected, the replies the Windows object must
+give: both builds answer a host alike.
 
     sql_expected.py POSIX_PELLORY OUTPUT
 """
