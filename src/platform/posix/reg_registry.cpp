@@ -204,34 +204,177 @@ RegFileRegistry::RegFileRegistry(std::string path, std::unique_ptr<DataSourceSto
 
 RegFileRegistry::~RegFileRegistry() = default;
 
+namespace {
+
+using RegKey = RegFileRegistry::Key;
+using RegValue = RegFileRegistry::Value;
+
+// The logical line that starts at `pos` (moved past it): a trailing
+// backslash in a value line joins the next physical line, whose leading
+// blanks are dropped.
+Text NextLogicalLine(TextView text, size_t& pos) {
+  Text line;
+  for (;;) {
+    size_t end = text.find(u'\n', pos);
+    if (end == TextView::npos) end = text.size();
+    TextView piece = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!piece.empty() && piece.back() == u'\r') piece.remove_suffix(1);
+    size_t lead = 0;
+    if (!line.empty()) {
+      while (lead < piece.size() && (piece[lead] == u' ' || piece[lead] == u'\t')) ++lead;
+    }
+    line.append(piece.substr(lead));
+    size_t t = line.size();
+    while (t > 0 && (line[t - 1] == u' ' || line[t - 1] == u'\t')) --t;
+    if (t > 0 && line[t - 1] == u'\\' && line.find(u'=') != Text::npos && line.front() != u'[' &&
+        pos < text.size()) {
+      line.resize(t - 1);
+      continue;
+    }
+    return line;
+  }
+}
+
+// A key line "[ROOT\\path]" or "[-ROOT\\path]": the key it opens (its index
+// in `keys`, added when new), or -1 when it removes a key or names no root.
+long KeyLine(TextView l, std::vector<RegKey>& keys) {
+  if (l.back() != u']') return -1;
+  TextView inner = l.substr(1, l.size() - 2);
+  bool remove = !inner.empty() && inner.front() == u'-';
+  if (remove) inner.remove_prefix(1);
+  size_t slash = inner.find(u'\\');
+  RegistryRoot root;
+  if (!ParseRoot(inner.substr(0, slash), &root)) return -1;
+  Text path = NormalKey(slash == TextView::npos ? TextView() : inner.substr(slash + 1));
+  if (remove) {
+    std::erase_if(keys, [&](const RegKey& k) {
+      return k.root == root && (EqualsNoCase(k.path, path) || IsUnder(k.path, path));
+    });
+    return -1;
+  }
+  long current = -1;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i].root == root && EqualsNoCase(keys[i].path, path)) current = static_cast<long>(i);
+  }
+  if (current < 0) {
+    keys.push_back(RegKey{root, path, {}});
+    current = static_cast<long>(keys.size() - 1);
+  }
+  return current;
+}
+
+// "dword:XXXXXXXX": up to eight hex digits.
+bool ParseDword(TextView digits, RegValue* v) {
+  if (digits.empty() || digits.size() > 8) return false;
+  uint32_t n = 0;
+  for (char16_t c : digits) {
+    int d = HexDigit(c);
+    if (d < 0) return false;
+    n = n * 16 + static_cast<uint32_t>(d);
+  }
+  v->kind = RegValue::Kind::kDword;
+  v->dword = n;
+  return true;
+}
+
+// "hex:..." or "hex(N):...": strings and numbers written as bytes become
+// what they are; anything else stays binary with its N.
+bool ParseHex(TextView data, bool regedit4, RegValue* v) {
+  size_t colon = data.find(u':');
+  if (colon == TextView::npos) return false;
+  TextView type = data.substr(3, colon - 3);
+  int hex_type = 3;
+  if (!type.empty()) {
+    if (type.size() < 3 || type.front() != u'(' || type.back() != u')') return false;
+    hex_type = 0;
+    for (char16_t c : type.substr(1, type.size() - 2)) {
+      int d = HexDigit(c);
+      if (d < 0) return false;
+      hex_type = hex_type * 16 + d;
+    }
+  }
+  if (!ParseBytes(data.substr(colon + 1), &v->bytes)) return false;
+  if (hex_type == 1 || hex_type == 2) {
+    // REG_SZ / REG_EXPAND_SZ written as bytes: UTF-16LE since version
+    // 5.00, the ANSI code page before.
+    v->kind = RegValue::Kind::kString;
+    v->hex_type = hex_type;
+    if (regedit4) {
+      for (uint8_t c : v->bytes) v->text += static_cast<char16_t>(c);
+    } else {
+      for (size_t i = 0; i + 1 < v->bytes.size(); i += 2) {
+        v->text += static_cast<char16_t>(v->bytes[i] | (v->bytes[i + 1] << 8));
+      }
+    }
+    size_t nul = v->text.find(u'\0');
+    if (nul != Text::npos) v->text.resize(nul);
+    v->bytes.clear();
+  } else if (hex_type == 4 && v->bytes.size() == 4) {
+    v->kind = RegValue::Kind::kDword;
+    v->dword = v->bytes[0] | (v->bytes[1] << 8) | (v->bytes[2] << 16) |
+               (static_cast<uint32_t>(v->bytes[3]) << 24);
+    v->bytes.clear();
+  } else {
+    v->kind = RegValue::Kind::kBinary;
+    v->hex_type = hex_type;
+  }
+  return true;
+}
+
+// The data after "=": a quoted string, dword:, hex: or hex(N):.
+bool ParseData(TextView data, bool regedit4, RegValue* v) {
+  if (!data.empty() && data.front() == u'"') {
+    size_t q = 0;
+    v->kind = RegValue::Kind::kString;
+    return ReadQuoted(data, q, &v->text);
+  }
+  if (data.size() > 6 && EqualsNoCase(data.substr(0, 6), u"dword:")) {
+    return ParseDword(data.substr(6), v);
+  }
+  if (data.size() >= 4 && EqualsNoCase(data.substr(0, 3), u"hex")) {
+    return ParseHex(data, regedit4, v);
+  }
+  return false;
+}
+
+// A value line ("name"=data, @=data, "name"=- to delete) of the key `values`.
+void ApplyValueLine(TextView l, bool regedit4, std::vector<RegValue>& values) {
+  RegValue v;
+  size_t p = 0;
+  if (l.front() == u'@') {
+    p = 1;
+  } else if (l.front() != u'"' || !ReadQuoted(l, p, &v.name)) {
+    return;
+  }
+  while (p < l.size() && l[p] == u' ') ++p;
+  if (p >= l.size() || l[p] != u'=') return;
+  ++p;
+  while (p < l.size() && l[p] == u' ') ++p;
+  TextView data = l.substr(p);
+  auto existing = std::find_if(values.begin(), values.end(),
+                               [&](const RegValue& x) { return EqualsNoCase(x.name, v.name); });
+  if (data == u"-") {
+    if (existing != values.end()) values.erase(existing);
+    return;
+  }
+  if (!ParseData(data, regedit4, &v)) return;
+  if (existing != values.end()) {
+    *existing = std::move(v);
+  } else {
+    values.push_back(std::move(v));
+  }
+}
+
+}  // namespace
+
 std::vector<RegFileRegistry::Key> RegFileRegistry::Parse(TextView text) {
   std::vector<Key> keys;
   bool regedit4 = false;
   long current = -1;
   size_t pos = 0;
   while (pos < text.size()) {
-    // One logical line: a trailing backslash joins the next physical line.
-    Text line;
-    for (;;) {
-      size_t end = text.find(u'\n', pos);
-      if (end == TextView::npos) end = text.size();
-      TextView piece = text.substr(pos, end - pos);
-      pos = end + 1;
-      if (!piece.empty() && piece.back() == u'\r') piece.remove_suffix(1);
-      size_t lead = 0;
-      if (!line.empty()) {
-        while (lead < piece.size() && (piece[lead] == u' ' || piece[lead] == u'\t')) ++lead;
-      }
-      line.append(piece.substr(lead));
-      size_t t = line.size();
-      while (t > 0 && (line[t - 1] == u' ' || line[t - 1] == u'\t')) --t;
-      if (t > 0 && line[t - 1] == u'\\' && line.find(u'=') != Text::npos && line.front() != u'[' &&
-          pos < text.size()) {
-        line.resize(t - 1);
-        continue;
-      }
-      break;
-    }
+    Text line = NextLogicalLine(text, pos);
     size_t b = 0;
     while (b < line.size() && (line[b] == u' ' || line[b] == u'\t' || line[b] == u'\xFEFF')) ++b;
     TextView l = TextView(line).substr(b);
@@ -239,125 +382,10 @@ std::vector<RegFileRegistry::Key> RegFileRegistry::Parse(TextView text) {
     if (l.empty() || l.front() == u';') continue;
     if (EqualsNoCase(l, u"REGEDIT4")) {
       regedit4 = true;
-      continue;
-    }
-    if (l.front() == u'[') {
-      current = -1;
-      if (l.back() != u']') continue;
-      TextView inner = l.substr(1, l.size() - 2);
-      bool remove = !inner.empty() && inner.front() == u'-';
-      if (remove) inner.remove_prefix(1);
-      size_t slash = inner.find(u'\\');
-      TextView root_name = inner.substr(0, slash);
-      RegistryRoot root;
-      if (!ParseRoot(root_name, &root)) continue;
-      Text path = NormalKey(slash == TextView::npos ? TextView() : inner.substr(slash + 1));
-      if (remove) {
-        std::erase_if(keys, [&](const Key& k) {
-          return k.root == root && (EqualsNoCase(k.path, path) || IsUnder(k.path, path));
-        });
-        continue;
-      }
-      for (size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i].root == root && EqualsNoCase(keys[i].path, path))
-          current = static_cast<long>(i);
-      }
-      if (current < 0) {
-        keys.push_back(Key{root, path, {}});
-        current = static_cast<long>(keys.size() - 1);
-      }
-      continue;
-    }
-    if (current < 0) continue;
-    // "name"=data or @=data
-    Value v;
-    size_t p = 0;
-    if (l.front() == u'@') {
-      p = 1;
-    } else if (l.front() == u'"') {
-      if (!ReadQuoted(l, p, &v.name)) continue;
-    } else {
-      continue;
-    }
-    while (p < l.size() && l[p] == u' ') ++p;
-    if (p >= l.size() || l[p] != u'=') continue;
-    ++p;
-    while (p < l.size() && l[p] == u' ') ++p;
-    TextView data = l.substr(p);
-    std::vector<Value>& values = keys[static_cast<size_t>(current)].values;
-    auto existing = std::find_if(values.begin(), values.end(),
-                                 [&](const Value& x) { return EqualsNoCase(x.name, v.name); });
-    if (data == u"-") {
-      if (existing != values.end()) values.erase(existing);
-      continue;
-    }
-    if (!data.empty() && data.front() == u'"') {
-      size_t q = 0;
-      if (!ReadQuoted(data, q, &v.text)) continue;
-      v.kind = Value::Kind::kString;
-    } else if (data.size() > 6 && EqualsNoCase(data.substr(0, 6), u"dword:")) {
-      TextView digits = data.substr(6);
-      if (digits.empty() || digits.size() > 8) continue;
-      uint32_t n = 0;
-      bool ok = true;
-      for (char16_t c : digits) {
-        int d = HexDigit(c);
-        if (d < 0) ok = false;
-        n = n * 16 + static_cast<uint32_t>(d < 0 ? 0 : d);
-      }
-      if (!ok) continue;
-      v.kind = Value::Kind::kDword;
-      v.dword = n;
-    } else if (data.size() >= 4 && EqualsNoCase(data.substr(0, 3), u"hex")) {
-      size_t colon = data.find(u':');
-      if (colon == TextView::npos) continue;
-      TextView type = data.substr(3, colon - 3);
-      int hex_type = 3;
-      if (!type.empty()) {
-        if (type.size() < 3 || type.front() != u'(' || type.back() != u')') continue;
-        hex_type = 0;
-        for (char16_t c : type.substr(1, type.size() - 2)) {
-          int d = HexDigit(c);
-          if (d < 0) {
-            hex_type = -1;
-            break;
-          }
-          hex_type = hex_type * 16 + d;
-        }
-        if (hex_type < 0) continue;
-      }
-      if (!ParseBytes(data.substr(colon + 1), &v.bytes)) continue;
-      if (hex_type == 1 || hex_type == 2) {
-        // REG_SZ / REG_EXPAND_SZ written as bytes: UTF-16LE since version
-        // 5.00, the ANSI code page before.
-        v.kind = Value::Kind::kString;
-        v.hex_type = hex_type;
-        if (regedit4) {
-          for (uint8_t c : v.bytes) v.text += static_cast<char16_t>(c);
-        } else {
-          for (size_t i = 0; i + 1 < v.bytes.size(); i += 2) {
-            v.text += static_cast<char16_t>(v.bytes[i] | (v.bytes[i + 1] << 8));
-          }
-        }
-        size_t nul = v.text.find(u'\0');
-        if (nul != Text::npos) v.text.resize(nul);
-        v.bytes.clear();
-      } else if (hex_type == 4 && v.bytes.size() == 4) {
-        v.kind = Value::Kind::kDword;
-        v.dword = v.bytes[0] | (v.bytes[1] << 8) | (v.bytes[2] << 16) |
-                  (static_cast<uint32_t>(v.bytes[3]) << 24);
-        v.bytes.clear();
-      } else {
-        v.kind = Value::Kind::kBinary;
-        v.hex_type = hex_type;
-      }
-    } else {
-      continue;
-    }
-    if (existing != values.end()) {
-      *existing = std::move(v);
-    } else {
-      values.push_back(std::move(v));
+    } else if (l.front() == u'[') {
+      current = KeyLine(l, keys);
+    } else if (current >= 0) {
+      ApplyValueLine(l, regedit4, keys[static_cast<size_t>(current)].values);
     }
   }
   return keys;
