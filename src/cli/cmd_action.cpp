@@ -64,8 +64,8 @@ int Run(CliContext& ctx, const Options& o) {
   call.crm_busy = o.crm_busy;
   call.crm_modal_view = o.crm_modal_view;
   call.crm_database = FromUtf8(o.crm_database);
-  for (const std::string& line : standin::RunAction(ctx.env(), FullSessionLogic(), settings.data_rd,
-                                                    settings.user_rd, call)) {
+  for (const std::string& line :
+       standin::RunAction(ctx.env(), WireSubsystems, settings.data_rd, settings.user_rd, call)) {
     std::cout << line << '\n';
   }
   return 0;

@@ -7,6 +7,7 @@
 
 #include "assembly.h"
 #include "crmdb/crmdb.h"
+#include "crmdb/session_connection.h"
 #include "platform/odbc/odbc_engines.h"
 #include "platform/posix/reg_registry.h"
 #include "plugin/records.h"
@@ -19,6 +20,10 @@
 
 namespace pellory::testing {
 namespace {
+
+crmdb::SessionConnection& Crm(Session& s) {
+  return dynamic_cast<crmdb::SessionConnection&>(*s.crm());
+}
 
 class SqlModeTest : public ::testing::Test {
  protected:
@@ -34,7 +39,7 @@ class SqlModeTest : public ::testing::Test {
     AddVar(env, data, u"Connection", Variant(T(record.c_str())));
     Text user;
     ObjectRef cb;
-    auto s = std::make_unique<Session>(env, FullSessionLogic());
+    auto s = std::make_unique<Session>(env, WireSubsystems);
     s->Initialize(data, user, cb);
     Text any;
     *reply = s->Load(any);
@@ -69,9 +74,9 @@ TEST_F(SqlModeTest, SqliteFindsTheFirstClientTableThatAnswers) {
   Text reply;
   auto s = LoadWith(Record("Sales", "Driver={SQLite3 ODBC Driver};Database=" + db), &reply);
   EXPECT_EQ(reply, u"{Result=Success}");
-  EXPECT_EQ(s->state().table_name, u"Client_Notes");
+  EXPECT_EQ(Crm(*s).table_name(), u"Client_Notes");
   EXPECT_EQ(env.fake_pump.calls, 1);
-  EXPECT_NE(std::dynamic_pointer_cast<Connection>(s->state().database), nullptr);
+  EXPECT_NE(std::dynamic_pointer_cast<Connection>(Crm(*s).database()), nullptr);
   EXPECT_EQ(Trace(), "");
 }
 
@@ -84,7 +89,7 @@ TEST_F(SqlModeTest, SqliteRegistersAMissingSourceAndRetries) {
   auto s =
       LoadWith(Record("SalesLite", "DSN=SalesLite;Database=" + db, "SQLite3 ODBC Driver"), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().table_name, u"Client");
+  EXPECT_EQ(Crm(*s).table_name(), u"Client");
   EXPECT_NE(ReadText(odbc.UserIni()).find("[SalesLite]"), std::string::npos);
   // The registration outlives the Session: the next one connects at once.
   Text again;
@@ -131,7 +136,7 @@ class FileModeTest : public ::testing::Test {
   void TearDown() override { ReleaseThreadEngines(); }
 
   std::unique_ptr<Session> Start(const Text& data, const Text& user = u"") {
-    auto s = std::make_unique<Session>(*env, FullSessionLogic());
+    auto s = std::make_unique<Session>(*env, WireSubsystems);
     Initialize(*s, data, user);
     return s;
   }
@@ -165,13 +170,13 @@ class FileModeTest : public ::testing::Test {
 TEST_F(FileModeTest, LoadsTheAddressBookThroughTheInstanceDataSource) {
   // Nothing configured: the directory comes from the registry file.
   auto s = Start(u"", u"{Start=1}");
-  EXPECT_EQ(s->state().db_path, T(book.string().c_str()));
+  EXPECT_EQ(Crm(*s).settings().db_path, T(book.string().c_str()));
   EXPECT_EQ(Load(*s), u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().contact_rs->Field(u"Name"), u"Smith");
+  EXPECT_EQ(Crm(*s).contacts()->Field(u"Name"), u"Smith");
   // No CRM application runs: the attach is logged, the details refreshed.
   EXPECT_NE(Trace().find("ActiveX component can't create object @ Pell.CheckRunning"),
             std::string::npos);
-  EXPECT_EQ(s->state().db_user, u"MASTER");
+  EXPECT_EQ(Crm(*s).settings().db_user, u"MASTER");
 
   // The source with its six attributes, in order.
   const std::string ini = ReadText(odbc.UserIni());
@@ -194,7 +199,7 @@ TEST_F(FileModeTest, LoadsTheAddressBookThroughTheInstanceDataSource) {
   EXPECT_NE(again.find("DataDirectory=" + other.string()), std::string::npos);
   s->Unload();
   EXPECT_EQ(Load(*s), u"{Result=Success}");
-  EXPECT_EQ(s->state().contact_rs->Field(u"Name"), u"Jones");
+  EXPECT_EQ(Crm(*s).contacts()->Field(u"Name"), u"Jones");
 
   // A second Session has a source of its own.
   auto t = Start(Settings(book.string(), "Sam", "pa;ss}w"));
@@ -205,7 +210,7 @@ TEST_F(FileModeTest, LoadsTheAddressBookThroughTheInstanceDataSource) {
   // one after the first Session ended, is a failure to append.
   s.reset();
   auto u = Start(Settings(book.string()));
-  EXPECT_EQ(u->state().instance_no, 1);
+  EXPECT_EQ(u->instance_no(), 1);
   EXPECT_EQ(Trace().find("Cannot append"), std::string::npos) << Trace();
 }
 
@@ -257,8 +262,8 @@ TEST_F(PostgresTest, TablesAreTriedInTheDriversOrder) {
   Text reply;
   auto s = LoadWith(Record("Sales", Connect()), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().table_name, u"dbo.client");
-  auto conn = std::dynamic_pointer_cast<Connection>(s->state().database);
+  EXPECT_EQ(Crm(*s).table_name(), u"dbo.client");
+  auto conn = std::dynamic_pointer_cast<Connection>(Crm(*s).database());
   ASSERT_NE(conn, nullptr);
   ASSERT_EQ(conn->TableCount(), 3);
   EXPECT_EQ(conn->TableName(0), u"dbo.client");
@@ -273,7 +278,7 @@ TEST_F(PostgresTest, TablesAreTriedInTheDriversOrder) {
   ASSERT_EQ(ExecSql(Connect(), {"alter table dbo.client drop column client_id"}), "");
   s = LoadWith(Record("Sales", Connect()), &reply);
   EXPECT_EQ(reply, u"{Result=Success}");
-  EXPECT_EQ(s->state().table_name, u"public.client_notes");
+  EXPECT_EQ(Crm(*s).table_name(), u"public.client_notes");
 }
 
 TEST_F(PostgresTest, RegistersTheSourceThenConnectsAndMasksAWrongPassword) {
@@ -284,7 +289,7 @@ TEST_F(PostgresTest, RegistersTheSourceThenConnectsAndMasksAWrongPassword) {
   Text reply;
   auto s = LoadWith(Record(dsn, connect, "PostgreSQL Unicode"), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().table_name, u"public.client");
+  EXPECT_EQ(Crm(*s).table_name(), u"public.client");
   const std::string ini = ReadText(odbc.UserIni());
   EXPECT_NE(ini.find("[" + dsn + "]"), std::string::npos);
   EXPECT_EQ(ini.find(pg.password), std::string::npos);  // never stored with the source

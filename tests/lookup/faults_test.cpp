@@ -65,7 +65,7 @@ class FaultCampaign : public ::testing::TestWithParam<bool> {
     return rd;
   }
   void Start() {
-    session = std::make_unique<Session>(env, FullSessionLogic());
+    session = std::make_unique<Session>(env, WireSubsystems);
     Text data = Settings(), user;
     ObjectRef callback;
     session->Initialize(data, user, callback);
@@ -79,7 +79,7 @@ class FaultCampaign : public ::testing::TestWithParam<bool> {
   // A search's outcome: the host's reply, or the failure the Session kept.
   Outcome Search(TextView request, bool list) {
     Text reply = list ? session->FindList(Text(request)) : session->FindContact(Text(request));
-    const Text& failure = session->state().search_failure;
+    const Text& failure = session->lookup()->search_failure();
     return {Result(reply) != u"Success" || !failure.empty(),
             ToUtf8(reply) + " / " + ToUtf8(failure)};
   }

@@ -18,6 +18,7 @@
 #include "addressbook.h"
 #include "assembly.h"
 #include "crmdb/crmdb.h"
+#include "crmdb/session_connection.h"
 #include "lookup/lookup.h"
 #include "platform/odbc/background_call.h"
 #include "platform/odbc/odbc_engines.h"
@@ -206,7 +207,7 @@ class OdbcLookup : public ::testing::Test {
 
   // A loaded session over `data_rd`.
   void Open(Text data_rd) {
-    session = std::make_unique<Session>(env, FullSessionLogic());
+    session = std::make_unique<Session>(env, WireSubsystems);
     Text user;
     ObjectRef callback;
     session->Initialize(data_rd, user, callback);
@@ -367,12 +368,12 @@ TEST_F(OdbcLookup, FileModeExport) {
 }
 
 TEST_F(OdbcLookup, ExportOfASessionWhoseLoadFails) {
-  session = std::make_unique<Session>(env, FullSessionLogic());
+  session = std::make_unique<Session>(env, WireSubsystems);
   Text data = Settings({{u"DBFile", FromUtf8((sandbox.Dir() / "nowhere").string())}}), user;
   ObjectRef callback;
   session->Initialize(data, user, callback);
   EXPECT_EQ(session->CacheStart(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
-  EXPECT_TRUE(session->state().load_failed);
+  EXPECT_TRUE(dynamic_cast<crmdb::SessionConnection&>(*session->crm()).load_failed());
   EXPECT_EQ(session->CacheRecord(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
 }
 
@@ -465,7 +466,7 @@ TEST_F(OdbcLookup, ASlowedDriverRunsTheSearchOutOfTime) {
     setenv("PELLORY_MAXODBC_DELAY_MS", "60000", 1);
     setenv("PELLORY_MAXODBC_DELAY_MATCH", "Reverse_Phone", 1);
     OpenFileMode(u"1");
-    const DatabaseRef db = session->state().database;
+    const DatabaseRef db = session->crm()->database();
     const auto start = Clock::now();
     Text reply = session->FindContact(u"{Tel=+44 (0)1234 567890}{NiceTel=Anne}");
     const double seconds = SecondsSince(start);
@@ -479,7 +480,7 @@ TEST_F(OdbcLookup, ASlowedDriverRunsTheSearchOutOfTime) {
     EXPECT_EQ(Get(reply, u"Id"), u"");
     ASSERT_EQ(env.trace_file.lines.size(), 1u) << Trace();
     EXPECT_TRUE(env.trace_file.lines[0].ends_with(u"    @ Timeout after 1 s @ Pell.Find"));
-    EXPECT_EQ(session->state().database, db);
+    EXPECT_EQ(session->crm()->database(), db);
 
     unsetenv("PELLORY_MAXODBC_DELAY_MS");
     reply = session->FindContact(u"{Tel=+44 (0)1234 567890}");

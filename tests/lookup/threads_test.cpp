@@ -47,7 +47,7 @@ TEST(SessionThreads, EightThreadsLookUpAtOnce) {
       AddVar(env, data, u"DBFile", Variant(FromUtf8(book.string())));
     }
     {
-      Session session(env, FullSessionLogic());
+      Session session(env, WireSubsystems);
       Text user, vars;
       ObjectRef callback;
       session.Initialize(data, user, callback);

@@ -188,12 +188,16 @@ TEST_F(TraceFileTest, WriteProtectedLogLeavesAFailingMethodNormal) {
     TraceFile& trace() override { return file; }
     PosixTraceFile file;
   } env(log.string());
-  SessionLogic logic;
-  logic.load_real = [](Session&, Text&) -> Text { throw Failure(u"Disk gone"); };
-  Session s(env, logic);
-  Text vars;
-  EXPECT_EQ(s.Load(vars), u"");
-  EXPECT_FALSE(s.state().load_failed);
+  struct FailingDialogs : ConfigDialogs {
+    void Show(Text&, bool) override { throw Failure(u"Disk gone"); }
+  };
+  Session s(env, [](Session&) {
+    Subsystems parts;
+    parts.dialogs = std::make_unique<FailingDialogs>();
+    return parts;
+  });
+  Text rd = u"{A=1}", page;
+  EXPECT_EQ(s.Configure(rd, page), u"{A=1}");
   EXPECT_EQ(s.Capabilities().substr(0, 13), u"{Version=2.0}");
   if (::geteuid() != 0) {  // root writes through any permission bits
     EXPECT_EQ(ReadAll(log), "old\n");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -10,52 +11,93 @@
 #include "platform/failure.h"
 #include "plugin/records.h"
 #include "plugin/thread_state.h"
+#include "support/fake_db.h"
 #include "support/fake_env.h"
 
 namespace pellory::testing {
 namespace {
 
-// Working methods that record how they were called. The table holds plain
-// function pointers, so the recorder is reached through a thread-local.
+// Subsystems that record how the Session called them.
 struct Calls {
   int loads = 0;
-  Text load_arg = u"unset";
   Text load_reply;
-  Text find_rd;
-  std::vector<bool> dialogs;
   bool throw_in_load = false;
+  bool connected = false;
+  bool load_failed = false;
+  Text find_rd;
+  Text export_state;
+  std::vector<bool> dialogs;
+  std::function<void(Text&)> dialog;
 };
-thread_local Calls* calls = nullptr;
 
-SessionLogic RecordingLogic() {
-  SessionLogic l;
-  l.load_real = [](Session&, Text& rd) {
-    ++calls->loads;
-    calls->load_arg = rd;
-    if (calls->throw_in_load) throw Failure(u"Disk gone", 71);
-    return calls->load_reply;
-  };
-  l.find_real = [](Session&, Text rd) {
-    calls->find_rd = rd;
-    return Text(u"{Result=Success}");
-  };
-  l.show_dialog = [](Env&, Text&, bool action) { calls->dialogs.push_back(action); };
-  l.cache_record_real = [](Session& s) { return u"{State=" + s.state().cache_state + u"}"; };
-  return l;
-}
+class RecordingCrm : public CrmConnection {
+ public:
+  explicit RecordingCrm(Calls& calls) : calls_(calls) {}
+  void Initialize() override {}
+  Text Load() override {
+    ++calls_.loads;
+    if (calls_.throw_in_load) throw Failure(u"Disk gone", 71);
+    return calls_.load_reply;
+  }
+  void Release() override {}
+  void RememberLoad(bool failed) override { calls_.load_failed = failed; }
+  void ReadUserSettings() override {}
+  const CrmSettings& settings() const override { return settings_; }
+  const Text& table_name() const override { return settings_.db_path; }
+  DatabaseRef database() const override {
+    return calls_.connected ? std::make_shared<FakeDatabase>() : nullptr;
+  }
+  void EnsureOpen() override {}
+  ResultSetRef OpenContacts(TextView, double) override { return nullptr; }
+  void CloseContacts() override {}
+  void Abandon(const DatabaseRef&, const ResultSetRef&) override {}
+
+ private:
+  Calls& calls_;
+  CrmSettings settings_;
+};
+
+class RecordingLookup : public ContactLookup {
+ public:
+  explicit RecordingLookup(Calls& calls) : calls_(calls) {}
+  Text Find(Text rd) override {
+    calls_.find_rd = rd;
+    return u"{Result=Success}";
+  }
+  Text GetContact(Variant&) override { return Text(); }
+  Text CacheRecord() override { return u"{State=" + calls_.export_state + u"}"; }
+  void StartExport() override { calls_.export_state = u"START"; }
+  void EndExport() override { calls_.export_state = u"TERMINATE"; }
+  void DropExport() override {}
+  const Text& search_failure() const override { return calls_.find_rd; }
+
+ private:
+  Calls& calls_;
+};
+
+class RecordingDialogs : public ConfigDialogs {
+ public:
+  explicit RecordingDialogs(Calls& calls) : calls_(calls) {}
+  void Show(Text& record, bool action) override {
+    calls_.dialogs.push_back(action);
+    if (calls_.dialog) calls_.dialog(record);
+  }
+
+ private:
+  Calls& calls_;
+};
 
 class SessionTest : public ::testing::Test {
  protected:
-  void SetUp() override { calls = &rec; }
-  void TearDown() override { calls = nullptr; }
   FakeEnv env;
   Calls rec;
-  SessionLogic logic = RecordingLogic();
-};
-
-class FakeDatabase : public Database {
- public:
-  ResultSetRef OpenResultSet(TextView, bool, double) override { return nullptr; }
+  Assembly logic = [this](Session&) {
+    Subsystems s;
+    s.crm = std::make_unique<RecordingCrm>(rec);
+    s.lookup = std::make_unique<RecordingLookup>(rec);
+    s.dialogs = std::make_unique<RecordingDialogs>(rec);
+    return s;
+  };
 };
 
 TEST_F(SessionTest, CapabilitiesAndTheMethodsThatDoNothing) {
@@ -104,9 +146,7 @@ TEST_F(SessionTest, ConfigureOpensTheDialogNamedByThePage) {
 }
 
 TEST_F(SessionTest, ConfigureReturnsWhatTheDialogWrote) {
-  logic.show_dialog = [](Env& e, Text& record, bool) {
-    AddVar(e, record, u"DBFile", Variant(u"/data"));
-  };
+  rec.dialog = [&](Text& record) { AddVar(env, record, u"DBFile", Variant(u"/data")); };
   Session s(env, logic);
   Text rd = u"{A=1}", page = u"";
   EXPECT_EQ(s.Configure(rd, page), u"{A=1}{DBFile(S5)=/data}");
@@ -125,11 +165,10 @@ TEST_F(SessionTest, LoadIgnoresItsArgumentAndRemembersAFailure) {
     rec.load_reply = reply;
     Text a = u"{Tel=1}", b = u"{Other=2}";
     EXPECT_EQ(s.Load(a), reply);
-    EXPECT_EQ(rec.load_arg, u"");
-    EXPECT_EQ(s.state().load_failed, failed) << U8(reply);
+    EXPECT_EQ(rec.load_failed, failed) << U8(reply);
     EXPECT_EQ(s.Load(b), reply);
-    EXPECT_EQ(rec.load_arg, u"");
-    EXPECT_EQ(s.state().load_failed, failed);
+    EXPECT_EQ(rec.load_failed, failed);
+    EXPECT_EQ(a, u"{Tel=1}");
   }
 }
 
@@ -138,12 +177,11 @@ TEST_F(SessionTest, CacheStartLoadsOnlyWithoutADatabaseHandle) {
   rec.load_reply = u"{Result=Fail}";
   EXPECT_EQ(s.CacheStart(), u"{State=START}");
   EXPECT_EQ(rec.loads, 1);
-  EXPECT_TRUE(s.state().load_failed);
-  s.state().database = std::make_shared<FakeDatabase>();
+  EXPECT_TRUE(rec.load_failed);
+  rec.connected = true;
   EXPECT_EQ(s.CacheStart(), u"{State=START}");
   EXPECT_EQ(rec.loads, 1);
   EXPECT_EQ(s.CacheEnd(), u"{State=TERMINATE}");
-  EXPECT_EQ(s.state().cache_rs, nullptr);
 }
 
 TEST_F(SessionTest, FindPreparesTheRequest) {
@@ -168,12 +206,12 @@ TEST_F(SessionTest, InitializeStoresTheRecordsAndUninitializeReleasesTheCallback
     Text data = u"{DBFile=x}", user = u"{Start=1}";
     ObjectRef cb = callback;
     EXPECT_EQ(s.Initialize(data, user, cb), u"");
-    EXPECT_EQ(s.state().data_rd, data);
-    EXPECT_EQ(s.state().user_rd, user);
+    EXPECT_EQ(s.data_rd(), data);
+    EXPECT_EQ(s.user_rd(), user);
     EXPECT_EQ(callback.use_count(), 3);
     EXPECT_EQ(s.Uninitialize(), u"");
     EXPECT_EQ(callback.use_count(), 2);
-    EXPECT_EQ(s.state().data_rd, data);  // the records stay
+    EXPECT_EQ(s.data_rd(), data);  // the records stay
     EXPECT_EQ(s.Initialize(data, user, cb), u"");
   }
   EXPECT_EQ(callback.use_count(), 1);  // released with the Session
@@ -184,7 +222,7 @@ TEST_F(SessionTest, FailuresOfWorkingMethodsNeverReachTheHost) {
   Session s(env, logic);
   Text vars, rd;
   EXPECT_EQ(s.Load(vars), u"");
-  EXPECT_FALSE(s.state().load_failed);
+  EXPECT_FALSE(rec.load_failed);
   EXPECT_EQ(s.LoadReal(rd), u"");
   ASSERT_EQ(env.trace_file.lines.size(), 2u);
   EXPECT_TRUE(env.trace_file.lines[0].ends_with(u"    @ Disk gone @ Pellory.Load"));
@@ -193,13 +231,13 @@ TEST_F(SessionTest, FailuresOfWorkingMethodsNeverReachTheHost) {
 
 // Runs `steps` ("+a" creates Session a, "-a" releases it) and returns the
 // instance number of each Session created, then the count of live ones.
-std::vector<int> InstanceNumbers(FakeEnv& env, const SessionLogic& logic, const char* steps) {
+std::vector<int> InstanceNumbers(FakeEnv& env, const Assembly& logic, const char* steps) {
   std::map<char, std::unique_ptr<Session>> live;
   std::vector<int> seen;
   for (const char* p = steps; *p; ++p) {
     if (*p == '+') {
       auto& s = live[*++p] = std::make_unique<Session>(env, logic);
-      seen.push_back(s->state().instance_no);
+      seen.push_back(s->instance_no());
     } else if (*p == '-') {
       live.erase(*++p);
     }
@@ -228,17 +266,17 @@ TEST_F(SessionTest, InstanceNumbersAreTheLowestNotHeldByALiveSession) {
   std::vector<std::unique_ptr<Session>> many;
   for (int i = 1; i <= 40000; ++i) {
     many.push_back(std::make_unique<Session>(env, logic));
-    ASSERT_EQ(many.back()->state().instance_no, i);
+    ASSERT_EQ(many.back()->instance_no(), i);
   }
   many[32767].reset();
-  EXPECT_EQ(Session(env, logic).state().instance_no, 32768);
+  EXPECT_EQ(Session(env, logic).instance_no(), 32768);
 }
 
 TEST_F(SessionTest, InstanceNumbersCountLiveSessionsPerThread) {
   const char* steps = "+a +b +c -a +d";
   const std::vector<int> expected = {1, 2, 3, 1, 3};
   auto outer = std::make_unique<Session>(env, logic);
-  EXPECT_EQ(outer->state().instance_no, 1);
+  EXPECT_EQ(outer->instance_no(), 1);
   std::vector<int> t1, t2;
   FakeEnv env1, env2;
   std::thread a([&] { t1 = InstanceNumbers(env1, logic, steps); });
