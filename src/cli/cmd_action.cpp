@@ -52,7 +52,7 @@ int Run(CliContext& ctx, const Options& o) {
     if (!call.window) call.window = Stored(env, stored, u"Window");
     if (!call.macro) call.macro = Stored(env, stored, u"Macro");
     if (!o.new_window) {
-      Trap(env, u" @ pellory.action", [&] {
+      Trap(env, tags::kCliAction, [&] {
         call.new_window = GetVar(env, stored, u"NewWindow", Variant(int32_t{0})).ToBool();
       });
     }
