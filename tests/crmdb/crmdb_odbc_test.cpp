@@ -5,15 +5,9 @@
 #include <unistd.h>
 #include <fstream>
 
-#include "assembly.h"
-#include "crmdb/crmdb.h"
-#include "crmdb/session_connection.h"
-#include "platform/odbc/odbc_engines.h"
+#include "lookup/odbc_session.h"
 #include "platform/posix/reg_registry.h"
-#include "plugin/records.h"
 #include "support/crmdb_odbc.h"
-#include "support/fake_env.h"
-#include "support/odbc_sandbox.h"
 #include "support/pg_server.h"
 
 #include <odbcinst.h>
@@ -21,76 +15,50 @@
 namespace pellory::testing {
 namespace {
 
-crmdb::SessionConnection& Crm(Session& s) {
-  return dynamic_cast<crmdb::SessionConnection&>(*s.crm());
-}
-
-class SqlModeTest : public ::testing::Test {
+class SqlModeTest : public OdbcSessionTest {
  protected:
-  void SetUp() override {
-    ReleaseThreadEngines();
-    env.database_engines = std::make_unique<OdbcEngines>();
-  }
-  void TearDown() override { ReleaseThreadEngines(); }
-
   // A Session started in SQL mode on `record` and loaded once.
-  std::unique_ptr<Session> LoadWith(const std::string& record, Text* reply) {
-    Text data = u"{UseSQL=True}";
-    AddVar(env, data, u"Connection", Variant(T(record.c_str())));
-    Text user;
-    ObjectRef cb;
-    auto s = std::make_unique<Session>(env, WireSubsystems);
-    s->Initialize(data, user, cb);
-    Text any;
-    *reply = s->Load(any);
-    return s;
+  Session& LoadWith(const std::string& record, Text* reply) {
+    *reply = Open(SqlSettings(T(record.c_str())));
+    return *session;
   }
   // The connect string as a record value holds braces: length-prefixed.
-  std::string Record(const std::string& name, const std::string& connect,
-                     const std::string& driver = "") {
-    Text rd;
-    if (!name.empty()) AddVar(env, rd, u"ConnName", Variant(T(name.c_str())));
-    AddVar(env, rd, u"Connect", Variant(T(connect.c_str())));
-    AddVar(env, rd, u"Driver", Variant(T(driver.c_str())));
+  std::string ConnectionRecord(const std::string& name, const std::string& connect,
+                               const std::string& driver = "") {
+    Text rd = Record({{u"Connect", T(connect.c_str())}, {u"Driver", T(driver.c_str())}});
+    if (!name.empty()) rd = Record({{u"ConnName", T(name.c_str())}}) + rd;
     return U8(rd);
   }
-  std::string Trace() const {
-    std::string all;
-    for (const Text& l : env.trace_file.lines) all += U8(l) + "\n";
-    return all;
-  }
-
-  OdbcSandbox odbc;
-  FakeEnv env;
 };
 
 TEST_F(SqlModeTest, SqliteFindsTheFirstClientTableThatAnswers) {
-  const std::string db = (odbc.Dir() / "sales.db").string();
+  const std::string db = (sandbox.Dir() / "sales.db").string();
   ASSERT_EQ(ExecSql("Driver={SQLite3 ODBC Driver};Database=" + db,
                     {"create table Accounts (Client_Id text)",
                      "create table CLIENT (Name text)",  // no Client_Id: fails the test
                      "create table Client_Notes (Client_Id text, Note text)"}),
             "");
   Text reply;
-  auto s = LoadWith(Record("Sales", "Driver={SQLite3 ODBC Driver};Database=" + db), &reply);
+  Session& s =
+      LoadWith(ConnectionRecord("Sales", "Driver={SQLite3 ODBC Driver};Database=" + db), &reply);
   EXPECT_EQ(reply, u"{Result=Success}");
-  EXPECT_EQ(Crm(*s).table_name(), u"Client_Notes");
+  EXPECT_EQ(Crm(s).table_name(), u"Client_Notes");
   EXPECT_EQ(env.fake_pump.calls, 1);
-  EXPECT_NE(std::dynamic_pointer_cast<Connection>(Crm(*s).database()), nullptr);
+  EXPECT_NE(std::dynamic_pointer_cast<Connection>(Crm(s).database()), nullptr);
   EXPECT_EQ(Trace(), "");
 }
 
 TEST_F(SqlModeTest, SqliteRegistersAMissingSourceAndRetries) {
-  const std::string db = (odbc.Dir() / "sales.db").string();
+  const std::string db = (sandbox.Dir() / "sales.db").string();
   ASSERT_EQ(ExecSql("Driver={SQLite3 ODBC Driver};Database=" + db,
                     {"create table Client (Client_Id text)"}),
             "");
   Text reply;
-  auto s =
-      LoadWith(Record("SalesLite", "DSN=SalesLite;Database=" + db, "SQLite3 ODBC Driver"), &reply);
+  Session& s = LoadWith(
+      ConnectionRecord("SalesLite", "DSN=SalesLite;Database=" + db, "SQLite3 ODBC Driver"), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(Crm(*s).table_name(), u"Client");
-  EXPECT_NE(ReadText(odbc.UserIni()).find("[SalesLite]"), std::string::npos);
+  EXPECT_EQ(Crm(s).table_name(), u"Client");
+  EXPECT_NE(ReadText(sandbox.UserIni()).find("[SalesLite]"), std::string::npos);
   // The registration outlives the Session: the next one connects at once.
   Text again;
   LoadWith("{ConnName=SalesLite}{Connect=DSN=SalesLite}", &again);
@@ -99,8 +67,9 @@ TEST_F(SqlModeTest, SqliteRegistersAMissingSourceAndRetries) {
 
 TEST_F(SqlModeTest, ConnectionFailureNamesTheConnection) {
   Text reply;
-  LoadWith(Record("", "Driver={SQLite3 ODBC Driver};Database=/nonexistent/dir/x.db;NoCreat=1"),
-           &reply);
+  LoadWith(
+      ConnectionRecord("", "Driver={SQLite3 ODBC Driver};Database=/nonexistent/dir/x.db;NoCreat=1"),
+      &reply);
   EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: Database}");
   // A missing source whose driver is not installed either.
   LoadWith("{ConnName=Ghost}{Connect=DSN=Ghost;PWD=Hidden77}{Driver=No Such Driver}", &reply);
@@ -260,10 +229,10 @@ TEST_F(PostgresTest, TablesAreTriedInTheDriversOrder) {
                                 "insert into dbo.client values ('C1', 'Smith')"}),
             "");
   Text reply;
-  auto s = LoadWith(Record("Sales", Connect()), &reply);
+  Session& s = LoadWith(ConnectionRecord("Sales", Connect()), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(Crm(*s).table_name(), u"dbo.client");
-  auto conn = std::dynamic_pointer_cast<Connection>(Crm(*s).database());
+  EXPECT_EQ(Crm(s).table_name(), u"dbo.client");
+  auto conn = std::dynamic_pointer_cast<Connection>(Crm(s).database());
   ASSERT_NE(conn, nullptr);
   ASSERT_EQ(conn->TableCount(), 3);
   EXPECT_EQ(conn->TableName(0), u"dbo.client");
@@ -276,9 +245,9 @@ TEST_F(PostgresTest, TablesAreTriedInTheDriversOrder) {
 
   // Without a Client_Id column the next table that holds "client" passes.
   ASSERT_EQ(ExecSql(Connect(), {"alter table dbo.client drop column client_id"}), "");
-  s = LoadWith(Record("Sales", Connect()), &reply);
+  LoadWith(ConnectionRecord("Sales", Connect()), &reply);
   EXPECT_EQ(reply, u"{Result=Success}");
-  EXPECT_EQ(Crm(*s).table_name(), u"public.client_notes");
+  EXPECT_EQ(Crm(*session).table_name(), u"public.client_notes");
 }
 
 TEST_F(PostgresTest, RegistersTheSourceThenConnectsAndMasksAWrongPassword) {
@@ -287,15 +256,15 @@ TEST_F(PostgresTest, RegistersTheSourceThenConnectsAndMasksAWrongPassword) {
   std::string connect = Connect();
   connect.replace(0, connect.find(';'), "DSN=" + dsn);  // DSN in place of Driver
   Text reply;
-  auto s = LoadWith(Record(dsn, connect, "PostgreSQL Unicode"), &reply);
+  Session& s = LoadWith(ConnectionRecord(dsn, connect, "PostgreSQL Unicode"), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(Crm(*s).table_name(), u"public.client");
-  const std::string ini = ReadText(odbc.UserIni());
+  EXPECT_EQ(Crm(s).table_name(), u"public.client");
+  const std::string ini = ReadText(sandbox.UserIni());
   EXPECT_NE(ini.find("[" + dsn + "]"), std::string::npos);
   EXPECT_EQ(ini.find(pg.password), std::string::npos);  // never stored with the source
 
   std::string wrong = connect.substr(0, connect.find(";PWD=")) + ";PWD={Wr;ong}}pw}";
-  LoadWith(Record(dsn, wrong, "PostgreSQL Unicode"), &reply);
+  LoadWith(ConnectionRecord(dsn, wrong, "PostgreSQL Unicode"), &reply);
   EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: " + T(dsn.c_str()) + u"}");
   // The first attempt's failure is not logged, and nothing shows a password.
   EXPECT_EQ(Trace().find("ong}"), std::string::npos);

@@ -16,16 +16,10 @@
 #include <thread>
 
 #include "addressbook.h"
-#include "assembly.h"
-#include "crmdb/crmdb.h"
-#include "crmdb/session_connection.h"
 #include "lookup/lookup.h"
+#include "lookup/odbc_session.h"
 #include "platform/odbc/background_call.h"
-#include "platform/odbc/odbc_engines.h"
-#include "plugin/records.h"
 #include "support/crmdb_odbc.h"
-#include "support/fake_env.h"
-#include "support/odbc_sandbox.h"
 #include "support/pg_server.h"
 #include "support/shell.h"
 
@@ -186,59 +180,36 @@ class PrivatePg {
   pid_t guard_ = 0;
 };
 
-class OdbcLookup : public ::testing::Test {
+class OdbcLookup : public OdbcSessionTest {
  protected:
   void SetUp() override {
-    ReleaseThreadEngines();
-    env.database_engines = std::make_unique<OdbcEngines>();
+    OdbcSessionTest::SetUp();
     env.fake_clock.real_monotonic = true;
     book = sandbox.MakeAddressBook("book", kBook);
   }
-  void TearDown() override {
-    session.reset();
-    ReleaseThreadEngines();
-  }
-
-  Text Settings(std::initializer_list<std::pair<const char16_t*, Text>> entries) {
-    Text rd;
-    for (const auto& [name, value] : entries) AddVar(env, rd, name, Variant(value));
-    return rd;
-  }
 
   // A loaded session over `data_rd`.
-  void Open(Text data_rd) {
-    session = std::make_unique<Session>(env, WireSubsystems);
-    Text user;
-    ObjectRef callback;
-    session->Initialize(data_rd, user, callback);
-    Text vars;
-    ASSERT_EQ(session->Load(vars), u"{Result=Success}") << Trace();
-  }
+  void Load(const Text& data_rd) { ASSERT_EQ(Open(data_rd), u"{Result=Success}") << Trace(); }
   void OpenFileMode(const Text& timeout = Text()) {
-    Open(Settings({{u"DBFile", FromUtf8(book.string())},
-                   {u"Phone2", u"0"},
-                   {u"Phone4", u"0"},
-                   {u"Timeout", timeout}}));
+    Load(Record({{u"DBFile", FromUtf8(book.string())},
+                 {u"Phone2", u"0"},
+                 {u"Phone4", u"0"},
+                 {u"Timeout", timeout}}));
   }
   Text SqliteConnect() {
     return u"DRIVER={SQLite3 ODBC Driver};Database=" + FromUtf8((book / "mxza.max").string());
   }
   void OpenSqlMode(const Text& connect, const Text& driver, const Text& timeout = Text()) {
     Text connection =
-        Settings({{u"ConnName", u"PelloryTest"}, {u"Connect", connect}, {u"Driver", driver}});
-    Open(Settings({{u"UseSQL", u"True"},
-                   {u"Phone2", u"0"},
-                   {u"Phone4", u"0"},
-                   {u"Connection", connection},
-                   {u"Timeout", timeout}}));
+        Record({{u"ConnName", u"PelloryTest"}, {u"Connect", connect}, {u"Driver", driver}});
+    Load(Record({{u"UseSQL", u"True"},
+                 {u"Phone2", u"0"},
+                 {u"Phone4", u"0"},
+                 {u"Connection", connection},
+                 {u"Timeout", timeout}}));
   }
 
   Text Get(TextView rd, const char16_t* name) { return GetText(env, rd, name); }
-  std::string Trace() {
-    std::string all;
-    for (const Text& line : env.trace_file.lines) all += U8(line) + "\n";
-    return all;
-  }
 
   // The identifiers of a list reply, in order.
   std::vector<Text> ListIds(TextView reply) {
@@ -272,10 +243,7 @@ class OdbcLookup : public ::testing::Test {
     EXPECT_EQ(session->CacheEnd(), u"");
   }
 
-  OdbcSandbox sandbox;
-  FakeEnv env;
   std::filesystem::path book;
-  std::unique_ptr<Session> session;
 };
 
 TEST_F(OdbcLookup, FileModeStatementsAndReplies) {
@@ -368,12 +336,9 @@ TEST_F(OdbcLookup, FileModeExport) {
 }
 
 TEST_F(OdbcLookup, ExportOfASessionWhoseLoadFails) {
-  session = std::make_unique<Session>(env, WireSubsystems);
-  Text data = Settings({{u"DBFile", FromUtf8((sandbox.Dir() / "nowhere").string())}}), user;
-  ObjectRef callback;
-  session->Initialize(data, user, callback);
+  Start(Record({{u"DBFile", FromUtf8((sandbox.Dir() / "nowhere").string())}}));
   EXPECT_EQ(session->CacheStart(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
-  EXPECT_TRUE(dynamic_cast<crmdb::SessionConnection&>(*session->crm()).load_failed());
+  EXPECT_TRUE(Crm(*session).load_failed());
   EXPECT_EQ(session->CacheRecord(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
 }
 
