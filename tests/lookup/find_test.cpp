@@ -34,6 +34,7 @@ TEST_F(Find, FileModeSendsTheCriterionAsAWhereClause) {
        u"(ucase(Name) like '%JOHN%SMITH%') or (ucase(Firm) like '%JOHN%SMITH%')"},
       // Precedence: identifier, then letter, then words, then number.
       {u"{Tel=1}{Text=x}{Begin=s}{Id=970101}", u"Client_Id = '970101'"},
+      // Two blanks before ">=": the statement is sent as it always was.
       {u"{Tel=1}{Text=john}{Begin=smith}", u"Name  >= 'S'"},
       {u"{Tel=1}{Text=o'brien}",
        u"(ucase(Name) like '%O%BRIEN%') or (ucase(Firm) like '%O%BRIEN%')"},

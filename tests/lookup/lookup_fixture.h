@@ -47,31 +47,17 @@ struct Connects {
   }
 };
 
-class TableWorkspace : public Workspace {
+// The DAO engine, its workspaces and the RDO engine in one: each opens the
+// table as its database or connection.
+class TableEngine : public DaoEngine, public RdoEngine, public Workspace {
  public:
-  explicit TableWorkspace(Connects& c) : c_(c) {}
-  DatabaseRef OpenDatabase(TextView, bool, TextView, double) override { return c_.Next(); }
-
- private:
-  Connects& c_;
-};
-
-class TableDao : public DaoEngine {
- public:
-  explicit TableDao(Connects& c) : c_(c) {}
+  explicit TableEngine(Connects& c) : c_(c) {}
   WorkspaceRef CreateWorkspace(TextView, TextView, TextView, int) override {
-    return std::make_shared<TableWorkspace>(c_);
+    return std::make_shared<TableEngine>(c_);
   }
   void AppendWorkspace(const WorkspaceRef&) override {}
   void RegisterDatabase(TextView, TextView, bool, TextView) override {}
-
- private:
-  Connects& c_;
-};
-
-class TableRdo : public RdoEngine {
- public:
-  explicit TableRdo(Connects& c) : c_(c) {}
+  DatabaseRef OpenDatabase(TextView, bool, TextView, double) override { return c_.Next(); }
   ConnectionRef OpenConnection(TextView, PromptMode, bool, TextView, double) override {
     return c_.Next();
   }
@@ -85,8 +71,8 @@ class LookupTest : public ::testing::Test {
   LookupTest() {
     ReleaseThreadEngines();
     auto& engines = static_cast<FakeDatabases&>(*env.database_engines);
-    engines.dao = [this] { return std::make_shared<TableDao>(connects); };
-    engines.rdo = [this] { return std::make_shared<TableRdo>(connects); };
+    engines.dao = [this] { return std::make_shared<TableEngine>(connects); };
+    engines.rdo = [this] { return std::make_shared<TableEngine>(connects); };
     connects.target = db;
     session_ = std::make_unique<Session>(env, WireSubsystems);
   }

@@ -168,14 +168,27 @@ TEST_F(TraceFileTest, FoldersMustBeTheUsersOwnWithNoLinkOnTheWay) {
   }
 }
 
+// A log that is a directory, that has a file for a folder, or that is a
+// FIFO nobody reads (the line must not block): the line is lost, and
+// nothing is created or changed.
 TEST_F(TraceFileTest, UnwritableLogLosesTheLineSilently) {
   fs::create_directory(dir / "adir");
-  PosixTraceFile((dir / "adir").string()).AppendLine(u"line");  // a directory
   { std::ofstream(dir / "afile") << "x"; }
-  PosixTraceFile((dir / "afile" / "wendle.log").string()).AppendLine(u"line");  // no folder
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const fs::path& log : {dir / "adir", dir / "afile" / "wendle.log", dir / "fifo"}) {
+    PosixTraceFile(log.string()).AppendLine(u"line");
+  }
+  EXPECT_TRUE(fs::is_directory(dir / "adir"));
+  EXPECT_TRUE(fs::is_empty(dir / "adir"));
   EXPECT_EQ(ReadAll(dir / "afile"), "x");
-  ::mkfifo((dir / "fifo").c_str(), 0600);  // nobody reads: must not block
-  PosixTraceFile((dir / "fifo").string()).AppendLine(u"line");
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+  // The FIFO holds nothing: a reader that does not wait finds it empty.
+  const int fd = ::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  char c;
+  EXPECT_EQ(::read(fd, &c, 1), 0);
+  ::close(fd);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
 }
 
 TEST_F(TraceFileTest, WriteProtectedLogLeavesAFailingMethodNormal) {
