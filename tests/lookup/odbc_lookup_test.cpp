@@ -84,13 +84,6 @@ std::vector<std::string> BookInserts() {
   return out;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The statements the SQLite ODBC driver's own trace shows it prepared.
 std::vector<std::string> PreparedStatements(const std::string& log) {
   std::vector<std::string> out;
@@ -142,7 +135,7 @@ class PrivatePg {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
       const std::string name = entry.path().filename();
       if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::string stat = ReadFile(entry.path() / "stat");
+      std::string stat = ReadAll(entry.path() / "stat");
       size_t paren = stat.rfind(')');
       if (paren == std::string::npos) continue;
       std::istringstream rest(stat.substr(paren + 1));
@@ -387,7 +380,7 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
   std::vector<std::string> expected = {
       "select Client_Id from Client", search, search, search, search, search};
   expected.push_back("Select " + U8(lookup::kColumnList) + " from Client");
-  EXPECT_EQ(PreparedStatements(ReadFile(trace)), expected);
+  EXPECT_EQ(PreparedStatements(ReadAll(trace)), expected);
 }
 
 TEST_F(OdbcLookup, SqlModeOverPostgresql) {

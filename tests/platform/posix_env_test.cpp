@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 
 #include "platform/failure.h"
@@ -21,18 +20,12 @@
 #include "plugin/records.h"
 #include "plugin/session.h"
 #include "support/fake_env.h"
+#include "support/shell.h"
 
 namespace pellory::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 class TraceFileTest : public ::testing::Test {
  protected:
