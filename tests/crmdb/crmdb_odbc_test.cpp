@@ -32,20 +32,28 @@ class SqlModeTest : public OdbcSessionTest {
 };
 
 TEST_F(SqlModeTest, SqliteFindsTheFirstClientTableThatAnswers) {
-  const std::string db = (sandbox.Dir() / "sales.db").string();
-  ASSERT_EQ(ExecSql("Driver={SQLite3 ODBC Driver};Database=" + db,
-                    {"create table Accounts (Client_Id text)",
-                     "create table CLIENT (Name text)",  // no Client_Id: fails the test
-                     "create table Client_Notes (Client_Id text, Note text)"}),
+  const std::string connect =
+      "Driver={SQLite3 ODBC Driver};Database=" + (sandbox.Dir() / "sales.db").string();
+  ASSERT_EQ(ExecSql(connect, {"create table Accounts (Client_Id text)",
+                              "create table CLIENT (Name text)",  // no Client_Id: fails the test
+                              "create table Client_Notes (Client_Id text, Note text)"}),
             "");
   Text reply;
-  Session& s =
-      LoadWith(ConnectionRecord("Sales", "Driver={SQLite3 ODBC Driver};Database=" + db), &reply);
+  Session& s = LoadWith(ConnectionRecord("Sales", connect), &reply);
   EXPECT_EQ(reply, u"{Result=Success}");
   EXPECT_EQ(Crm(s).table_name(), u"Client_Notes");
-  EXPECT_EQ(env.fake_pump.calls, 1);
+  EXPECT_EQ(env.fake_pump.calls, 1);  // between the two table tests
   EXPECT_NE(std::dynamic_pointer_cast<Connection>(Crm(s).database()), nullptr);
   EXPECT_EQ(Trace(), "");
+
+  // No table passes: the name is that of the last table tried; with no
+  // table that even names the contact table it stays "Client".
+  for (const char* table : {"Client_Notes", "CLIENT"}) {
+    ASSERT_EQ(ExecSql(connect, {std::string("drop table ") + table}), "");
+    LoadWith(ConnectionRecord("Sales", connect), &reply);
+    EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: Sales}");
+  }
+  EXPECT_EQ(Crm(*session).table_name(), u"Client");
 }
 
 TEST_F(SqlModeTest, SqliteRegistersAMissingSourceAndRetries) {
@@ -65,17 +73,41 @@ TEST_F(SqlModeTest, SqliteRegistersAMissingSourceAndRetries) {
   EXPECT_EQ(again, u"{Result=Success}");
 }
 
-TEST_F(SqlModeTest, ConnectionFailureNamesTheConnection) {
-  Text reply;
-  LoadWith(
-      ConnectionRecord("", "Driver={SQLite3 ODBC Driver};Database=/nonexistent/dir/x.db;NoCreat=1"),
-      &reply);
-  EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: Database}");
-  // A missing source whose driver is not installed either.
-  LoadWith("{ConnName=Ghost}{Connect=DSN=Ghost;PWD=Hidden77}{Driver=No Such Driver}", &reply);
-  EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: Ghost}");
-  EXPECT_NE(Trace().find("No Such Driver"), std::string::npos);
-  EXPECT_EQ(Trace().find("Hidden77"), std::string::npos);
+// A connection that does not open names the connection in the reply and
+// leaves the driver's reason in the trace log, the password masked.
+TEST_F(SqlModeTest, ConnectionFailuresNameTheConnectionAndLogTheReason) {
+  const std::string nowhere = "Database=/nonexistent/dir/x.db;NoCreat=1;PWD=Secret9";
+  struct Case {
+    const char* what;
+    std::string record;
+    const char16_t* name;
+    const char* logged;
+  } cases[] = {
+      {"the driver cannot open it", ConnectionRecord("", "Driver={SQLite3 ODBC Driver};" + nowhere),
+       u"Database", "@ Pellory.Load"},
+      {"a missing source whose driver is not installed either",
+       "{ConnName=Ghost}{Connect=DSN=Ghost;PWD=Secret9}{Driver=No Such Driver}", u"Ghost",
+       "No Such Driver"},
+      {"a missing source registered, and the retry fails too",
+       ConnectionRecord("Retry", "DSN=Retry;" + nowhere, "SQLite3 ODBC Driver"), u"Retry",
+       "@ Pellory.Load"},
+      // It would write more into the data-source file than its one source.
+      {"a line break in the record",
+       ConnectionRecord("Evil", "DSN=Evil;Database=/a\n[Evil2]", "SQLite3 ODBC Driver"), u"Evil",
+       "The setting Connection holds a line break"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    env.trace_file.lines.clear();
+    Text reply;
+    LoadWith(c.record, &reply);
+    EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: " + Text(c.name) + u"}");
+    EXPECT_NE(Trace().find(c.logged), std::string::npos) << Trace();
+    EXPECT_EQ(Trace().find("Secret9"), std::string::npos) << Trace();
+  }
+  const std::string ini = ReadText(sandbox.UserIni());
+  EXPECT_NE(ini.find("[Retry]"), std::string::npos) << ini;
+  EXPECT_EQ(ini.find("Evil"), std::string::npos) << ini;
 }
 
 // The platform object with the .reg registry mapped onto the sandbox's
