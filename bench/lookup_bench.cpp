@@ -145,7 +145,7 @@ struct Plugin {
     env.set_databases(std::make_unique<pellory::OdbcEngines>());
     env.set_registry(std::make_unique<pellory::RegFileRegistry>(
         pellory::DefaultRegistryPath(), pellory::MakeOdbcDataSourceStore()));
-    session = std::make_unique<pellory::Session>(env, pellory::FullSessionLogic());
+    session = std::make_unique<pellory::Session>(env, pellory::WireSubsystems);
     Text data = data_rd, user;
     pellory::ObjectRef callback;
     session->Initialize(data, user, callback);

@@ -6,7 +6,7 @@
 
 int main() {
   pellory::testing::FakeEnv env;
-  pellory::Session session(env, pellory::FullSessionLogic());
+  pellory::Session session(env, pellory::WireSubsystems);
   pellory::Text rd = session.Capabilities();
   pellory::AddVar(env, rd, u"Checked", pellory::Variant(true));
   return pellory::GetText(env, rd, u"Checked") == u"True" ? 0 : 1;

@@ -1,11 +1,12 @@
-// Wires the working methods of every subsystem into the Session.
+// Builds every subsystem of a Session: the database connection (crmdb), the
+// lookup, the CRM application (automation) and the dialogs.
 #pragma once
 
 #include "plugin/session.h"
 
 namespace pellory {
 
-// The complete logic table of the plug-in.
-const SessionLogic& FullSessionLogic();
+// The Assembly of the whole plug-in: Session session(env, WireSubsystems).
+Subsystems WireSubsystems(Session& session);
 
 }  // namespace pellory

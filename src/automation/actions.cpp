@@ -43,10 +43,12 @@ constexpr std::array<ItemCommand, 3> kWindowCommands = {{
 // Characters to which the key notation gives a meaning of its own.
 constexpr char16_t kKeyNotationSpecials[] = u"+^%~(){}[]";
 
+[[noreturn]] void NotSet() { throw Failure(u"Object variable or With block variable not set", 91); }
+
 // The application object, for a step that calls one of its members.
-AutoObject& App(Session& session) {
-  if (!session.state().app) throw Failure(u"Object variable or With block variable not set", 91);
-  return *session.state().app;
+AutoObject& App(const AttachedApplication& application) {
+  if (!application.app()) NotSet();
+  return *application.app();
 }
 
 Variant Call(AutoObject& object, TextView member, std::initializer_list<Variant> args = {}) {
@@ -59,7 +61,9 @@ void SendCommand(Env& env, WindowHandle window, unsigned command) {
 
 class ActionRun {
  public:
-  ActionRun(Session& session, Text& rd) : session_(session), env_(session.env()), rd_(rd) {}
+  ActionRun(Session& session, const AttachedApplication& application, const CrmConnection& crm,
+            Text& rd)
+      : session_(session), env_(session.env()), application_(application), crm_(crm), rd_(rd) {}
 
   void Run() {
     Step([&] {
@@ -67,7 +71,7 @@ class ActionRun {
       session_.CheckRunning(start);
     });
     Step([&] { id_ = GetText(env_, rd_, u"Id"); });
-    Step([&] { Call(App(session_), u"SetVisibilityState", {u"Max"}); });
+    Step([&] { Call(App(application_), u"SetVisibilityState", {u"Max"}); });
     SwitchDatabase();
     if (Busy()) return;
     Step([&] { main_window_ = FindWindowTitle(env_, kMainWindowTitle, 0); });
@@ -87,15 +91,15 @@ class ActionRun {
   // Makes the application work on the Session's database unless it already
   // does or any database will do.
   void SwitchDatabase() {
-    const SessionState& st = session_.state();
+    const CrmSettings& st = crm_.settings();
     if (st.db_path.empty() || UpperCase(st.db_path) == kDefaultDatabase) return;
     bool same = false;  // a path that cannot be read or compared counts as different
     Step([&] {
-      Text open = Call(App(session_), u"getcurrentdbpath").ToText(&env_.regional());
+      Text open = Call(App(application_), u"getcurrentdbpath").ToText(&env_.regional());
       same = UpperCase(open) == UpperCase(st.db_path);
     });
     if (same) return;
-    Step([&] { Call(App(session_), u"CloseDatabase"); });
+    Step([&] { Call(App(application_), u"CloseDatabase"); });
     Step([&] {
       const Text modal_class = kModalViewClass;
       WindowHandle modal = env_.windows().FindWindow(&modal_class, nullptr);
@@ -103,7 +107,7 @@ class ActionRun {
     });
     Step([&] {
       try {
-        Call(App(session_), u"OpenDatabase",
+        Call(App(application_), u"OpenDatabase",
              {u"Open", Variant::Missing(), st.db_path, st.db_user, st.db_password});
       } catch (const Failure& f) {
         // The application may echo what it was given: the trace log never
@@ -117,7 +121,7 @@ class ActionRun {
   bool Busy() {
     bool busy = true;
     Step([&] {
-      Variant indicator = Call(App(session_), u"GetBusyIndicator");
+      Variant indicator = Call(App(application_), u"GetBusyIndicator");
       busy = indicator.is_null() ? false : indicator.ToBool();
     });
     return busy;
@@ -130,7 +134,7 @@ class ActionRun {
     } else if (action == u"NEW CONTACT" || action == u"NEWCONTACT") {
       NewContact();
     } else if (action == u"RUN MACRO") {
-      Step([&] { Call(App(session_), u"RunMacro", {GetVar(env_, rd_, u"Macro")}); });
+      Step([&] { Call(App(application_), u"RunMacro", {GetVar(env_, rd_, u"Macro")}); });
     } else if (action == u"ACTIVATE WINDOW") {
       ActivateWindow();
     }
@@ -138,16 +142,16 @@ class ActionRun {
 
   void ShowContact() {
     std::shared_ptr<AutoObject> record;
-    Step([&] { Call(App(session_), u"ActivateWindow", {u"Client"}); });
+    Step([&] { Call(App(application_), u"ActivateWindow", {u"Client"}); });
     Step([&] {
-      Variant result = Call(App(session_), u"GetCurrentRecordObject");
+      Variant result = Call(App(application_), u"GetCurrentRecordObject");
       if (!result.is_object()) throw Failure(u"Object required", 424);
       record = result.object_as<AutoObject>();
       if (!record) throw Failure(u"Object doesn't support this property or method", 438);
     });
     Step([&] {
       const int16_t mode = GetVar(env_, rd_, u"NewWindow", int32_t{0}).ToBool() ? 2 : 0;
-      if (!record) throw Failure(u"Object variable or With block variable not set", 91);
+      if (!record) NotSet();
       Call(*record, u"SearchByClientID", {id_, Variant::Missing(), mode});
     });
   }
@@ -187,17 +191,19 @@ class ActionRun {
     }
     Step([&] {
       if (upper == u"ADDRESS BOOK") {
-        Call(App(session_), u"ActivateWindow", {u"CLIENT"});
+        Call(App(application_), u"ActivateWindow", {u"CLIENT"});
       } else if (upper == u"OPPORTUNITIES") {
-        Call(App(session_), u"ActivateWindow", {u"ADDRESS BOOK OPPORTUNITIES"});
+        Call(App(application_), u"ActivateWindow", {u"ADDRESS BOOK OPPORTUNITIES"});
       } else {
-        Call(App(session_), u"ActivateWindow", {window});
+        Call(App(application_), u"ActivateWindow", {window});
       }
     });
   }
 
   Session& session_;
   Env& env_;
+  const AttachedApplication& application_;
+  const CrmConnection& crm_;
   const Text& rd_;
   Text id_;
   WindowHandle main_window_ = 0;
@@ -220,9 +226,27 @@ Text KeyNotationLiteral(TextView text) {
   return out;
 }
 
-Text DoActionReal(Session& session, Text& rd) {
-  ActionRun(session, rd).Run();
-  return Text();
+bool AttachedApplication::Attach(bool start) {
+  const TextView tag = tags::kCheckRunning;
+  if (start) {
+    // The attach object lives only for this call.
+    std::shared_ptr<AutoObject> attach;
+    Trap(env_, tag,
+         [&] { attach = env_.automation().CreateObject(u"Maximizer.AttachToCurrentInstance"); });
+    Trap(env_, tag, [&] {
+      if (!attach) NotSet();
+      Variant app = attach->Invoke(u"GetApplicationObject", {});
+      if (!app.is_object()) throw Failure(u"Object required", 424);
+      app_ = app.object_as<AutoObject>();
+    });
+  }
+  return app_ != nullptr;
+}
+
+void AttachedApplication::DoAction(Text& rd) { ActionRun(session_, *this, crm_, rd).Run(); }
+
+void AttachedApplication::Release() {
+  Trap(env_, tags::kUnload, [&] { app_.reset(); });
 }
 
 }  // namespace pellory

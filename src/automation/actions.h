@@ -3,14 +3,33 @@
 // macro, bringing a list or window to the front.
 #pragma once
 
+#include "plugin/crm_connection.h"
 #include "plugin/session.h"
 
 namespace pellory {
 
-// The working method behind Session::DoAction. Reads the action and its
-// parameters from `rd` and carries the action out; the reply is always
-// empty text.
-Text DoActionReal(Session& session, Text& rd);
+// The running CRM application as one Session reaches it: the application
+// object CheckRunning attaches to, and the actions carried out there on the
+// database the Session's connection names.
+class AttachedApplication final : public CrmApplication {
+ public:
+  AttachedApplication(Session& session, const CrmConnection& crm)
+      : session_(session), env_(session.env()), crm_(crm) {}
+
+  bool Attach(bool start) override;
+  // Reads the action and its parameters from `rd` and carries the action
+  // out.
+  void DoAction(Text& rd) override;
+  void Release() override;
+
+  const std::shared_ptr<AutoObject>& app() const { return app_; }
+
+ private:
+  Session& session_;
+  Env& env_;
+  const CrmConnection& crm_;
+  std::shared_ptr<AutoObject> app_;
+};
 
 // `text` written in the key notation so that every character of it is
 // typed as it stands.

@@ -52,7 +52,7 @@ int Run(CliContext& ctx, const Options& o) {
     if (!call.window) call.window = Stored(env, stored, u"Window");
     if (!call.macro) call.macro = Stored(env, stored, u"Macro");
     if (!o.new_window) {
-      Trap(env, u" @ pellory.action", [&] {
+      Trap(env, tags::kCliAction, [&] {
         call.new_window = GetVar(env, stored, u"NewWindow", Variant(int32_t{0})).ToBool();
       });
     }
@@ -64,8 +64,8 @@ int Run(CliContext& ctx, const Options& o) {
   call.crm_busy = o.crm_busy;
   call.crm_modal_view = o.crm_modal_view;
   call.crm_database = FromUtf8(o.crm_database);
-  for (const std::string& line : standin::RunAction(ctx.env(), FullSessionLogic(), settings.data_rd,
-                                                    settings.user_rd, call)) {
+  for (const std::string& line :
+       standin::RunAction(ctx.env(), WireSubsystems, settings.data_rd, settings.user_rd, call)) {
     std::cout << line << '\n';
   }
   return 0;

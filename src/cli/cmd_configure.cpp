@@ -75,7 +75,7 @@ int RunConfigure(CliContext& ctx, const ConfigureOptions& options) {
     Text rd = stored;
     Text result;
     {
-      Session session(env, FullSessionLogic());
+      Session session(env, WireSubsystems);
       result = session.Configure(rd, page);
     }
     // Cancel hands back the stored record with "Page" added; OK writes a

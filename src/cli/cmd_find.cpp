@@ -181,9 +181,9 @@ int NotFound(const FindOptions& o) {
     std::cerr << "pellory find: Timeout: the lookup did not finish in time\n";
   }
   // A database that failed during the search is no unknown caller.
-  if (!found && !timed_out && !session.state().search_failure.empty()) {
-    std::cerr << "pellory find: the search failed: " << ToUtf8(session.state().search_failure)
-              << "\n";
+  const Text& failure = session.lookup()->search_failure();
+  if (!found && !timed_out && !failure.empty()) {
+    std::cerr << "pellory find: the search failed: " << ToUtf8(failure) << "\n";
     return 2;
   }
   // An identifier search replies the contact record alone, even for a list.

@@ -229,7 +229,7 @@ class HostSimulator {
   }
 
   Session& Create(int64_t id) {
-    auto session = std::make_unique<Session>(env_, FullSessionLogic());
+    auto session = std::make_unique<Session>(env_, WireSubsystems);
     Session& s = *session;
     sessions_[id] = std::move(session);
     order_.push_back(id);
@@ -242,7 +242,7 @@ class HostSimulator {
       const int64_t id = SessionId(in["create"], "create");
       if (sessions_.count(id)) return Error("session " + std::to_string(id) + " exists");
       Session& s = Create(id);
-      return json{{"session", id}, {"created", true}, {"instance", s.state().instance_no}};
+      return json{{"session", id}, {"created", true}, {"instance", s.instance_no()}};
     }
     if (in.contains("release")) {
       const int64_t id = SessionId(in["release"], "release");

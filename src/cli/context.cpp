@@ -135,7 +135,7 @@ void CliContext::ReportFailure(const std::string& command) const {
 
 std::unique_ptr<Session> CliContext::OpenSession() {
   NoteDefaultSettings();
-  auto session = std::make_unique<Session>(env(), FullSessionLogic());
+  auto session = std::make_unique<Session>(env(), WireSubsystems);
   Text data = settings().data_rd, user = settings().user_rd;
   ObjectRef callback;
   session->Initialize(data, user, callback);

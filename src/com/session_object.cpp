@@ -124,9 +124,7 @@ Win32Env& ThreadEnv() {
   return *env;
 }
 
-SessionObject::SessionObject() : env_(ThreadEnv()), session_(env_, FullSessionLogic()) {
-  LockModule();
-}
+SessionObject::SessionObject() : env_(ThreadEnv()), session_(env_, WireSubsystems) { LockModule(); }
 
 SessionObject::~SessionObject() { UnlockModule(); }
 

@@ -1,20 +1,14 @@
-// CRM database access: start-up settings, the file-mode data source and
-// workspace, opening and closing the database or SQL connection, and
-// attaching to the running CRM application.
+// CRM database access: the helpers of the settings, the registry and the
+// file-mode data source, and the thread's engines. The Session's connection
+// itself is crmdb::SessionConnection (crmdb/session_connection.h).
 #pragma once
 
 #include <memory>
 
-#include "plugin/session.h"
+#include "platform/env.h"
 #include "plugin/trace_tags.h"
 
 namespace pellory {
-
-// Working methods of the Session.
-Variant InitializeReal(Session& session);
-Text LoadReal(Session& session, Text& rd);
-Text UnloadReal(Session& session);
-bool CheckRunning(Session& session, bool& start);
 
 // One registry value with a default. A missing key gives the default as
 // text; a whole-number default reads a 4-byte number value; otherwise the

@@ -1,4 +1,5 @@
 #include "crmdb/crmdb.h"
+#include "crmdb/session_connection.h"
 
 #include "platform/odbc/connect_string.h"
 #include "plugin/deadline.h"
@@ -8,7 +9,7 @@
 namespace pellory {
 namespace {
 
-// Start-up reads text values of the current user's hive.
+// Start-up and CheckRunning read text values of the current user's hive.
 Text UserValue(Env& env, TextView key, TextView name, const Variant& fallback) {
   return RegistryGet(env, key, name, fallback, RegistryRoot::kCurrentUser).ToText(&env.regional());
 }
@@ -110,100 +111,134 @@ Text InstanceAttributes(TextView data_directory) {
          u"\rmr_mr=false\rseperator=,\rTrueDate=True\rVisible=True";
 }
 
-Variant InitializeReal(Session& session) {
-  using namespace crmdb;
-  Env& env = session.env();
-  SessionState& st = session.state();
-  const TextView tag = tags::kInitialize;
+namespace crmdb {
 
-  Trap(env, tag, [&] {
-    Text path = GetText(env, st.data_rd, u"DBFile");
-    if (path.empty()) path = UserValue(env, kMultiactiveStartup, u"Address Book Path", Variant());
+void SessionConnection::Initialize() {
+  const TextView tag = tags::kInitialize;
+  const Text& data_rd = session_.data_rd();
+  CrmSettings& st = settings_;
+
+  Trap(env_, tag, [&] {
+    Text path = GetText(env_, data_rd, u"DBFile");
+    if (path.empty()) path = UserValue(env_, kMultiactiveStartup, u"Address Book Path", Variant());
     if (path.empty()) {
-      path = UserValue(env, kMaximizerStartup, u"DefDirPath", Variant(kDefaultDataPath));
+      path = UserValue(env_, kMaximizerStartup, u"DefDirPath", Variant(kDefaultDataPath));
     }
     st.db_path = std::move(path);
   });
-  Trap(env, tag, [&] {
-    st.db_user = GetText(env, st.data_rd, u"DBUser");
+  Trap(env_, tag, [&] {
+    st.db_user = GetText(env_, data_rd, u"DBUser");
     if (st.db_user.empty()) {
-      st.db_user = UserValue(env, kMaximizerStartup, u"Last User", Variant(u"MASTER"));
+      st.db_user = UserValue(env_, kMaximizerStartup, u"Last User", Variant(u"MASTER"));
     }
   });
-  Trap(env, tag, [&] {
+  Trap(env_, tag, [&] {
     Variant fallback(UpperCase(st.db_user) == u"MASTER" ? u"KESTREL" : u"");
-    st.db_password = GetText(env, st.data_rd, u"DBPwd", fallback);
+    st.db_password = GetText(env_, data_rd, u"DBPwd", fallback);
   });
   for (int i = 0; i < 4; ++i) {
-    Trap(env, tag, [&] {
+    Trap(env_, tag, [&] {
       st.search_phone[i] =
-          GetVar(env, st.data_rd, u"Phone" + IntegerText(i + 1), Variant(int16_t{1})).ToBool();
+          GetVar(env_, data_rd, u"Phone" + IntegerText(i + 1), Variant(int16_t{1})).ToBool();
     });
   }
-  Trap(env, tag,
-       [&] { st.use_sql = GetVar(env, st.data_rd, u"UseSQL", Variant(int16_t{0})).ToBool(); });
-  Trap(env, tag, [&] {
-    st.timeout = TimeoutSeconds(GetVar(env, st.data_rd, u"Timeout", Variant(int16_t{0})));
+  Trap(env_, tag,
+       [&] { st.use_sql = GetVar(env_, data_rd, u"UseSQL", Variant(int16_t{0})).ToBool(); });
+  Trap(env_, tag, [&] {
+    st.timeout = TimeoutSeconds(GetVar(env_, data_rd, u"Timeout", Variant(int16_t{0})));
   });
 
   if (st.use_sql) {
     // The connection record is also kept apart from the path, which
     // CheckRunning rewrites with a directory before every action.
-    Trap(env, tag, [&] {
-      Text record = GetText(env, st.data_rd, u"Connection");
+    Trap(env_, tag, [&] {
+      Text record = GetText(env_, data_rd, u"Connection");
       st.db_path = record;
-      st.connection_rd = std::move(record);
+      connection_rd_ = std::move(record);
     });
-    return Variant();
+    return;
   }
+  Trap(env_, tag, [&] { connection_rd_.clear(); });
+  RegisterDataSource();
+}
 
-  Trap(env, tag, [&] { st.connection_rd.clear(); });
-  const Text dsn = InstanceDataSource(st.instance_no);
-  const Text attributes = InstanceAttributes(st.db_path);
+// File mode: the instance data source names the address book, and the
+// workspace that opens it is made and appended.
+void SessionConnection::RegisterDataSource() {
+  const TextView tag = tags::kInitialize;
+  const Text dsn = InstanceDataSource(session_.instance_no());
+  const Text attributes = InstanceAttributes(settings_.db_path);
   // Until the source is registered below, Load must not open it: an earlier
   // registration of the same name may point at another address book.
-  st.data_source_failure = u"The data source " + dsn + u" was not registered";
+  data_source_failure_ = u"The data source " + dsn + u" was not registered";
   bool usable = false;
   bool registered = false;
-  Trap(env, tag, [&] {
+  Trap(env_, tag, [&] {
     try {
-      CheckDataDirectory(st.db_path);
+      CheckDataDirectory(settings_.db_path);
     } catch (const Failure& f) {
-      st.data_source_failure = f.description();
+      data_source_failure_ = f.description();
       throw;
     }
     usable = true;
   });
-  Trap(env, tag, [&] { registered = usable && RegisteredAsWanted(env, dsn, attributes); });
-  if (registered) st.data_source_failure.clear();
+  Trap(env_, tag, [&] { registered = usable && RegisteredAsWanted(env_, dsn, attributes); });
+  if (registered) data_source_failure_.clear();
   const bool write = usable && !registered;
   if (write) {
-    Trap(env, tag,
-         [&] { env.registry().DeleteKey(RegistryRoot::kCurrentUser, Text(kDataSourceKey) + dsn); });
+    Trap(env_, tag, [&] {
+      env_.registry().DeleteKey(RegistryRoot::kCurrentUser, Text(kDataSourceKey) + dsn);
+    });
   }
   std::shared_ptr<DaoEngine> engine;
-  Trap(env, tag, [&] { engine = ThreadDaoEngine(env); });
-  Trap(env, tag, [&] {
+  Trap(env_, tag, [&] { engine = ThreadDaoEngine(env_); });
+  Trap(env_, tag, [&] {
     if (!engine) NoObject();
-    st.workspace = engine->CreateWorkspace(kWorkspaceName, u"admin", u"", kDbUseOdbc);
+    workspace_ = engine->CreateWorkspace(kWorkspaceName, u"admin", u"", kDbUseOdbc);
   });
-  Trap(env, tag, [&] {
-    if (!engine || !st.workspace) NoObject();
-    engine->AppendWorkspace(st.workspace);
+  Trap(env_, tag, [&] {
+    if (!engine || !workspace_) NoObject();
+    engine->AppendWorkspace(workspace_);
   });
   if (write) {
-    Trap(env, tag, [&] {
+    Trap(env_, tag, [&] {
       try {
         if (!engine) NoObject();
         engine->RegisterDatabase(dsn, kDriverName, true, attributes);
-        st.data_source_failure.clear();
+        data_source_failure_.clear();
       } catch (const Failure& f) {
-        st.data_source_failure = f.description();
+        data_source_failure_ = f.description();
         throw;
       }
     });
   }
-  return Variant();
 }
 
+// The per-user record comes first, then the CRM application's own values,
+// then the settings record ("dbFile").
+void SessionConnection::ReadUserSettings() {
+  const TextView tag = tags::kCheckRunning;
+  const Text& user_rd = session_.user_rd();
+  CrmSettings& st = settings_;
+  Trap(env_, tag, [&] {
+    Text path = GetText(env_, user_rd, u"DBFile");
+    if (path.empty()) path = UserValue(env_, kMultiactiveStartup, u"Address Book Path", Variant());
+    if (path.empty()) path = UserValue(env_, kMaximizerStartup, u"DefDirPath", Variant());
+    if (path.empty()) {
+      path = GetText(env_, session_.data_rd(), u"dbFile", Variant(kDefaultDataPath));
+    }
+    st.db_path = std::move(path);
+  });
+  Trap(env_, tag, [&] {
+    Text user = GetText(env_, user_rd, u"DBUser");
+    if (user.empty()) user = UserValue(env_, kMaximizerStartup, u"Last User", Variant(u"MASTER"));
+    st.db_user = std::move(user);
+  });
+  Trap(env_, tag, [&] {
+    Variant fallback(UpperCase(st.db_user) == u"MASTER" ? u"KESTREL" : u"");
+    st.db_password = GetText(env_, user_rd, u"DBPwd", fallback);
+  });
+}
+
+}  // namespace crmdb
 }  // namespace pellory

@@ -7,12 +7,6 @@
 namespace pellory {
 namespace {
 
-constexpr char16_t kLoadTag[] = u" @ Pell.frmAction.Form_Load";
-constexpr char16_t kActivateTag[] = u" @ Pell.frmAction.Form_Activate";
-constexpr char16_t kActionTag[] = u" @ Pell.frmAction.Action_Click";
-constexpr char16_t kOkTag[] = u" @ Pell.frmAction.OK_Click";
-constexpr char16_t kCancelTag[] = u" @ Pell.frmAction.Cancel_Click";
-
 // A control of the form, in a container when one is named.
 Control Make(Text name, ControlKind kind, Text caption, int x, int y, int width,
              Text container = Text()) {
@@ -51,7 +45,7 @@ void FrmAction::SelectStored(TextView combo, TextView key) {
 }
 
 void FrmAction::Form_Load() {
-  const TextView tag = kLoadTag;
+  const TextView tag = tags::kActionLoad;
   Trap(env_, tag, [&] {
     Ctl(u"Action").list = {u"Show contact", u"New contact", u"Show contact item",
                            u"Activate window", u"Run macro"};
@@ -77,12 +71,12 @@ void FrmAction::Form_Load() {
 }
 
 void FrmAction::Form_Activate(WindowHandle window) {
-  Trap(env_, kActivateTag, [&] { env_.windows().SetTopmost(window, true); });
-  Trap(env_, kActivateTag, [&] { env_.windows().SetTopmost(window, false); });
+  Trap(env_, tags::kActionActivate, [&] { env_.windows().SetTopmost(window, true); });
+  Trap(env_, tags::kActionActivate, [&] { env_.windows().SetTopmost(window, false); });
 }
 
 void FrmAction::Action_Click() {
-  const TextView tag = kActionTag;
+  const TextView tag = tags::kActionClick;
   Text action;
   Trap(env_, tag, [&] { action = Ctl(u"Action").text; });
   Trap(env_, tag,
@@ -93,7 +87,7 @@ void FrmAction::Action_Click() {
 }
 
 void FrmAction::OK_Click() {
-  const TextView tag = kOkTag;
+  const TextView tag = tags::kActionOk;
   Trap(env_, tag, [&] { config_rd_.clear(); });
   Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"Action", Variant(Ctl(u"Action").text)); });
   Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"Item", Variant(Ctl(u"Itm").text)); });
@@ -106,7 +100,7 @@ void FrmAction::OK_Click() {
 }
 
 void FrmAction::Cancel_Click() {
-  Trap(env_, kCancelTag, [&] { Close(); });
+  Trap(env_, tags::kActionCancel, [&] { Close(); });
 }
 
 void FrmAction::OnClick(const Control& control) {

@@ -8,13 +8,6 @@
 namespace pellory {
 namespace {
 
-constexpr char16_t kLoadTag[] = u" @ Pell.frmConfig.Form_Load";
-constexpr char16_t kActivateTag[] = u" @ Pell.frmConfig.Form_Activate";
-constexpr char16_t kBrowseTag[] = u" @ Pell.frmConfig.bIni_Click";
-constexpr char16_t kSelectTag[] = u" @ Pellory.OSel_Click";
-constexpr char16_t kOkTag[] = u" @ Pell.frmConfig.OK_Click";
-constexpr char16_t kCancelTag[] = u" @ Pell.frmConfig.Cancel_Click";
-
 constexpr char16_t kDataSourcesKey[] = u"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources";
 
 constexpr int kLookupTab = 0;
@@ -82,7 +75,7 @@ FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_r
 }
 
 void FrmConfig::Form_Load() {
-  const TextView tag = kLoadTag;
+  const TextView tag = tags::kConfigLoad;
   Trap(env_, tag, [&] { caption_ = Translate(env_, u"", u"<1> Configuration", u"Maximizer"); });
   Trap(env_, tag, [&] { Ctl(u"Tabs").list.at(0) = Translate(env_, u"", u"Lookup"); });
   Trap(env_, tag, [&] { Ctl(u"Tabs").list.at(1) = Translate(env_, u"", u"User"); });
@@ -114,12 +107,12 @@ void FrmConfig::Form_Load() {
 }
 
 void FrmConfig::Form_Activate(WindowHandle window) {
-  Trap(env_, kActivateTag, [&] { env_.windows().SetTopmost(window, true); });
-  Trap(env_, kActivateTag, [&] { env_.windows().SetTopmost(window, false); });
+  Trap(env_, tags::kConfigActivate, [&] { env_.windows().SetTopmost(window, true); });
+  Trap(env_, tags::kConfigActivate, [&] { env_.windows().SetTopmost(window, false); });
 }
 
 void FrmConfig::bIni_Click() {
-  const TextView tag = kBrowseTag;
+  const TextView tag = tags::kConfigBrowse;
   FileOpenRequest request;
   Trap(env_, tag, [&] { request.title = u"Select database file (mxza.max)"; });
   Trap(env_, tag, [&] { request.default_extension = u"max"; });
@@ -133,7 +126,7 @@ void FrmConfig::bIni_Click() {
 }
 
 void FrmConfig::OSel_Click() {
-  const TextView tag = kSelectTag;
+  const TextView tag = tags::kConfigSelect;
   Trap(env_, tag, [&] { Ctl(u"OConn").text.clear(); });
   ConnectionRef connection;
   Quietly([&] {
@@ -193,7 +186,7 @@ bool FrmConfig::ConfirmStore() {
 }
 
 void FrmConfig::OK_Click() {
-  const TextView tag = kOkTag;
+  const TextView tag = tags::kConfigOk;
   // A setting that cannot work is stored only when the person insists.
   bool store = true;
   Trap(env_, tag, [&] { store = ConfirmStore(); });
@@ -217,7 +210,7 @@ void FrmConfig::OK_Click() {
 }
 
 void FrmConfig::Cancel_Click() {
-  Trap(env_, kCancelTag, [&] { Close(); });
+  Trap(env_, tags::kConfigCancel, [&] { Close(); });
 }
 
 void FrmConfig::OnClick(const Control& control) {

@@ -6,9 +6,8 @@
 namespace pellory {
 
 int16_t ListSearch(Env& env, const Control& list, const Variant& value, bool prefix) {
-  constexpr char16_t kTag[] = u" @ basGlobal.ListSearch";
   int16_t result = -1;
-  Trap(env, kTag, [&] {
+  Trap(env, tags::kListSearch, [&] {
     const bool item_data_mode = value.is_number();
     double number = 0;
     Text wanted;

@@ -12,75 +12,79 @@ constexpr char16_t kTimeout[] = u"Timeout";
 
 }  // namespace
 
-// The export's states: "START" (inside CacheStart), "RUN1" while records are
-// handed out, "END" after the last one, "TERMINATE" after CacheEnd, and the
-// empty text before any export.
-Text CacheRecordReal(Session& session) {
-  Env& env = session.env();
-  SessionState& st = session.state();
+void Lookup::EndExport() {
+  export_rs_.reset();
+  export_state_ = u"TERMINATE";
+}
+
+// CacheStart's part: opens the export's result set and replies its count.
+Text Lookup::StartRecords() {
+  auto step = [&](auto&& body) { return Trap(env_, tags::kCache, body); };
+  const bool use_sql = crm_.settings().use_sql;
+  Text reply;
+  step([&] { export_rs_.reset(); });
+  export_failure_.clear();
+  ResultSetRef rs;
+  // The Timeout setting bounds the opening statement; one that runs out
+  // of it fails the export.
+  Deadline deadline(session_);
+  bool timed_out = false;
+  step([&] {
+    DatabaseRef db = crm_.database();
+    if (!db) throw Failure(u"Object variable or With block variable not set", 91);
+    try {
+      if (use_sql) {
+        rs = db->OpenResultSet(u"Select " + Text(kColumnList) + u" from " + crm_.table_name(),
+                               false, deadline.Left());
+      } else {
+        // The contact table itself, as a table-name source opens it.
+        rs = db->OpenResultSet(u"select * from " + crm_.table_name(), false, deadline.Left());
+      }
+    } catch (const Failure& f) {
+      if (f.number() != kTimeoutExpired) throw;
+      timed_out = true;
+      throw Failure(TimeoutText(deadline.seconds()));
+    }
+    export_rs_ = rs;
+  });
+  if (rs && !use_sql) step([&] { rs->MoveFirst(); });
+  step([&] { export_state_ = u"RUN1"; });
+  if (!rs) {
+    step([&] { AddVar(env_, reply, u"Result", Variant(u"Fail")); });
+    step([&] { AddVar(env_, reply, u"Reason", Variant(timed_out ? kTimeout : kNoRecordset)); });
+  } else if (use_sql) {
+    step([&] { AddVar(env_, reply, u"Records", Variant(int32_t{-1})); });
+  } else {
+    step(
+        [&] { AddVar(env_, reply, u"Records", Variant(static_cast<int32_t>(rs->RecordCount()))); });
+  }
+  return reply;
+}
+
+Text Lookup::CacheRecord() {
+  Env& env = env_;
   auto step = [&](auto&& body) { return Trap(env, tags::kCache, body); };
   Text reply;
-
-  if (st.cache_state == u"START") {
-    step([&] { st.cache_rs.reset(); });
-    st.cache_failure.clear();
-    ResultSetRef rs;
-    // The Timeout setting bounds the opening statement; one that runs out
-    // of it fails the export.
-    Deadline deadline(session);
-    bool timed_out = false;
-    step([&] {
-      DatabaseRef db = st.database;
-      if (!db) throw Failure(u"Object variable or With block variable not set", 91);
-      try {
-        if (st.use_sql) {
-          rs = db->OpenResultSet(u"Select " + Text(kColumnList) + u" from " + st.table_name, false,
-                                 deadline.Left());
-        } else {
-          // The contact table itself, as a table-name source opens it.
-          rs = db->OpenResultSet(u"select * from " + st.table_name, false, deadline.Left());
-        }
-      } catch (const Failure& f) {
-        if (f.number() != kTimeoutExpired) throw;
-        timed_out = true;
-        throw Failure(TimeoutText(deadline.seconds()));
-      }
-      st.cache_rs = rs;
-    });
-    if (rs && !st.use_sql) step([&] { rs->MoveFirst(); });
-    step([&] { st.cache_state = u"RUN1"; });
-    if (!rs) {
-      step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
-      step([&] { AddVar(env, reply, u"Reason", Variant(timed_out ? kTimeout : kNoRecordset)); });
-    } else if (st.use_sql) {
-      step([&] { AddVar(env, reply, u"Records", Variant(int32_t{-1})); });
-    } else {
-      step([&] {
-        AddVar(env, reply, u"Records", Variant(static_cast<int32_t>(rs->RecordCount())));
-      });
-    }
-    return reply;
-  }
-
-  if (st.cache_state == u"TERMINATE") return reply;
+  if (export_state_ == u"START") return StartRecords();
+  if (export_state_ == u"TERMINATE") return reply;
 
   // A result set that failed on the way is reported once, as a failure;
   // the export then stands where it stands after its last record.
-  if (!st.cache_failure.empty()) {
+  if (!export_failure_.empty()) {
     step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
-    step([&] { AddVar(env, reply, u"Reason", Variant(st.cache_failure)); });
-    st.cache_failure.clear();
-    step([&] { st.cache_rs.reset(); });
-    step([&] { st.cache_state = u"END"; });
+    step([&] { AddVar(env, reply, u"Reason", Variant(export_failure_)); });
+    export_failure_.clear();
+    step([&] { export_rs_.reset(); });
+    step([&] { export_state_ = u"END"; });
     return reply;
   }
 
-  ResultSetRef rs = st.cache_rs;
+  ResultSetRef rs = export_rs_;
   if (!rs) {
     // No export open: after the last record the answer stays "Eof"; before
     // any CacheStart, or after one that failed, the host hears the failure
     // CacheStart gave.
-    if (st.cache_state == u"END") {
+    if (export_state_ == u"END") {
       step([&] { AddVar(env, reply, u"Result", Variant(u"Eof")); });
     } else {
       step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
@@ -89,16 +93,17 @@ Text CacheRecordReal(Session& session) {
     return reply;
   }
 
-  Text& failure = st.cache_failure;
-  auto database_step = [&](auto&& body) { return TrapKeeping(env, tags::kCache, &failure, body); };
+  auto database_step = [&](auto&& body) {
+    return TrapKeeping(env, tags::kCache, &export_failure_, body);
+  };
   bool at_end = true;
-  if (!database_step([&] { at_end = rs->Eof(); })) return CacheRecordReal(session);
+  if (!database_step([&] { at_end = rs->Eof(); })) return CacheRecord();
   if (!at_end) {
     // The record is built in a buffer that keeps its room from row to row.
     thread_local Text contact;
     contact.clear();
     step([&] { AppendEntry(reply, u"Result", u"Success"); });
-    if (!database_step([&] { ColumnsFor(rs).RequireAll(); })) return CacheRecordReal(session);
+    if (!database_step([&] { ColumnsFor(rs).RequireAll(); })) return CacheRecord();
     step([&] { BuildContact(env, *rs, ColumnsFor(rs), contact); });
     database_step([&] { rs->MoveNext(); });
     step([&] {
@@ -108,8 +113,8 @@ Text CacheRecordReal(Session& session) {
     });
   } else {
     step([&] { AddVar(env, reply, u"Result", Variant(u"Eof")); });
-    step([&] { st.cache_rs.reset(); });
-    step([&] { st.cache_state = u"END"; });
+    step([&] { export_rs_.reset(); });
+    step([&] { export_state_ = u"END"; });
   }
   return reply;
 }

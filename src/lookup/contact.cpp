@@ -119,13 +119,12 @@ const Columns& ColumnsFor(const ResultSetRef& rs) {
   return last.columns;
 }
 
-Text GetContact(Session& session, Variant& res) {
-  Env& env = session.env();
+Text Lookup::GetContact(Variant& res) {
   Text rd;
-  Trap(env, tags::kGetContact, [&] {
+  Trap(env_, tags::kGetContact, [&] {
     ResultSetRef rs = res.object_as<ResultSet>();
     if (!rs) throw Failure(u"Object required", 424);
-    rd = BuildContact(env, *rs, ColumnsFor(rs));
+    rd = BuildContact(env_, *rs, ColumnsFor(rs));
   });
   return rd;
 }

@@ -115,91 +115,113 @@ int16_t MaxFindValue(const Variant& value) {
   return Variant(d).ToInt16();
 }
 
-Text FindReal(Session& session, Text rd) {
-  Env& env = session.env();
-  SessionState& st = session.state();
-  auto step = [&](auto&& body) { return Trap(env, tags::kFind, body); };
-  // Steps that reach for the database: their failure makes the search a
-  // failed one (the reply stays what was built; see search_failure).
-  st.search_failure.clear();
-  auto database_step = [&](auto&& body) {
-    return TrapKeeping(env, tags::kFind, &st.search_failure, body);
-  };
+namespace {
+
+// One FindReal: the request, the statement, the scan and the reply. Each
+// step is trapped on its own; steps that reach for the database also keep
+// their failure as the search's failure (the reply stays what was built).
+class Search {
+ public:
+  Search(Session& session, CrmConnection& crm, Text& failure, Text rd)
+      : env_(session.env()), crm_(crm), failure_(failure), rd_(std::move(rd)), deadline_(session) {
+    failure_.clear();
+  }
+
+  Text Run() {
+    // Reconnect when the handle the search needs is gone.
+    Step([&] { crm_.EnsureOpen(); });
+    ReadRequest();
+    const Text query = Statement();
+    if (!query.empty()) Open(query);
+    if (rs_) Wait();
+    if (rs_ && timed_out_) Stop();
+    if (rs_ && !timed_out_) {
+      Columns c;
+      DatabaseStep([&] {
+        c = Columns::Of(*rs_);
+        c.RequireAll();
+      });
+      if (Request::Given(r_.id)) {
+        IdentifierScan(c);
+        if (!timed_out_) return reply_;
+      } else {
+        Scan(c);
+      }
+    }
+    return Reply();
+  }
+
+ private:
+  template <typename Body>
+  bool Step(Body&& body) {
+    return Trap(env_, tags::kFind, body);
+  }
+  template <typename Body>
+  bool DatabaseStep(Body&& body) {
+    return TrapKeeping(env_, tags::kFind, &failure_, body);
+  }
   // The Timeout setting bounds the whole search: the reconnect, the
   // statement and the scan. A search that runs out of it replies as one
   // that found nothing, for the reason "Timeout".
-  Deadline deadline(session);
-  bool timed_out = false;
-  auto expired = [&] { return timed_out || (timed_out = deadline.Passed()); };
+  bool Expired() { return timed_out_ || (timed_out_ = deadline_.Passed()); }
+  bool AtEnd() {
+    bool end = true;
+    DatabaseStep([&] { end = rs_->Eof(); });
+    return end;
+  }
 
-  // Reconnect when the handle the search needs is gone.
-  step([&] {
-    bool closed = st.use_sql ? !st.database : !st.contact_rs;
-    if (closed && !st.load_failed) {
-      Text empty;
-      session.LoadReal(empty);
-    }
-  });
+  void ReadRequest() {
+    Request& r = r_;
+    Step([&] { r.max_find = MaxFindValue(GetVar(env_, rd_, u"MaxFind", Variant(int16_t{50}))); });
+    Step([&] { r.list = UpperCase(GetText(env_, rd_, u"Cmd")) == u"FINDLIST"; });
+    Step([&] { r.begin = GetText(env_, rd_, u"Begin", Variant(kNotGiven)); });
+    Step([&] { r.tel = GetText(env_, rd_, u"Tel", Variant(kNotGiven)); });
+    Step([&] { r.id = GetText(env_, rd_, u"Id", Variant(kNotGiven)); });
+    Step([&] { r.text = GetText(env_, rd_, u"Text", Variant(kNotGiven)); });
+    Step([&] { r.reversed = Reverse(r.tel); });
+    Step([&] { start_ = TimerNow(env_); });
+  }
 
-  Request r;
-  float start = 0;
-  step([&] { r.max_find = MaxFindValue(GetVar(env, rd, u"MaxFind", Variant(int16_t{50}))); });
-  step([&] { r.list = UpperCase(GetText(env, rd, u"Cmd")) == u"FINDLIST"; });
-  step([&] { r.begin = GetText(env, rd, u"Begin", Variant(kNotGiven)); });
-  step([&] { r.tel = GetText(env, rd, u"Tel", Variant(kNotGiven)); });
-  step([&] { r.id = GetText(env, rd, u"Id", Variant(kNotGiven)); });
-  step([&] { r.text = GetText(env, rd, u"Text", Variant(kNotGiven)); });
-  step([&] { r.reversed = Reverse(r.tel); });
-  step([&] { start = TimerNow(env); });
-
-  Text query;
-  step([&] {
-    Text selection = Selection(r, st.search_phone);
-    if (st.use_sql) {
-      query = u"select " + Text(kColumnList) + u" from " + st.table_name;
-    } else if (!selection.empty()) {
-      query = u"select * from " + st.table_name + u" where " + selection;
-    }
-  });
+  Text Statement() {
+    Text query;
+    Step([&] {
+      Text selection = Selection(r_, crm_.settings().search_phone);
+      if (crm_.settings().use_sql) {
+        query = u"select " + Text(kColumnList) + u" from " + crm_.table_name();
+      } else if (!selection.empty()) {
+        query = u"select * from " + crm_.table_name() + u" where " + selection;
+      }
+    });
+    return query;
+  }
 
   // The scan reads through its own reference: a call that arrives while the
-  // message loop runs may replace the session's contact recordset, and this
-  // scan must go on over the result set it started with.
-  ResultSetRef rs;
-  DatabaseRef db;
-  if (!query.empty()) {
-    step([&] { st.contact_rs.reset(); });
-    database_step([&] {
-      if (expired()) return;
-      db = st.database;
-      if (!db) throw Failure(u"Object variable or With block variable not set", 91);
+  // message loop runs may replace the connection's contact recordset, and
+  // this scan must go on over the result set it started with.
+  void Open(const Text& query) {
+    Step([&] { crm_.CloseContacts(); });
+    DatabaseStep([&] {
+      if (Expired()) return;
+      db_ = crm_.database();
       try {
-        rs = db->OpenResultSet(query, true, deadline.Left());
+        rs_ = crm_.OpenContacts(query, deadline_.Left());
       } catch (const Failure& f) {
-        // The connection still waits for an earlier statement that ran out
-        // of time: the next search connects anew.
-        if (f.number() == kTimeoutExpired) {
-          timed_out = true;
-          if (st.database == db) st.database.reset();
-        }
+        if (f.number() == kTimeoutExpired) timed_out_ = true;
         throw;
       }
-      st.contact_rs = rs;
     });
   }
 
-  Text reply;
-  int16_t matches = 0;
-  if (rs) {
-    database_step([&] {
-      // The statement runs on the driver's side while the message loop runs
-      // here. Between polls the processor is given up, at first only for
-      // whoever is waiting for it, later for a moment, so that a busy
-      // machine still runs the statement instead of this loop.
+  // The statement runs on the driver's side while the message loop runs
+  // here. Between polls the processor is given up, at first only for
+  // whoever is waiting for it, later for a moment, so that a busy machine
+  // still runs the statement instead of this loop.
+  void Wait() {
+    DatabaseStep([&] {
       try {
-        for (int polls = 0; rs->StillExecuting(); ++polls) {
-          if (expired()) break;
-          env.pump().DoEvents();
+        for (int polls = 0; rs_->StillExecuting(); ++polls) {
+          if (Expired()) break;
+          env_.pump().DoEvents();
           if (polls < 100) {
             std::this_thread::yield();
           } else {
@@ -209,146 +231,154 @@ Text FindReal(Session& session, Text rd) {
       } catch (const Failure& f) {
         // The driver gave up at the statement's query timeout.
         if (f.number() != kTimeoutExpired) throw;
-        timed_out = true;
+        timed_out_ = true;
       }
     });
   }
-  if (rs && timed_out) {
+
+  // A statement that ran out of time is cancelled; one the driver would not
+  // let go of keeps its connection busy until it ends, so the next search
+  // connects anew instead of waiting.
+  void Stop() {
     bool stopped = true;
-    step([&] { stopped = rs->Cancel(); });
-    // A statement the driver would not let go of keeps its connection busy
-    // until it ends: the next search connects anew instead of waiting.
-    if (!stopped) {
-      step([&] {
-        if (st.contact_rs == rs) st.contact_rs.reset();
-        if (st.database == db) st.database.reset();
-      });
+    Step([&] { stopped = rs_->Cancel(); });
+    if (!stopped) Step([&] { crm_.Abandon(db_, rs_); });
+  }
+
+  // File mode selects the identifier in the statement. SQL mode reads the
+  // whole table, so the row is picked here by its identifier. Without a
+  // timeout the reply is the contact record alone, or a bare failure.
+  void IdentifierScan(const Columns& c) {
+    bool found = false;
+    if (crm_.settings().use_sql) {
+      while (!Expired() && !AtEnd()) {
+        DatabaseStep([&] { found = c.Read(*rs_, kClientId) == r_.id; });
+        if (found) break;
+        if (!DatabaseStep([&] { rs_->MoveNext(); })) break;
+        env_.pump().DoEvents();
+      }
+    } else {
+      found = !AtEnd();
+    }
+    if (timed_out_) {
+      // Replies as a search that found nothing.
+    } else if (found) {
+      Step([&] { reply_ = BuildContact(env_, *rs_, c); });
+      Step([&] { AddVar(env_, reply_, u"Result", Variant(u"Success")); });
+    } else {
+      Step([&] { AddVar(env_, reply_, u"Result", Variant(u"Fail")); });
     }
   }
-  if (rs && !timed_out) {
-    Columns c;
-    database_step([&] {
-      c = Columns::Of(*rs);
-      c.RequireAll();
-    });
-    auto at_end = [&] {
-      bool end = true;
-      database_step([&] { end = rs->Eof(); });
-      return end;
-    };
 
-    if (Request::Given(r.id)) {
-      // File mode selects the identifier in the statement. SQL mode reads
-      // the whole table, so the row is picked here by its identifier.
-      bool found = false;
-      if (st.use_sql) {
-        while (!expired() && !at_end()) {
-          database_step([&] { found = c.Read(*rs, kClientId) == r.id; });
-          if (found) break;
-          if (!database_step([&] { rs->MoveNext(); })) break;
-          env.pump().DoEvents();
-        }
-      } else {
-        found = !at_end();
-      }
-      if (timed_out) {
-        // Replies below as a search that found nothing.
-      } else if (found) {
-        step([&] { reply = BuildContact(env, *rs, c); });
-        step([&] { AddVar(env, reply, u"Result", Variant(u"Success")); });
-      } else {
-        step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
-      }
-      if (!timed_out) return reply;
-    }
-
-    const bool text_given = Request::Given(r.text);
-    const bool begin_given = Request::Given(r.begin);
+  void Scan(const Columns& c) {
+    const bool text_given = Request::Given(r_.text);
+    const bool begin_given = Request::Given(r_.begin);
+    const CrmSettings& settings = crm_.settings();
     Text phones, words;
     phones.reserve(64);
     words.reserve(128);
-    while (!expired() && !at_end()) {
-      database_step([&] {
+    while (!Expired() && !AtEnd()) {
+      DatabaseStep([&] {
         phones.assign(1, u',');
         for (int n = 0; n < 4; ++n) {
-          if (!st.search_phone[n]) continue;
-          AppendDigitsOnly(phones, c.Read(*rs, kReverseColumns[n]));
+          if (!settings.search_phone[n]) continue;
+          AppendDigitsOnly(phones, c.Read(*rs_, kReverseColumns[n]));
           phones += u',';
         }
       });
-      database_step([&] {
+      DatabaseStep([&] {
         words.assign(1, u',');
         if (text_given) {
-          AppendWordsOnly(words, c.Read(*rs, kName));
+          AppendWordsOnly(words, c.Read(*rs_, kName));
           words += u',';
-          AppendWordsOnly(words, c.Read(*rs, kFirm));
+          AppendWordsOnly(words, c.Read(*rs_, kFirm));
           words += u',';
         }
         if (begin_given) {
-          const Text& name = c.Read(*rs, kName);
+          const Text& name = c.Read(*rs_, kName);
           words.clear();
           if (!name.empty()) words += UpperChar(name[0]);
         }
       });
       bool match = false;
-      step([&] {
-        match =
-            phones.find(r.reversed) != Text::npos || WordsMatch(words, r.text) || r.begin == words;
+      Step([&] {
+        match = phones.find(r_.reversed) != Text::npos || WordsMatch(words, r_.text) ||
+                r_.begin == words;
       });
-      if (match) {
-        ++matches;
-        bool stop = false;
-        if (r.list) {
-          step([&] {
-            Text entry = ListEntry(env, *rs, c);
-            if (!entry.empty()) AppendEntry(reply, u"List" + IntegerText(matches), entry);
-          });
-          stop = matches >= r.max_find;
-        } else if (matches > 1) {
-          stop = true;
-        } else {
-          step([&] { reply = BuildContact(env, *rs, c); });
-          step([&] { AddVar(env, reply, u"Tel", GetVar(env, rd, u"Tel")); });
-          step([&] { AddVar(env, reply, u"NiceTel", GetVar(env, rd, u"NiceTel")); });
-        }
-        if (stop) break;
-      }
+      if (match && Matched(c)) break;
       // A row the result set cannot move past would be read forever.
-      if (!database_step([&] { rs->MoveNext(); })) break;
-      env.pump().DoEvents();
+      if (!DatabaseStep([&] { rs_->MoveNext(); })) break;
+      env_.pump().DoEvents();
     }
   }
 
-  if (timed_out) {
-    LogError(env, TimeoutText(deadline.seconds()) + tags::kFind);
-    reply.clear();
-    matches = 0;
+  // Takes the current row as one more match; true when the scan stops here.
+  bool Matched(const Columns& c) {
+    ++matches_;
+    if (r_.list) {
+      Step([&] {
+        Text entry = ListEntry(env_, *rs_, c);
+        if (!entry.empty()) AppendEntry(reply_, u"List" + IntegerText(matches_), entry);
+      });
+      return matches_ >= r_.max_find;
+    }
+    if (matches_ > 1) return true;
+    Step([&] { reply_ = BuildContact(env_, *rs_, c); });
+    Step([&] { AddVar(env_, reply_, u"Tel", GetVar(env_, rd_, u"Tel")); });
+    Step([&] { AddVar(env_, reply_, u"NiceTel", GetVar(env_, rd_, u"NiceTel")); });
+    return false;
   }
-  step([&] {
-    if (!r.list) return;
-    AddVar(env, reply, u"HasName", Variant(int16_t{1}));
-    AddVar(env, reply, u"HasCompany", Variant(int16_t{1}));
-  });
-  float speed = 0;
-  step([&] {
-    float end = TimerNow(env);
-    speed = std::floor((end - start) * 1000.0f) / 1000.0f;
-  });
-  if (matches == 0) {
-    step([&] { AddVar(env, reply, u"Tel", GetVar(env, rd, u"Tel")); });
-    step([&] { AddVar(env, reply, u"NiceTel", GetVar(env, rd, u"NiceTel")); });
-    step([&] { AddVar(env, reply, u"Speed", Variant(speed)); });
-    step([&] { AddVar(env, reply, u"Result", Variant(u"Fail")); });
-    step([&] { AddVar(env, reply, u"Reason", Variant(timed_out ? u"Timeout" : u"NoFind")); });
-  } else {
-    step([&] {
-      if (r.list) AddVar(env, reply, u"ListCount", Variant(matches));
+
+  Text Reply() {
+    Text& reply = reply_;
+    if (timed_out_) {
+      LogError(env_, TimeoutText(deadline_.seconds()) + tags::kFind);
+      reply.clear();
+      matches_ = 0;
+    }
+    Step([&] {
+      if (!r_.list) return;
+      AddVar(env_, reply, u"HasName", Variant(int16_t{1}));
+      AddVar(env_, reply, u"HasCompany", Variant(int16_t{1}));
     });
-    step([&] { AddVar(env, reply, u"Speed", Variant(speed)); });
-    step([&] { AddVar(env, reply, u"Matches", Variant(matches)); });
-    step([&] { AddVar(env, reply, u"Result", Variant(u"Success")); });
+    float speed = 0;
+    Step([&] {
+      float end = TimerNow(env_);
+      speed = std::floor((end - start_) * 1000.0f) / 1000.0f;
+    });
+    if (matches_ == 0) {
+      Step([&] { AddVar(env_, reply, u"Tel", GetVar(env_, rd_, u"Tel")); });
+      Step([&] { AddVar(env_, reply, u"NiceTel", GetVar(env_, rd_, u"NiceTel")); });
+      Step([&] { AddVar(env_, reply, u"Speed", Variant(speed)); });
+      Step([&] { AddVar(env_, reply, u"Result", Variant(u"Fail")); });
+      Step([&] { AddVar(env_, reply, u"Reason", Variant(timed_out_ ? u"Timeout" : u"NoFind")); });
+    } else {
+      Step([&] {
+        if (r_.list) AddVar(env_, reply, u"ListCount", Variant(matches_));
+      });
+      Step([&] { AddVar(env_, reply, u"Speed", Variant(speed)); });
+      Step([&] { AddVar(env_, reply, u"Matches", Variant(matches_)); });
+      Step([&] { AddVar(env_, reply, u"Result", Variant(u"Success")); });
+    }
+    return reply;
   }
-  return reply;
-}
+
+  Env& env_;
+  CrmConnection& crm_;
+  Text& failure_;
+  const Text rd_;
+  Deadline deadline_;
+  bool timed_out_ = false;
+  Request r_;
+  float start_ = 0;
+  DatabaseRef db_;
+  ResultSetRef rs_;
+  Text reply_;
+  int16_t matches_ = 0;
+};
+
+}  // namespace
+
+Text Lookup::Find(Text rd) { return Search(session_, crm_, search_failure_, std::move(rd)).Run(); }
 
 }  // namespace pellory::lookup

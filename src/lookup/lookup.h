@@ -3,6 +3,7 @@
 // (CacheRecordReal).
 #pragma once
 
+#include "plugin/crm_connection.h"
 #include "plugin/session.h"
 #include "plugin/trace_tags.h"
 
@@ -15,10 +16,37 @@ inline constexpr char16_t kColumnList[] =
     u"PHONE_4_Extension, Reverse_Phone_1, Reverse_Phone_2, Reverse_Phone_3, Reverse_Phone_4, "
     u"ADDRESS_Line_1, ADDRESS_Line_2, CITY, STATE_PROVINCE, ZIP_CODE, COUNTRY";
 
-// Working methods, as wired into the Session's logic table.
-Text FindReal(Session& session, Text rd);
-Text GetContact(Session& session, Variant& res);
-Text CacheRecordReal(Session& session);
+// The lookup of one Session. It reaches the database through the Session's
+// connection and keeps what the export and the last search leave.
+class Lookup final : public ContactLookup {
+ public:
+  Lookup(Session& session, CrmConnection& crm)
+      : session_(session), env_(session.env()), crm_(crm) {}
+
+  Text Find(Text rd) override;  // find.cpp
+  Text GetContact(Variant& res) override;
+  Text CacheRecord() override;  // cache.cpp
+  void StartExport() override { export_state_ = u"START"; }
+  void EndExport() override;
+  void DropExport() override { export_rs_.reset(); }
+  const Text& search_failure() const override { return search_failure_; }
+
+ private:
+  Text StartRecords();
+
+  Session& session_;
+  Env& env_;
+  CrmConnection& crm_;
+  // The export: its state ("START" inside CacheStart, "RUN1" while records
+  // are handed out, "END" after the last one, "TERMINATE" after CacheEnd,
+  // empty before any), its result set, and why the result set failed on the
+  // way (a move or a read), for the next CacheRecord to report instead of
+  // an end of data.
+  Text export_state_;
+  ResultSetRef export_rs_;
+  Text export_failure_;
+  Text search_failure_;
+};
 
 // `value` with every single quote doubled, for use between single quotes in
 // a statement. Text without quotes comes back unchanged.

@@ -24,12 +24,12 @@ int TimeoutSeconds(const Variant& value) {
 Text TimeoutText(int seconds) { return u"Timeout after " + IntegerText(seconds) + u" s"; }
 
 Deadline::Deadline(Session& session)
-    : session_(session), seconds_(session.state().timeout), enclosing_(session.state().deadline) {
+    : session_(session), seconds_(session.timeout()), enclosing_(session.deadline()) {
   if (seconds_ > 0) end_ = session_.env().clock().MonotonicSeconds() + seconds_;
-  session_.state().deadline = end_;
+  session_.set_deadline(end_);
 }
 
-Deadline::~Deadline() { session_.state().deadline = enclosing_; }
+Deadline::~Deadline() { session_.set_deadline(enclosing_); }
 
 bool Deadline::Passed() const {
   return seconds_ > 0 && session_.env().clock().MonotonicSeconds() >= end_;
@@ -41,9 +41,8 @@ double Deadline::Left() const {
 }
 
 double TimeLimit(Session& session) {
-  const SessionState& st = session.state();
-  if (st.deadline <= 0) return st.timeout;
-  return std::max(st.deadline - session.env().clock().MonotonicSeconds(), kLeastLimit);
+  if (session.deadline() <= 0) return session.timeout();
+  return std::max(session.deadline() - session.env().clock().MonotonicSeconds(), kLeastLimit);
 }
 
 }  // namespace pellory

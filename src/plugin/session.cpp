@@ -12,15 +12,21 @@ Text Tag(TextView method) { return Text(tags::kSessionPrefix) + Text(method); }
 
 }  // namespace
 
-Session::Session(Env& env, const SessionLogic& logic) : env_(env), logic_(logic) {
+Session::Session(Env& env, const Assembly& assemble) : env_(env) {
   Trap(env_, tags::kSessionInit,
-       [&] { state_.instance_no = ThreadState::Current().TakeInstanceNumber(); });
+       [&] { instance_no_ = ThreadState::Current().TakeInstanceNumber(); });
+  if (assemble) subsystems_ = assemble(*this);
 }
 
 Session::~Session() {
   Trap(env_, tags::kSessionTerminate,
-       [&] { ThreadState::Current().ReturnInstanceNumber(state_.instance_no); });
-  Trap(env_, tags::kSessionTerminate, [&] { state_.callback.reset(); });
+       [&] { ThreadState::Current().ReturnInstanceNumber(instance_no_); });
+  Trap(env_, tags::kSessionTerminate, [&] { callback_.reset(); });
+}
+
+void Session::SetRecords(Text data_rd, Text user_rd) {
+  data_rd_ = std::move(data_rd);
+  user_rd_ = std::move(user_rd);
 }
 
 Text Session::Install() {
@@ -41,7 +47,7 @@ Text Session::Configure(Text& rd, Text& page) {
     AddVar(env_, config, u"Page", Variant(upper_page));
   });
   Trap(env_, tag, [&] {
-    if (logic_.show_dialog) logic_.show_dialog(env_, config, upper_page == u"ACTION");
+    if (subsystems_.dialogs) subsystems_.dialogs->Show(config, upper_page == u"ACTION");
   });
   Text reply;
   Trap(env_, tag, [&] { reply = config; });
@@ -51,9 +57,9 @@ Text Session::Configure(Text& rd, Text& page) {
 Text Session::Initialize(Text& data_rd, Text& user_rd, ObjectRef& callback) {
   const Text tag = Tag(u"Initialize");
   Text reply;
-  Trap(env_, tag, [&] { state_.callback = callback; });
-  Trap(env_, tag, [&] { state_.data_rd = data_rd; });
-  Trap(env_, tag, [&] { state_.user_rd = user_rd; });
+  Trap(env_, tag, [&] { callback_ = callback; });
+  Trap(env_, tag, [&] { data_rd_ = data_rd; });
+  Trap(env_, tag, [&] { user_rd_ = user_rd; });
   Trap(env_, tag, [&] { reply = InitializeReal().ToText(&env_.regional()); });
   return reply;
 }
@@ -61,7 +67,7 @@ Text Session::Initialize(Text& data_rd, Text& user_rd, ObjectRef& callback) {
 Text Session::Uninitialize() {
   const Text tag = Tag(u"Uninitialize");
   Trap(env_, tag, [&] { UninitializeReal(); });
-  Trap(env_, tag, [&] { state_.callback.reset(); });
+  Trap(env_, tag, [&] { callback_.reset(); });
   return Text();
 }
 
@@ -71,8 +77,10 @@ Text Session::LoadAndRemember(TextView tag) {
     Text empty;
     reply = LoadReal(empty);
   });
-  Trap(env_, tag,
-       [&] { state_.load_failed = UpperCase(GetText(env_, reply, u"Result")) == u"FAIL"; });
+  Trap(env_, tag, [&] {
+    const bool failed = UpperCase(GetText(env_, reply, u"Result")) == u"FAIL";
+    if (subsystems_.crm) subsystems_.crm->RememberLoad(failed);
+  });
   return reply;
 }
 
@@ -126,9 +134,11 @@ Text Session::DoAction(Text rd) {
 Text Session::CacheStart() {
   const Text tag = Tag(u"CacheStart");
   Text reply;
-  Trap(env_, tag, [&] { state_.cache_state = u"START"; });
   Trap(env_, tag, [&] {
-    if (!state_.database) LoadAndRemember(tag);
+    if (subsystems_.lookup) subsystems_.lookup->StartExport();
+  });
+  Trap(env_, tag, [&] {
+    if (!subsystems_.crm || !subsystems_.crm->database()) LoadAndRemember(tag);
   });
   Trap(env_, tag, [&] { reply = CacheRecordReal(); });
   return reply;
@@ -137,8 +147,9 @@ Text Session::CacheStart() {
 Text Session::CacheEnd() {
   const Text tag = Tag(u"CacheEnd");
   Text reply;
-  Trap(env_, tag, [&] { state_.cache_rs.reset(); });
-  Trap(env_, tag, [&] { state_.cache_state = u"TERMINATE"; });
+  Trap(env_, tag, [&] {
+    if (subsystems_.lookup) subsystems_.lookup->EndExport();
+  });
   Trap(env_, tag, [&] { reply = CacheRecordReal(); });
   return reply;
 }
@@ -178,47 +189,61 @@ R Session::Guarded(TextView tag, Call&& call) {
 
 Variant Session::InitializeReal() {
   return Guarded<Variant>(tags::kInitialize, [&] {
-    return logic_.initialize_real ? logic_.initialize_real(*this) : Variant();
+    if (subsystems_.crm) subsystems_.crm->Initialize();
+    return Variant();
   });
 }
 
-Text Session::LoadReal(Text& rd) {
-  return Guarded<Text>(tags::kLoad,
-                       [&] { return logic_.load_real ? logic_.load_real(*this, rd) : Text(); });
+Text Session::LoadReal(Text& /*rd*/) {
+  return Guarded<Text>(tags::kLoad, [&] {
+    CrmConnection* crm = subsystems_.crm.get();
+    if (!crm) return Text();
+    Text reply = crm->Load();
+    // A load in SQL mode tries the contact table with statements of its
+    // own: an export left open does not outlive it.
+    if (crm->settings().use_sql && subsystems_.lookup) subsystems_.lookup->DropExport();
+    return reply;
+  });
 }
 
 Text Session::UnloadReal() {
-  return Guarded<Text>(tags::kUnload,
-                       [&] { return logic_.unload_real ? logic_.unload_real(*this) : Text(); });
+  return Guarded<Text>(tags::kUnload, [&] {
+    if (subsystems_.application) subsystems_.application->Release();
+    if (subsystems_.crm) subsystems_.crm->Release();
+    return Text();
+  });
 }
 
 Text Session::FindReal(Text rd) {
   return Guarded<Text>(tags::kFind, [&] {
-    return logic_.find_real ? logic_.find_real(*this, std::move(rd)) : Text();
+    return subsystems_.lookup ? subsystems_.lookup->Find(std::move(rd)) : Text();
   });
 }
 
 bool Session::CheckRunning(bool& start) {
   return Guarded<bool>(tags::kCheckRunning, [&] {
-    return logic_.check_running ? logic_.check_running(*this, start) : false;
+    const bool running = subsystems_.application && subsystems_.application->Attach(start);
+    if (subsystems_.crm) subsystems_.crm->ReadUserSettings();
+    return running;
   });
 }
 
 Text Session::DoActionReal(Text& rd) {
   return Guarded<Text>(tags::kDoAction, [&] {
-    return logic_.do_action_real ? logic_.do_action_real(*this, rd) : Text();
+    if (subsystems_.application) subsystems_.application->DoAction(rd);
+    return Text();
   });
 }
 
 Text Session::CacheRecordReal() {
   return Guarded<Text>(tags::kCache, [&] {
-    return logic_.cache_record_real ? logic_.cache_record_real(*this) : Text();
+    return subsystems_.lookup ? subsystems_.lookup->CacheRecord() : Text();
   });
 }
 
 Text Session::GetContact(Variant& res) {
   return Guarded<Text>(tags::kGetContact, [&] {
-    return logic_.get_contact ? logic_.get_contact(*this, res) : Text();
+    return subsystems_.lookup ? subsystems_.lookup->GetContact(res) : Text();
   });
 }
 

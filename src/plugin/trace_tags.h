@@ -39,4 +39,22 @@ inline constexpr char16_t kFindWindowTitle[] = u" @ basGlobal.FindWindowTitle";
 inline constexpr char16_t kRidStr[] = u" @ basGlobal.RidStr";
 inline constexpr char16_t kStuff[] = u" @ basGlobal.Stuff";
 
+// The dialogs: the configuration form, the action form and the list search
+// of their drop-down lists.
+inline constexpr char16_t kConfigLoad[] = u" @ Pell.frmConfig.Form_Load";
+inline constexpr char16_t kConfigActivate[] = u" @ Pell.frmConfig.Form_Activate";
+inline constexpr char16_t kConfigBrowse[] = u" @ Pell.frmConfig.bIni_Click";
+inline constexpr char16_t kConfigSelect[] = u" @ Pellory.OSel_Click";
+inline constexpr char16_t kConfigOk[] = u" @ Pell.frmConfig.OK_Click";
+inline constexpr char16_t kConfigCancel[] = u" @ Pell.frmConfig.Cancel_Click";
+inline constexpr char16_t kActionLoad[] = u" @ Pell.frmAction.Form_Load";
+inline constexpr char16_t kActionActivate[] = u" @ Pell.frmAction.Form_Activate";
+inline constexpr char16_t kActionClick[] = u" @ Pell.frmAction.Action_Click";
+inline constexpr char16_t kActionOk[] = u" @ Pell.frmAction.OK_Click";
+inline constexpr char16_t kActionCancel[] = u" @ Pell.frmAction.Cancel_Click";
+inline constexpr char16_t kListSearch[] = u" @ basGlobal.ListSearch";
+
+// The command line: `pellory action` reading the stored action.
+inline constexpr char16_t kCliAction[] = u" @ pellory.action";
+
 }  // namespace pellory::tags

@@ -22,12 +22,11 @@ Text ActionRequest(Env& env, const ActionCall& call) {
   return rd;
 }
 
-std::vector<std::string> RunAction(PosixEnv& env, const SessionLogic& logic, const Text& data_rd,
+std::vector<std::string> RunAction(PosixEnv& env, const Assembly& assemble, const Text& data_rd,
                                    const Text& user_rd, const ActionCall& call) {
   SimulatedPlatform platform = WireSimulatedDesktop(env);
-  Session session(env, logic);
-  session.state().data_rd = data_rd;
-  session.state().user_rd = user_rd;
+  Session session(env, assemble);
+  session.SetRecords(data_rd, user_rd);
   // Refresh the database details without attaching, so that the application
   // can start with the Session's database open.
   bool attach = false;
@@ -38,8 +37,8 @@ std::vector<std::string> RunAction(PosixEnv& env, const SessionLogic& logic, con
     CrmOptions options;
     if (!call.crm_database.empty()) {
       options.database_path = call.crm_database;
-    } else if (!session.state().db_path.empty()) {
-      options.database_path = session.state().db_path;
+    } else if (session.crm() && !session.crm()->settings().db_path.empty()) {
+      options.database_path = session.crm()->settings().db_path;
     }
     options.modal_view = call.crm_modal_view;
     crm.emplace(platform.desktop, platform.registry, options);

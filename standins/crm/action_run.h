@@ -30,7 +30,7 @@ Text ActionRequest(Env& env, const ActionCall& call);
 // there (unless no_crm), runs DoAction on a Session holding the host's
 // settings and per-user records, lets the message loop deliver what was
 // queued, and returns what the application received, one line each.
-std::vector<std::string> RunAction(PosixEnv& env, const SessionLogic& logic, const Text& data_rd,
+std::vector<std::string> RunAction(PosixEnv& env, const Assembly& assemble, const Text& data_rd,
                                    const Text& user_rd, const ActionCall& call);
 
 }  // namespace pellory::standin

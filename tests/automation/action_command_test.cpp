@@ -17,7 +17,7 @@ TEST(ActionRun, ReportsWhatTheApplicationReceivedInOrder) {
   const std::vector<Text>& trace_lines = trace->lines;
   env.set_trace(std::move(trace));
   auto run = [&](const standin::ActionCall& call) {
-    return standin::RunAction(env, FullSessionLogic(), u"{DBFile=/books/mxza}", u"", call);
+    return standin::RunAction(env, WireSubsystems, u"{DBFile=/books/mxza}", u"", call);
   };
 
   standin::ActionCall call;

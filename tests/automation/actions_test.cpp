@@ -46,7 +46,7 @@ class ActionsTest : public ::testing::Test {
 
   DesktopEnv env;
   std::optional<standin::StandinCrm> crm;
-  Session session{env, FullSessionLogic()};
+  Session session{env, WireSubsystems};
 };
 
 TEST_F(ActionsTest, ShowContactSpellingsAndDisplayModes) {
@@ -148,15 +148,15 @@ TEST_F(ActionsTest, DatabaseSwitch) {
   options.database_path = u"C:\\DATA\\CRM";
   options.modal_view = true;
   StartCrm(options);
-  session.state().user_rd = u"{DBFile=c:\\data\\crm}";
+  session.SetRecords(u"", u"{DBFile=c:\\data\\crm}");
   EXPECT_EQ(Act("{Action=Dial}"), Join({kAttach, kActivation}));
   // Any database will do: the open one is not even asked for.
   for (const char* user_rd : {"{DBFile=(DEFAULT)}", "{DBFile=(default)}"}) {
-    session.state().user_rd = T(user_rd);
+    session.SetRecords(u"", T(user_rd));
     EXPECT_EQ(Act("{Action=Dial}"),
               Join({{kAttach[0], kAttach[1], kAttach[2], kAttach[4]}, kActivation}));
   }
-  session.state().user_rd = u"{DBFile=D:\\Books\\Sales}{DBUser=anna}";
+  session.SetRecords(u"", u"{DBFile=D:\\Books\\Sales}{DBUser=anna}");
   EXPECT_EQ(Act("{Action=Dial}"),
             Join({{kAttach[0], kAttach[1], kAttach[2], kAttach[3], "Application.CloseDatabase()",
                    "modal view: sent WM_CLOSE",
@@ -172,7 +172,7 @@ TEST_F(ActionsTest, DatabaseSwitch) {
   options.open_failure = u"Login refused";
   crm.reset();
   StartCrm(options);
-  session.state().user_rd = u"{DBFile=D:\\Books\\Sales}{DBUser=anna}{DBPwd=S3cr3tPw}";
+  session.SetRecords(u"", u"{DBFile=D:\\Books\\Sales}{DBUser=anna}{DBPwd=S3cr3tPw}");
   const Strings journal = Act("{Action=Dial}");
   ASSERT_GT(journal.size(), 6u);
   EXPECT_EQ(journal[6],
@@ -216,7 +216,7 @@ TEST_F(ActionsTest, WithoutTheApplicationEveryStepOnItFailsAndIsLogged) {
   EXPECT_EQ(received, std::vector<unsigned>(4, kWmClose));
   EXPECT_TRUE(env.keys.sent.empty());
   // With "(DEFAULT)" only the visibility step and the busy test are tried.
-  session.state().user_rd = u"{DBFile=(Default)}";
+  session.SetRecords(u"", u"{DBFile=(Default)}");
   Act("{Action=Show Contact}");
   EXPECT_EQ(env.TraceMessages(),
             Join({attach, Strings(2, not_set + " @ plugin.Session.DoAction")}));

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <set>
 #include <vector>
 
 #include "platform/database.h"
@@ -93,12 +92,10 @@ class ScriptedDao : public DaoEngine {
     log.registered.push_back(Text(dsn) + u"|" + Text(driver) + u"|" + (silent ? u"1" : u"0") +
                              u"|" + Text(attrs));
     if (fail_register) throw Failure(u"Driver not installed", 3146);
-    if (on_register) on_register();
   }
   DaoLog& log;
   bool fail_workspaces = false;
   bool fail_register = false;
-  std::function<void()> on_register;
   std::function<DatabaseRef(TextView)> open;
 };
 
@@ -109,16 +106,10 @@ class ScriptedRdo : public RdoEngine {
     login_timeouts.push_back(login_timeout);
     attempts.push_back(Text(dsn) + u"|" + IntegerText(static_cast<int>(prompt)) + u"|" +
                        (read_only ? u"ro" : u"rw") + u"|" + Text(connect));
-    if (!failures.empty()) {
-      Failure f = failures.front();
-      failures.erase(failures.begin());
-      throw f;
-    }
     return connection;
   }
   std::vector<Text> attempts;
   std::vector<double> login_timeouts;
-  std::vector<Failure> failures;
   std::shared_ptr<ScriptedConnection> connection = std::make_shared<ScriptedConnection>();
 };
 

@@ -5,14 +5,9 @@
 #include <unistd.h>
 #include <fstream>
 
-#include "assembly.h"
-#include "crmdb/crmdb.h"
-#include "platform/odbc/odbc_engines.h"
+#include "lookup/odbc_session.h"
 #include "platform/posix/reg_registry.h"
-#include "plugin/records.h"
 #include "support/crmdb_odbc.h"
-#include "support/fake_env.h"
-#include "support/odbc_sandbox.h"
 #include "support/pg_server.h"
 
 #include <odbcinst.h>
@@ -20,88 +15,99 @@
 namespace pellory::testing {
 namespace {
 
-class SqlModeTest : public ::testing::Test {
+class SqlModeTest : public OdbcSessionTest {
  protected:
-  void SetUp() override {
-    ReleaseThreadEngines();
-    env.database_engines = std::make_unique<OdbcEngines>();
-  }
-  void TearDown() override { ReleaseThreadEngines(); }
-
   // A Session started in SQL mode on `record` and loaded once.
-  std::unique_ptr<Session> LoadWith(const std::string& record, Text* reply) {
-    Text data = u"{UseSQL=True}";
-    AddVar(env, data, u"Connection", Variant(T(record.c_str())));
-    Text user;
-    ObjectRef cb;
-    auto s = std::make_unique<Session>(env, FullSessionLogic());
-    s->Initialize(data, user, cb);
-    Text any;
-    *reply = s->Load(any);
-    return s;
+  Session& LoadWith(const std::string& record, Text* reply) {
+    *reply = Open(SqlSettings(T(record.c_str())));
+    return *session;
   }
   // The connect string as a record value holds braces: length-prefixed.
-  std::string Record(const std::string& name, const std::string& connect,
-                     const std::string& driver = "") {
-    Text rd;
-    if (!name.empty()) AddVar(env, rd, u"ConnName", Variant(T(name.c_str())));
-    AddVar(env, rd, u"Connect", Variant(T(connect.c_str())));
-    AddVar(env, rd, u"Driver", Variant(T(driver.c_str())));
+  std::string ConnectionRecord(const std::string& name, const std::string& connect,
+                               const std::string& driver = "") {
+    Text rd = Record({{u"Connect", T(connect.c_str())}, {u"Driver", T(driver.c_str())}});
+    if (!name.empty()) rd = Record({{u"ConnName", T(name.c_str())}}) + rd;
     return U8(rd);
   }
-  std::string Trace() const {
-    std::string all;
-    for (const Text& l : env.trace_file.lines) all += U8(l) + "\n";
-    return all;
-  }
-
-  OdbcSandbox odbc;
-  FakeEnv env;
 };
 
 TEST_F(SqlModeTest, SqliteFindsTheFirstClientTableThatAnswers) {
-  const std::string db = (odbc.Dir() / "sales.db").string();
-  ASSERT_EQ(ExecSql("Driver={SQLite3 ODBC Driver};Database=" + db,
-                    {"create table Accounts (Client_Id text)",
-                     "create table CLIENT (Name text)",  // no Client_Id: fails the test
-                     "create table Client_Notes (Client_Id text, Note text)"}),
+  const std::string connect =
+      "Driver={SQLite3 ODBC Driver};Database=" + (sandbox.Dir() / "sales.db").string();
+  ASSERT_EQ(ExecSql(connect, {"create table Accounts (Client_Id text)",
+                              "create table CLIENT (Name text)",  // no Client_Id: fails the test
+                              "create table Client_Notes (Client_Id text, Note text)"}),
             "");
   Text reply;
-  auto s = LoadWith(Record("Sales", "Driver={SQLite3 ODBC Driver};Database=" + db), &reply);
+  Session& s = LoadWith(ConnectionRecord("Sales", connect), &reply);
   EXPECT_EQ(reply, u"{Result=Success}");
-  EXPECT_EQ(s->state().table_name, u"Client_Notes");
-  EXPECT_EQ(env.fake_pump.calls, 1);
-  EXPECT_NE(std::dynamic_pointer_cast<Connection>(s->state().database), nullptr);
+  EXPECT_EQ(Crm(s).table_name(), u"Client_Notes");
+  EXPECT_EQ(env.fake_pump.calls, 1);  // between the two table tests
+  EXPECT_NE(std::dynamic_pointer_cast<Connection>(Crm(s).database()), nullptr);
   EXPECT_EQ(Trace(), "");
+
+  // No table passes: the name is that of the last table tried; with no
+  // table that even names the contact table it stays "Client".
+  for (const char* table : {"Client_Notes", "CLIENT"}) {
+    ASSERT_EQ(ExecSql(connect, {std::string("drop table ") + table}), "");
+    LoadWith(ConnectionRecord("Sales", connect), &reply);
+    EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: Sales}");
+  }
+  EXPECT_EQ(Crm(*session).table_name(), u"Client");
 }
 
 TEST_F(SqlModeTest, SqliteRegistersAMissingSourceAndRetries) {
-  const std::string db = (odbc.Dir() / "sales.db").string();
+  const std::string db = (sandbox.Dir() / "sales.db").string();
   ASSERT_EQ(ExecSql("Driver={SQLite3 ODBC Driver};Database=" + db,
                     {"create table Client (Client_Id text)"}),
             "");
   Text reply;
-  auto s =
-      LoadWith(Record("SalesLite", "DSN=SalesLite;Database=" + db, "SQLite3 ODBC Driver"), &reply);
+  Session& s = LoadWith(
+      ConnectionRecord("SalesLite", "DSN=SalesLite;Database=" + db, "SQLite3 ODBC Driver"), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().table_name, u"Client");
-  EXPECT_NE(ReadText(odbc.UserIni()).find("[SalesLite]"), std::string::npos);
+  EXPECT_EQ(Crm(s).table_name(), u"Client");
+  EXPECT_NE(ReadText(sandbox.UserIni()).find("[SalesLite]"), std::string::npos);
   // The registration outlives the Session: the next one connects at once.
   Text again;
   LoadWith("{ConnName=SalesLite}{Connect=DSN=SalesLite}", &again);
   EXPECT_EQ(again, u"{Result=Success}");
 }
 
-TEST_F(SqlModeTest, ConnectionFailureNamesTheConnection) {
-  Text reply;
-  LoadWith(Record("", "Driver={SQLite3 ODBC Driver};Database=/nonexistent/dir/x.db;NoCreat=1"),
-           &reply);
-  EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: Database}");
-  // A missing source whose driver is not installed either.
-  LoadWith("{ConnName=Ghost}{Connect=DSN=Ghost;PWD=Hidden77}{Driver=No Such Driver}", &reply);
-  EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: Ghost}");
-  EXPECT_NE(Trace().find("No Such Driver"), std::string::npos);
-  EXPECT_EQ(Trace().find("Hidden77"), std::string::npos);
+// A connection that does not open names the connection in the reply and
+// leaves the driver's reason in the trace log, the password masked.
+TEST_F(SqlModeTest, ConnectionFailuresNameTheConnectionAndLogTheReason) {
+  const std::string nowhere = "Database=/nonexistent/dir/x.db;NoCreat=1;PWD=Secret9";
+  struct Case {
+    const char* what;
+    std::string record;
+    const char16_t* name;
+    const char* logged;
+  } cases[] = {
+      {"the driver cannot open it", ConnectionRecord("", "Driver={SQLite3 ODBC Driver};" + nowhere),
+       u"Database", "@ Pellory.Load"},
+      {"a missing source whose driver is not installed either",
+       "{ConnName=Ghost}{Connect=DSN=Ghost;PWD=Secret9}{Driver=No Such Driver}", u"Ghost",
+       "No Such Driver"},
+      {"a missing source registered, and the retry fails too",
+       ConnectionRecord("Retry", "DSN=Retry;" + nowhere, "SQLite3 ODBC Driver"), u"Retry",
+       "@ Pellory.Load"},
+      // It would write more into the data-source file than its one source.
+      {"a line break in the record",
+       ConnectionRecord("Evil", "DSN=Evil;Database=/a\n[Evil2]", "SQLite3 ODBC Driver"), u"Evil",
+       "The setting Connection holds a line break"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    env.trace_file.lines.clear();
+    Text reply;
+    LoadWith(c.record, &reply);
+    EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: " + Text(c.name) + u"}");
+    EXPECT_NE(Trace().find(c.logged), std::string::npos) << Trace();
+    EXPECT_EQ(Trace().find("Secret9"), std::string::npos) << Trace();
+  }
+  const std::string ini = ReadText(sandbox.UserIni());
+  EXPECT_NE(ini.find("[Retry]"), std::string::npos) << ini;
+  EXPECT_EQ(ini.find("Evil"), std::string::npos) << ini;
 }
 
 // The platform object with the .reg registry mapped onto the sandbox's
@@ -131,7 +137,7 @@ class FileModeTest : public ::testing::Test {
   void TearDown() override { ReleaseThreadEngines(); }
 
   std::unique_ptr<Session> Start(const Text& data, const Text& user = u"") {
-    auto s = std::make_unique<Session>(*env, FullSessionLogic());
+    auto s = std::make_unique<Session>(*env, WireSubsystems);
     Initialize(*s, data, user);
     return s;
   }
@@ -165,13 +171,13 @@ class FileModeTest : public ::testing::Test {
 TEST_F(FileModeTest, LoadsTheAddressBookThroughTheInstanceDataSource) {
   // Nothing configured: the directory comes from the registry file.
   auto s = Start(u"", u"{Start=1}");
-  EXPECT_EQ(s->state().db_path, T(book.string().c_str()));
+  EXPECT_EQ(Crm(*s).settings().db_path, T(book.string().c_str()));
   EXPECT_EQ(Load(*s), u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().contact_rs->Field(u"Name"), u"Smith");
+  EXPECT_EQ(Crm(*s).contacts()->Field(u"Name"), u"Smith");
   // No CRM application runs: the attach is logged, the details refreshed.
   EXPECT_NE(Trace().find("ActiveX component can't create object @ Pell.CheckRunning"),
             std::string::npos);
-  EXPECT_EQ(s->state().db_user, u"MASTER");
+  EXPECT_EQ(Crm(*s).settings().db_user, u"MASTER");
 
   // The source with its six attributes, in order.
   const std::string ini = ReadText(odbc.UserIni());
@@ -194,7 +200,7 @@ TEST_F(FileModeTest, LoadsTheAddressBookThroughTheInstanceDataSource) {
   EXPECT_NE(again.find("DataDirectory=" + other.string()), std::string::npos);
   s->Unload();
   EXPECT_EQ(Load(*s), u"{Result=Success}");
-  EXPECT_EQ(s->state().contact_rs->Field(u"Name"), u"Jones");
+  EXPECT_EQ(Crm(*s).contacts()->Field(u"Name"), u"Jones");
 
   // A second Session has a source of its own.
   auto t = Start(Settings(book.string(), "Sam", "pa;ss}w"));
@@ -205,7 +211,7 @@ TEST_F(FileModeTest, LoadsTheAddressBookThroughTheInstanceDataSource) {
   // one after the first Session ended, is a failure to append.
   s.reset();
   auto u = Start(Settings(book.string()));
-  EXPECT_EQ(u->state().instance_no, 1);
+  EXPECT_EQ(u->instance_no(), 1);
   EXPECT_EQ(Trace().find("Cannot append"), std::string::npos) << Trace();
 }
 
@@ -255,10 +261,10 @@ TEST_F(PostgresTest, TablesAreTriedInTheDriversOrder) {
                                 "insert into dbo.client values ('C1', 'Smith')"}),
             "");
   Text reply;
-  auto s = LoadWith(Record("Sales", Connect()), &reply);
+  Session& s = LoadWith(ConnectionRecord("Sales", Connect()), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().table_name, u"dbo.client");
-  auto conn = std::dynamic_pointer_cast<Connection>(s->state().database);
+  EXPECT_EQ(Crm(s).table_name(), u"dbo.client");
+  auto conn = std::dynamic_pointer_cast<Connection>(Crm(s).database());
   ASSERT_NE(conn, nullptr);
   ASSERT_EQ(conn->TableCount(), 3);
   EXPECT_EQ(conn->TableName(0), u"dbo.client");
@@ -271,9 +277,9 @@ TEST_F(PostgresTest, TablesAreTriedInTheDriversOrder) {
 
   // Without a Client_Id column the next table that holds "client" passes.
   ASSERT_EQ(ExecSql(Connect(), {"alter table dbo.client drop column client_id"}), "");
-  s = LoadWith(Record("Sales", Connect()), &reply);
+  LoadWith(ConnectionRecord("Sales", Connect()), &reply);
   EXPECT_EQ(reply, u"{Result=Success}");
-  EXPECT_EQ(s->state().table_name, u"public.client_notes");
+  EXPECT_EQ(Crm(*session).table_name(), u"public.client_notes");
 }
 
 TEST_F(PostgresTest, RegistersTheSourceThenConnectsAndMasksAWrongPassword) {
@@ -282,15 +288,15 @@ TEST_F(PostgresTest, RegistersTheSourceThenConnectsAndMasksAWrongPassword) {
   std::string connect = Connect();
   connect.replace(0, connect.find(';'), "DSN=" + dsn);  // DSN in place of Driver
   Text reply;
-  auto s = LoadWith(Record(dsn, connect, "PostgreSQL Unicode"), &reply);
+  Session& s = LoadWith(ConnectionRecord(dsn, connect, "PostgreSQL Unicode"), &reply);
   EXPECT_EQ(reply, u"{Result=Success}") << Trace();
-  EXPECT_EQ(s->state().table_name, u"public.client");
-  const std::string ini = ReadText(odbc.UserIni());
+  EXPECT_EQ(Crm(s).table_name(), u"public.client");
+  const std::string ini = ReadText(sandbox.UserIni());
   EXPECT_NE(ini.find("[" + dsn + "]"), std::string::npos);
   EXPECT_EQ(ini.find(pg.password), std::string::npos);  // never stored with the source
 
   std::string wrong = connect.substr(0, connect.find(";PWD=")) + ";PWD={Wr;ong}}pw}";
-  LoadWith(Record(dsn, wrong, "PostgreSQL Unicode"), &reply);
+  LoadWith(ConnectionRecord(dsn, wrong, "PostgreSQL Unicode"), &reply);
   EXPECT_EQ(reply, u"{Result=Fail}{Reason=Could not load connection: " + T(dsn.c_str()) + u"}");
   // The first attempt's failure is not logged, and nothing shows a password.
   EXPECT_EQ(Trace().find("ong}"), std::string::npos);

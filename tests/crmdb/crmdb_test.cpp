@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "assembly.h"
+#include "automation/actions.h"
 #include "crmdb/crmdb_fakes.h"
+#include "crmdb/session_connection.h"
 #include "platform/odbc/connect_string.h"
 #include "plugin/records.h"
 
@@ -41,8 +43,15 @@ class CrmdbTest : public ::testing::Test {
   }
   void TearDown() override { ReleaseThreadEngines(); }
 
+  static crmdb::SessionConnection& Crm(Session& s) {
+    return dynamic_cast<crmdb::SessionConnection&>(*s.crm());
+  }
+  static const std::shared_ptr<AutoObject>& AppOf(Session& s) {
+    return dynamic_cast<AttachedApplication&>(*s.application()).app();
+  }
+
   std::unique_ptr<Session> Start(Text data_rd, Text user_rd = Text()) {
-    auto s = std::make_unique<Session>(env, FullSessionLogic());
+    auto s = std::make_unique<Session>(env, WireSubsystems);
     ObjectRef callback;
     s->Initialize(data_rd, user_rd, callback);
     return s;
@@ -74,7 +83,7 @@ class CrmdbTest : public ::testing::Test {
 
 TEST_F(CrmdbTest, StartUpWithNothingConfiguredUsesTheFixedDefaults) {
   auto s = Start(u"");
-  const SessionState& st = s->state();
+  const CrmSettings& st = Crm(*s).settings();
   EXPECT_EQ(st.db_path, u"C:\\Program Files\\Maximizer\\Data");
   EXPECT_EQ(st.db_user, u"MASTER");
   EXPECT_EQ(st.db_password, u"KESTREL");
@@ -88,7 +97,7 @@ TEST_F(CrmdbTest, StartUpWithNothingConfiguredUsesTheFixedDefaults) {
             std::vector<Text>{u"Maximizer SP1|Maximizer ODBC Driver|1|Autolock=True\r"
                               u"DataDirectory=C:\\Program Files\\Maximizer\\Data\rmr_mr=false\r"
                               u"seperator=,\rTrueDate=True\rVisible=True"});
-  EXPECT_NE(st.workspace, nullptr);
+  EXPECT_NE(Crm(*s).workspace(), nullptr);
   EXPECT_TRUE(env.trace_file.lines.empty());
 
   // The second Session of the thread registers its own source.
@@ -100,36 +109,36 @@ TEST_F(CrmdbTest, StartUpWithNothingConfiguredUsesTheFixedDefaults) {
 TEST_F(CrmdbTest, StartUpTakesTheCrmApplicationsRegistryValues) {
   Registry(kMaximizerStartup, u"DefDirPath", u"D:\\Max\\Data");
   Registry(kMaximizerStartup, u"Last User", u"SAM\x01junk");
-  EXPECT_EQ(Start(u"")->state().db_path, u"D:\\Max\\Data");
+  EXPECT_EQ(Crm(*Start(u"")).settings().db_path, u"D:\\Max\\Data");
   auto s = Start(u"");
-  EXPECT_EQ(s->state().db_user, u"SAM");  // cut at the control character
-  EXPECT_EQ(s->state().db_password, u"");
+  EXPECT_EQ(Crm(*s).settings().db_user, u"SAM");  // cut at the control character
+  EXPECT_EQ(Crm(*s).settings().db_password, u"");
   Registry(kMultiactiveStartup, u"Address Book Path", u"E:\\Books\\Escher");
-  EXPECT_EQ(Start(u"")->state().db_path, u"E:\\Books\\Escher");
+  EXPECT_EQ(Crm(*Start(u"")).settings().db_path, u"E:\\Books\\Escher");
   // Settings of the record come first; "(Default)" is a value like any other.
-  EXPECT_EQ(Start(u"{DBFile=(Default)}")->state().db_path, u"(Default)");
+  EXPECT_EQ(Crm(*Start(u"{DBFile=(Default)}")).settings().db_path, u"(Default)");
 }
 
 TEST_F(CrmdbTest, StartUpReadsUserPasswordAndSwitchesFromTheSettings) {
-  EXPECT_EQ(Start(u"{DBUser=master}")->state().db_password, u"KESTREL");
-  EXPECT_EQ(Start(u"{DBUser=Jo}")->state().db_password, u"");
-  EXPECT_EQ(Start(u"{DBUser=MASTER}{DBPwd=}")->state().db_password, u"");
+  EXPECT_EQ(Crm(*Start(u"{DBUser=master}")).settings().db_password, u"KESTREL");
+  EXPECT_EQ(Crm(*Start(u"{DBUser=Jo}")).settings().db_password, u"");
+  EXPECT_EQ(Crm(*Start(u"{DBUser=MASTER}{DBPwd=}")).settings().db_password, u"");
   auto s = Start(u"{Phone1=0}");
-  const bool* p = s->state().search_phone;
+  const bool* p = Crm(*s).settings().search_phone;
   EXPECT_TRUE(!p[0] && p[1] && p[2] && p[3]);
 
   // An unreadable switch keeps what the Session had: off when new, the
   // earlier value on a repeated start-up. Each failure is logged.
   auto t = Start(u"{Phone2=maybe}{Phone3=}");
-  EXPECT_FALSE(t->state().search_phone[1]);
-  EXPECT_FALSE(t->state().search_phone[2]);
+  EXPECT_FALSE(Crm(*t).settings().search_phone[1]);
+  EXPECT_FALSE(Crm(*t).settings().search_phone[2]);
   EXPECT_TRUE(Logged(u"Type mismatch @ Pell.Initialize"));
   Text rd = u"{Phone2=True}{Phone4=False}", user;
   ObjectRef cb;
   t->Initialize(rd, user, cb);
   rd = u"{Phone2=maybe}";
   t->Initialize(rd, user, cb);
-  EXPECT_TRUE(t->state().search_phone[1]);
+  EXPECT_TRUE(Crm(*t).settings().search_phone[1]);
   // The repeated start-up created a second workspace and appended it in
   // place of the first, which the Session let go.
   EXPECT_EQ(log.workspaces.size(), 7u);
@@ -140,13 +149,13 @@ TEST_F(CrmdbTest, SqlModeKeepsTheConnectionRecordAndTouchesNoDataSource) {
   Text rd = u"{UseSQL=True}";
   AddVar(env, rd, u"Connection", Variant(record));
   auto s = Start(rd);
-  EXPECT_TRUE(s->state().use_sql);
-  EXPECT_EQ(s->state().db_path, record);
-  EXPECT_EQ(s->state().connection_rd, record);
+  EXPECT_TRUE(Crm(*s).settings().use_sql);
+  EXPECT_EQ(Crm(*s).settings().db_path, record);
+  EXPECT_EQ(Crm(*s).connection_rd(), record);
   EXPECT_TRUE(env.fake_registry.deleted.empty());
   EXPECT_TRUE(log.registered.empty());
   EXPECT_TRUE(log.workspaces.empty());
-  EXPECT_EQ(s->state().workspace, nullptr);
+  EXPECT_EQ(Crm(*s).workspace(), nullptr);
 }
 
 TEST_F(CrmdbTest, RegistryHelpersGiveDefaultsAndNeverFail) {
@@ -177,17 +186,17 @@ TEST_F(CrmdbTest, FileModeLoadRepliesForEachMissingPiece) {
   RunningApp();
   EXPECT_EQ(Load(*s), u"{Result=Success}");
   EXPECT_EQ(log.opened, std::vector<Text>{u"ODBC;DSN=Maximizer SP1;uid=Sam;pwd={a;b}"});
-  auto db = std::static_pointer_cast<ScriptedConnection>(s->state().database);
+  auto db = std::static_pointer_cast<ScriptedConnection>(Crm(*s).database());
   EXPECT_EQ(db->statements, std::vector<Text>{u"select * from Client"});
-  EXPECT_NE(s->state().contact_rs, nullptr);
-  EXPECT_NE(s->state().app, nullptr);  // CheckRunning attached
-  EXPECT_FALSE(s->state().load_failed);
+  EXPECT_NE(Crm(*s).contacts(), nullptr);
+  EXPECT_NE(AppOf(*s), nullptr);  // CheckRunning attached
+  EXPECT_FALSE(Crm(*s).load_failed());
 
   // The database is open but the contact table is not.
   dao->open = [](TextView) { return std::make_shared<ScriptedConnection>(); };
   auto t = Start(u"");
   EXPECT_EQ(Load(*t), u"{Result=Fail}{Reason=Could not load 'Client'}");
-  EXPECT_TRUE(t->state().load_failed);
+  EXPECT_TRUE(Crm(*t).load_failed());
 
   // A wrong password: the driver's message echoes the connect string.
   dao->open = [](TextView connect) -> DatabaseRef {
@@ -202,7 +211,7 @@ TEST_F(CrmdbTest, FileModeLoadRepliesForEachMissingPiece) {
   ReleaseThreadEngines();
   static_cast<FakeDatabases&>(*env.database_engines).dao = nullptr;
   auto v = Start(u"");
-  EXPECT_EQ(v->state().workspace, nullptr);
+  EXPECT_EQ(Crm(*v).workspace(), nullptr);
   EXPECT_EQ(Load(*v), u"{Result=Fail}{Reason=Could not load Workspace}");
 }
 
@@ -271,22 +280,22 @@ TEST_F(CrmdbTest, FileModeRegistersOnlyWhatChangesAndNeverOpensAnUnregisteredSou
 TEST_F(CrmdbTest, FileModeLoadRecreatesAMissingWorkspaceAndKeepsOldHandles) {
   dao->fail_workspaces = true;
   auto s = Start(u"");
-  EXPECT_EQ(s->state().workspace, nullptr);
+  EXPECT_EQ(Crm(*s).workspace(), nullptr);
   dao->fail_workspaces = false;
   EXPECT_EQ(Load(*s), u"{Result=Success}");
   EXPECT_EQ(log.appended.size(), 0u);  // made again at load, not appended
-  DatabaseRef first = s->state().database;
+  DatabaseRef first = Crm(*s).database();
 
   // A second load whose open fails keeps the handle it had.
   dao->open = [](TextView) -> DatabaseRef { throw Failure(u"gone", 3146); };
-  static_cast<ScriptedWorkspace&>(*s->state().workspace).open = dao->open;
+  static_cast<ScriptedWorkspace&>(*Crm(*s).workspace()).open = dao->open;
   EXPECT_EQ(Load(*s), u"{Result=Success}");
-  EXPECT_EQ(s->state().database, first);
+  EXPECT_EQ(Crm(*s).database(), first);
 
   EXPECT_EQ(s->Unload(), u"");
-  EXPECT_EQ(s->state().database, nullptr);
-  EXPECT_EQ(s->state().contact_rs, nullptr);
-  EXPECT_NE(s->state().workspace, nullptr);
+  EXPECT_EQ(Crm(*s).database(), nullptr);
+  EXPECT_EQ(Crm(*s).contacts(), nullptr);
+  EXPECT_NE(Crm(*s).workspace(), nullptr);
   EXPECT_EQ(s->Unload(), u"");
 }
 
@@ -294,7 +303,7 @@ TEST_F(CrmdbTest, AnUnreadableStartSkipsCheckRunning) {
   auto s = Start(u"{DBFile=D:\\Data}", u"{Start=perhaps}{DBFile=E:\\Other}");
   EXPECT_EQ(Load(*s), u"{Result=Success}");
   EXPECT_TRUE(Logged(u"Type mismatch @ Pellory.Load"));
-  EXPECT_EQ(s->state().db_path, u"D:\\Data");  // not rewritten
+  EXPECT_EQ(Crm(*s).settings().db_path, u"D:\\Data");  // not rewritten
 }
 
 Text SqlSettings(TextView record) {
@@ -304,90 +313,24 @@ Text SqlSettings(TextView record) {
   return rd;
 }
 
-TEST_F(CrmdbTest, SqlModeTriesOnlyClientTablesInTheListedOrder) {
-  rdo->connection->tables = {u"Accounts", u"dbo.CLIENT", u"Client_Notes"};
-  rdo->connection->answering = {u"Client_Notes"};
-  auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}"));
-  EXPECT_EQ(Load(*s), u"{Result=Success}");
-  EXPECT_EQ(rdo->attempts, std::vector<Text>{u"ODBC;|1|rw|DSN=Sales"});
-  EXPECT_EQ(rdo->connection->statements,
-            (std::vector<Text>{u"select Client_Id from dbo.CLIENT",
-                               u"select Client_Id from Client_Notes"}));
-  EXPECT_EQ(env.fake_pump.calls, 1);  // between the two table tests
-  EXPECT_EQ(s->state().table_name, u"Client_Notes");
-  EXPECT_EQ(s->state().cache_rs, nullptr);
-  EXPECT_TRUE(env.trace_file.lines.empty());
-
-  // No table passes: the name is that of the last table tried.
-  rdo->connection->answering.clear();
-  rdo->connection->statements.clear();
-  EXPECT_EQ(Load(*s), u"{Result=Fail}{Reason=Could not load connection: Sales}");
-  EXPECT_EQ(s->state().table_name, u"Client_Notes");
-  // No table even names the contact table: the name stays "Client".
-  rdo->connection->tables = {u"Accounts"};
-  EXPECT_EQ(Load(*s), u"{Result=Fail}{Reason=Could not load connection: Sales}");
-  EXPECT_EQ(s->state().table_name, u"Client");
-}
-
-TEST_F(CrmdbTest, SqlModeRegistersAMissingSourceAndTriesOnceMore) {
-  rdo->connection->tables = {u"Client"};
-  rdo->connection->answering = {u"Client"};
-  rdo->failures = {Failure(u"IM002: not found", kRdoDataSourceNotFound)};
-  auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales;PWD=Secret9}{Driver=SQLite3}"));
-  EXPECT_EQ(Load(*s), u"{Result=Success}");
-  EXPECT_EQ(log.registered, std::vector<Text>{u"Sales|SQLite3|1|DSN=Sales;PWD=Secret9"});
-  EXPECT_EQ(rdo->attempts.size(), 2u);
-
-  // Any other failure: one attempt, nothing registered, and since no
-  // connection opened, the driver's reason is logged (masked).
-  log.registered.clear();
-  rdo->attempts.clear();
-  s->Unload();
-  rdo->failures = {Failure(u"08001: refused for PWD=Secret9", 3146)};
-  auto t = Start(SqlSettings(u"{Connect=DSN=Sales;PWD=Secret9}"));
-  EXPECT_EQ(Load(*t), u"{Result=Fail}{Reason=Could not load connection: Database}");
-  EXPECT_EQ(rdo->attempts.size(), 1u);
-  EXPECT_TRUE(log.registered.empty());
-  EXPECT_EQ(env.trace_file.lines.size(), 1u);
-  EXPECT_TRUE(Logged(u"08001: refused for PWD=**** @ Pellory.Load"));
-  env.trace_file.lines.clear();
-
-  // A line break in the record would write more into the data-source
-  // file than its one source: refused, nothing registered.
-  rdo->failures = {Failure(u"IM002", kRdoDataSourceNotFound),
-                   Failure(u"IM002", kRdoDataSourceNotFound)};
-  auto v = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales;Database=/a\n[Evil]}{Driver=X}"));
-  EXPECT_EQ(Load(*v), u"{Result=Fail}{Reason=Could not load connection: Sales}");
-  EXPECT_TRUE(log.registered.empty());
-  EXPECT_TRUE(Logged(u"The setting Connection holds a line break"));
-
-  // The retry fails too: logged, password masked.
-  rdo->failures = {Failure(u"IM002", kRdoDataSourceNotFound),
-                   Failure(u"refused DSN=Sales;PWD=Secret9", 3146)};
-  auto u = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales;PWD=Secret9}{Driver=X}"));
-  EXPECT_EQ(Load(*u), u"{Result=Fail}{Reason=Could not load connection: Sales}");
-  EXPECT_TRUE(Logged(u"refused DSN=Sales;PWD=**** @ Pellory.Load"));
-  EXPECT_FALSE(Logged(u"Secret9"));
-}
-
-TEST_F(CrmdbTest, SqlModeReloadAfterAnActionStillFindsTheConnection) {
+// A reload after an action (which rewrites the database path) still finds
+// the connection record; an export left open does not outlive the reload,
+// whose table test uses statements of its own.
+TEST_F(CrmdbTest, SqlModeReloadsFromTheConnectionRecordAndDropsAnOpenExport) {
   rdo->connection->tables = {u"Client"};
   rdo->connection->answering = {u"Client"};
   auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}"));
   bool start = false;
   s->CheckRunning(start);  // as every action does
-  EXPECT_EQ(s->state().db_path, u"C:\\Program Files\\Maximizer\\Data");
+  EXPECT_EQ(Crm(*s).settings().db_path, u"C:\\Program Files\\Maximizer\\Data");
   s->Unload();
   EXPECT_EQ(Load(*s), u"{Result=Success}");
   EXPECT_EQ(rdo->attempts.back(), u"ODBC;|1|rw|DSN=Sales");
-}
 
-TEST_F(CrmdbTest, SqlModeTableTestIgnoresAnExportLeftOpen) {
-  rdo->connection->tables = {u"Client"};
-  auto s = Start(SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}"));
-  s->state().cache_rs = std::make_shared<ScriptedResultSet>();
+  ASSERT_EQ(s->CacheStart(), u"{Records(N2)=-1}");
+  rdo->connection->answering.clear();
   EXPECT_EQ(Load(*s), u"{Result=Fail}{Reason=Could not load connection: Sales}");
-  EXPECT_EQ(s->state().cache_rs, nullptr);
+  EXPECT_EQ(s->CacheRecord(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
 }
 
 // "Timeout" limits every connection and statement a load makes; inside a
@@ -412,9 +355,9 @@ TEST_F(CrmdbTest, TheTimeoutSettingLimitsConnectingAndTheLoadsStatements) {
       Text rd = c.setting;
       if (sql) rd += SqlSettings(u"{ConnName=Sales}{Connect=DSN=Sales}");
       auto s = Start(rd);
-      if (c.deadline_in > 0) s->state().deadline = env.fake_clock.monotonic + c.deadline_in;
+      if (c.deadline_in > 0) s->set_deadline(env.fake_clock.monotonic + c.deadline_in);
       ASSERT_EQ(Load(*s), u"{Result=Success}");
-      auto db = std::static_pointer_cast<ScriptedConnection>(s->state().database);
+      auto db = std::static_pointer_cast<ScriptedConnection>(Crm(*s).database());
       EXPECT_EQ(sql ? rdo->login_timeouts.back() : log.login_timeouts.back(), c.limit);
       EXPECT_EQ(db->time_limits.back(), c.limit);
     }
@@ -426,7 +369,7 @@ TEST_F(CrmdbTest, TheTimeoutSettingLimitsConnectingAndTheLoadsStatements) {
   Text rd = u"{Timeout=soon}", user;
   ObjectRef callback;
   s->Initialize(rd, user, callback);
-  EXPECT_EQ(s->state().timeout, 4);
+  EXPECT_EQ(Crm(*s).settings().timeout, 4);
   EXPECT_TRUE(Logged(u"Type mismatch @ Pell.Initialize"));
 }
 
@@ -434,9 +377,9 @@ TEST_F(CrmdbTest, CheckRunningRefreshesTheDetailsWhateverTheAttach) {
   auto s = Start(u"{DBFile=D:\\Data}{DBUser=Jo}");
   bool start = false;
   EXPECT_FALSE(s->CheckRunning(start));
-  EXPECT_EQ(s->state().db_path, u"D:\\Data");  // the settings' "dbFile"
-  EXPECT_EQ(s->state().db_user, u"MASTER");
-  EXPECT_EQ(s->state().db_password, u"KESTREL");
+  EXPECT_EQ(Crm(*s).settings().db_path, u"D:\\Data");  // the settings' "dbFile"
+  EXPECT_EQ(Crm(*s).settings().db_user, u"MASTER");
+  EXPECT_EQ(Crm(*s).settings().db_password, u"KESTREL");
 
   // No application to attach to: both steps logged, details refreshed.
   Text user = u"{DBFile=U:\\Mine}{DBUser=master}{DBPwd=}";
@@ -448,23 +391,23 @@ TEST_F(CrmdbTest, CheckRunningRefreshesTheDetailsWhateverTheAttach) {
   EXPECT_TRUE(start);
   EXPECT_TRUE(Logged(u"ActiveX component can't create object @ Pell.CheckRunning"));
   EXPECT_TRUE(Logged(u"Object variable or With block variable not set @ Pell.CheckRunning"));
-  EXPECT_EQ(s->state().db_path, u"U:\\Mine");
-  EXPECT_EQ(s->state().db_user, u"master");
-  EXPECT_EQ(s->state().db_password, u"");
+  EXPECT_EQ(Crm(*s).settings().db_path, u"U:\\Mine");
+  EXPECT_EQ(Crm(*s).settings().db_user, u"master");
+  EXPECT_EQ(Crm(*s).settings().db_password, u"");
 
   RunningApp();
   EXPECT_TRUE(s->CheckRunning(start));
-  auto app = s->state().app;
+  auto app = AppOf(*s);
   // A failed attach keeps the earlier object; one that returns nothing
   // empties it.
   env.fake_automation.servers.clear();
   EXPECT_TRUE(s->CheckRunning(start));
-  EXPECT_EQ(s->state().app, app);
+  EXPECT_EQ(AppOf(*s), app);
   env.fake_automation.servers[u"MAXIMIZER.ATTACHTOCURRENTINSTANCE"] = [] {
     return std::make_shared<Attach>(Variant(ObjectRef()));
   };
   EXPECT_FALSE(s->CheckRunning(start));
-  EXPECT_EQ(s->state().app, nullptr);
+  EXPECT_EQ(AppOf(*s), nullptr);
 
   // The registry comes before the settings record.
   Registry(kMaximizerStartup, u"DefDirPath", u"R:\\Reg");
@@ -474,9 +417,9 @@ TEST_F(CrmdbTest, CheckRunningRefreshesTheDetailsWhateverTheAttach) {
   s->Initialize(data, user, cb);
   start = false;
   s->CheckRunning(start);
-  EXPECT_EQ(s->state().db_path, u"R:\\Reg");
-  EXPECT_EQ(s->state().db_user, u"Lee");
-  EXPECT_EQ(s->state().db_password, u"");
+  EXPECT_EQ(Crm(*s).settings().db_path, u"R:\\Reg");
+  EXPECT_EQ(Crm(*s).settings().db_user, u"Lee");
+  EXPECT_EQ(Crm(*s).settings().db_password, u"");
 }
 
 TEST(ConnectString, BracesOnlyValuesThatNeedIt) {

@@ -59,7 +59,7 @@ class RecordingDesktop : public EmptyDesktop {
 
 class DialogTest : public ::testing::Test {
  protected:
-  DialogTest() : session_(env_, FullSessionLogic()) {
+  DialogTest() : session_(env_, WireSubsystems) {
     auto rdo = std::make_shared<FakeRdo>();
     rdo_ = rdo.get();
     Databases().rdo = [rdo] { return rdo; };

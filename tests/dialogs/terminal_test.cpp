@@ -90,7 +90,7 @@ bool Has(const std::string& screen, const char* text) {
 
 TEST(TerminalDialogs, ConfigurationDialogByKeyboard) {
   TerminalEnv env;
-  Session session(env, FullSessionLogic());
+  Session session(env, WireSubsystems);
   std::string first_screen;
   env.term
       .Press(Key::kTab)  // from the tab strip to "Data directory"
@@ -125,7 +125,7 @@ TEST(TerminalDialogs, LookupPageShowsItsControls) {
   TerminalEnv env;
   Text rd = u"{Phone3(N1)=0}", page = u"";
   env.term.Press(Key::kEscape);
-  Session session(env, FullSessionLogic());
+  Session session(env, WireSubsystems);
   // The Escape comes after the first screen has been shown.
   EXPECT_EQ(session.Configure(rd, page), rd);
   const std::string& s = env.term.last;
@@ -162,7 +162,7 @@ TEST(TerminalDialogs, EnterPressesTheFocusedButtonElseOk) {
       {"Phone 1", 7, true, false},        {"Cancel", 12, false, false},
   };
   TerminalEnv env;
-  Session session(env, FullSessionLogic());
+  Session session(env, WireSubsystems);
   for (const Case& c : cases) {
     env.term.keys.clear();
     env.term.screens.clear();
@@ -206,7 +206,7 @@ TEST(TerminalDialogs, MessageAndQuestionPages) {
 
 TEST(TerminalDialogs, ActionDialogListsAndRows) {
   TerminalEnv env;
-  Session session(env, FullSessionLogic());
+  Session session(env, WireSubsystems);
   // Focus starts on the action list: "5" picks "Run macro", then the macro row.
   env.term.Type("5").Press(Key::kTab).Type("Daily").Press(Key::kEnter);
   Text rd, page = u"action";
@@ -243,7 +243,7 @@ TEST(TerminalDialogs, WithoutATerminalEveryDialogIsCancelled) {
     DialogHost& dialogs() override { return host; }
     TerminalDialogHost host{[] { return std::unique_ptr<TerminalIo>(); }};
   } env;
-  Session session(env, FullSessionLogic());
+  Session session(env, WireSubsystems);
   Text rd = u"{A=1}", page = u"action";
   EXPECT_EQ(session.Configure(rd, page), u"{A=1}{Page(S6)=ACTION}");
   EXPECT_EQ(env.host.ShowOpen(FileOpenRequest{}), u"");
@@ -303,7 +303,7 @@ TEST_F(FilePromptTest, RefusesWrongNamesAndMissingFilesAndTakesTheAbsolutePath) 
 
 TEST_F(FilePromptTest, BrowseInsideTheDialogUsesTheSameTerminal) {
   TerminalEnv env;
-  Session session(env, FullSessionLogic());
+  Session session(env, WireSubsystems);
   env.term
       .Press(Key::kTab, 3)  // Tabs -> bData -> dbFile -> "..."
       .Type(" ")

@@ -31,19 +31,32 @@ TEST_F(Cache, FileModeExportsEveryContactInTableOrder) {
   EXPECT_FALSE(db->async[0]);
   for (size_t row = 0; row < 3; ++row) EXPECT_EQ(session().CacheRecord(), Success(row));
   EXPECT_EQ(session().CacheRecord(), S(u"Result", u"Eof"));
-  EXPECT_EQ(session().state().cache_state, u"END");
-  EXPECT_FALSE(session().state().cache_rs);
   // After the end the answer stays "Eof".
   EXPECT_EQ(session().CacheRecord(), S(u"Result", u"Eof"));
   EXPECT_TRUE(env.trace_file.lines.empty());
 
-  // Each "Fields" value reads like any record, empty values present.
+  // A start in the middle begins again from the first contact. Each
+  // "Fields" value reads like any record, empty values present.
   session().CacheStart();
   session().CacheRecord();
+  EXPECT_EQ(session().CacheRecord(), Success(1));
+  EXPECT_EQ(session().CacheStart(), N(u"Records", u"3"));
+  EXPECT_EQ(session().CacheRecord(), Success(0));
   session().CacheRecord();
   Text fields = GetText(env, session().CacheRecord(), u"Fields");
   EXPECT_EQ(GetText(env, fields, u"PostCode"), u"LS1 4AP");
   EXPECT_NE(fields.find(S(u"Dept", u"")), Text::npos);
+
+  // CacheEnd lets the result set go; CacheRecord then replies nothing until
+  // the next start.
+  session().CacheStart();
+  const int live = FakeResultSet::live;
+  EXPECT_EQ(session().CacheEnd(), u"");
+  EXPECT_EQ(FakeResultSet::live, live - 1);
+  EXPECT_EQ(session().CacheRecord(), u"");
+  EXPECT_EQ(session().CacheRecord(), u"");
+  session().CacheStart();
+  EXPECT_EQ(session().CacheRecord(), Success(0));
 }
 
 TEST_F(Cache, SqlModeReportsNoCount) {
@@ -57,24 +70,6 @@ TEST_F(Cache, SqlModeReportsNoCount) {
   EXPECT_EQ(session().CacheRecord(), Success(1));
 }
 
-TEST_F(Cache, EndAndRestart) {
-  ThreeContacts();
-  FileMode();
-  session().CacheStart();
-  EXPECT_EQ(session().CacheRecord(), Success(0));
-  EXPECT_EQ(session().CacheRecord(), Success(1));
-  // A second start begins again from the first contact.
-  EXPECT_EQ(session().CacheStart(), N(u"Records", u"3"));
-  EXPECT_EQ(session().CacheRecord(), Success(0));
-  const int live = FakeResultSet::live;
-  EXPECT_EQ(session().CacheEnd(), u"");
-  EXPECT_EQ(FakeResultSet::live, live - 1);
-  EXPECT_EQ(session().CacheRecord(), u"");
-  EXPECT_EQ(session().CacheRecord(), u"");
-  session().CacheStart();
-  EXPECT_EQ(session().CacheRecord(), Success(0));
-}
-
 TEST_F(Cache, WithoutAnOpenExportTheHostHearsWhy) {
   const Text no_recordset = S(u"Result", u"Fail") + S(u"Reason", u"No recordset: Client");
   ThreeContacts();
@@ -85,15 +80,15 @@ TEST_F(Cache, WithoutAnOpenExportTheHostHearsWhy) {
   // A start whose statement does not open.
   db->fail_open = true;
   EXPECT_EQ(session().CacheStart(), no_recordset);
-  EXPECT_EQ(session().state().cache_state, u"RUN1");
   EXPECT_EQ(session().CacheRecord(), no_recordset);
   ASSERT_EQ(env.trace_file.lines.size(), 1u);
   EXPECT_TRUE(env.trace_file.lines[0].ends_with(u" @ Pell.CacheRecordReal"));
 
   // With "Timeout" set the statement has that long to open; one that does
   // not is a failure that says so, not the end of the export.
-  session().state().timeout = 5;
   db->fail_open = false;
+  timeout = 5;
+  FileMode();
   db->open_times_out = true;
   EXPECT_EQ(session().CacheStart(), S(u"Result", u"Fail") + S(u"Reason", u"Timeout"));
   EXPECT_EQ(db->time_limits.back(), 5);
@@ -102,7 +97,6 @@ TEST_F(Cache, WithoutAnOpenExportTheHostHearsWhy) {
   EXPECT_TRUE(env.trace_file.lines[1].ends_with(u"    @ Timeout after 5 s @ Pell.CacheRecordReal"));
   db->open_times_out = false;
   EXPECT_EQ(session().CacheStart(), N(u"Records", u"3"));
-  session().state().timeout = 0;
 
   // An empty table: no record, then "Eof".
   table().rows.clear();
@@ -112,16 +106,15 @@ TEST_F(Cache, WithoutAnOpenExportTheHostHearsWhy) {
 
 TEST_F(Cache, StartLoadsASessionThatWasNeverLoaded) {
   ThreeContacts();
-  LoadTarget() = nullptr;  // the load fails
+  connects.target = nullptr;  // the load fails
   EXPECT_EQ(session().CacheStart(), S(u"Result", u"Fail") + S(u"Reason", u"No recordset: Client"));
-  EXPECT_EQ(Loads(), 1);
-  EXPECT_TRUE(session().state().load_failed);
+  EXPECT_EQ(connects.count, 1);
+  EXPECT_TRUE(crm().load_failed());
 
-  LoadTarget() = db;
-  session().state().table_name = u"Client";
+  connects.target = db;
   EXPECT_EQ(session().CacheStart(), N(u"Records", u"3"));
-  EXPECT_EQ(Loads(), 2);
-  EXPECT_FALSE(session().state().load_failed);
+  EXPECT_EQ(connects.count, 2);
+  EXPECT_FALSE(crm().load_failed());
   EXPECT_EQ(session().CacheRecord(), Success(0));
 }
 

@@ -9,13 +9,8 @@
 #include <functional>
 #include <map>
 
-#include "assembly.h"
-#include "crmdb/crmdb.h"
+#include "lookup/odbc_session.h"
 #include "platform/odbc/fault_injection.h"
-#include "platform/odbc/odbc_engines.h"
-#include "plugin/records.h"
-#include "support/fake_env.h"
-#include "support/odbc_sandbox.h"
 
 namespace pellory::testing {
 namespace {
@@ -34,41 +29,24 @@ struct Outcome {
   std::string detail;
 };
 
-class FaultCampaign : public ::testing::TestWithParam<bool> {
+class FaultCampaign : public OdbcSessionTest, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
-    ReleaseThreadEngines();
-    env.database_engines = std::make_unique<OdbcEngines>();
+    OdbcSessionTest::SetUp();
     book = sandbox.MakeAddressBook("book", kBook);
   }
   void TearDown() override {
     FaultInjection::Disarm();
-    session.reset();
-    ReleaseThreadEngines();
+    OdbcSessionTest::TearDown();
   }
   bool sql_mode() const { return GetParam(); }
 
   Text Settings() {
-    Text rd;
-    if (sql_mode()) {
-      Text connection;
-      AddVar(env, connection, u"ConnName", Variant(u"Faults"));
-      AddVar(env, connection, u"Driver", Variant(u"SQLite3 ODBC Driver"));
-      AddVar(env, connection, u"Connect",
-             Variant(u"DRIVER={SQLite3 ODBC Driver};Database=" +
-                     FromUtf8((book / "mxza.max").string())));
-      AddVar(env, rd, u"UseSQL", Variant(u"True"));
-      AddVar(env, rd, u"Connection", Variant(connection));
-    } else {
-      AddVar(env, rd, u"DBFile", Variant(FromUtf8(book.string())));
-    }
-    return rd;
-  }
-  void Start() {
-    session = std::make_unique<Session>(env, FullSessionLogic());
-    Text data = Settings(), user;
-    ObjectRef callback;
-    session->Initialize(data, user, callback);
+    if (!sql_mode()) return Record({{u"DBFile", FromUtf8(book.string())}});
+    return SqlSettings(Record({{u"ConnName", u"Faults"},
+                               {u"Driver", u"SQLite3 ODBC Driver"},
+                               {u"Connect", u"DRIVER={SQLite3 ODBC Driver};Database=" +
+                                                FromUtf8((book / "mxza.max").string())}}));
   }
   Text Load() {
     Text vars;
@@ -79,7 +57,7 @@ class FaultCampaign : public ::testing::TestWithParam<bool> {
   // A search's outcome: the host's reply, or the failure the Session kept.
   Outcome Search(TextView request, bool list) {
     Text reply = list ? session->FindList(Text(request)) : session->FindContact(Text(request));
-    const Text& failure = session->state().search_failure;
+    const Text& failure = session->lookup()->search_failure();
     return {Result(reply) != u"Success" || !failure.empty(),
             ToUtf8(reply) + " / " + ToUtf8(failure)};
   }
@@ -112,17 +90,14 @@ class FaultCampaign : public ::testing::TestWithParam<bool> {
     return points;
   }
 
-  OdbcSandbox sandbox;
-  FakeEnv env;
   std::filesystem::path book;
-  std::unique_ptr<Session> session;
 };
 
 TEST_P(FaultCampaign, EveryInjectedFailureIsReportedAndTheNextLoadWorks) {
   std::map<std::string, int> points;
-  auto fresh = [&] { Start(); };
+  auto fresh = [&] { Start(Settings()); };
   auto loaded = [&] {
-    Start();
+    Start(Settings());
     ASSERT_EQ(Load(), u"{Result=Success}");
   };
   points["load"] = Campaign(fresh, [&] {

@@ -34,6 +34,7 @@ TEST_F(Find, FileModeSendsTheCriterionAsAWhereClause) {
        u"(ucase(Name) like '%JOHN%SMITH%') or (ucase(Firm) like '%JOHN%SMITH%')"},
       // Precedence: identifier, then letter, then words, then number.
       {u"{Tel=1}{Text=x}{Begin=s}{Id=970101}", u"Client_Id = '970101'"},
+      // Two blanks before ">=": the statement is sent as it always was.
       {u"{Tel=1}{Text=john}{Begin=smith}", u"Name  >= 'S'"},
       {u"{Tel=1}{Text=o'brien}",
        u"(ucase(Name) like '%O%BRIEN%') or (ucase(Firm) like '%O%BRIEN%')"},
@@ -119,7 +120,7 @@ TEST_F(Find, ContactSearchRepliesTheFirstMatchAndCountsASecond) {
   EXPECT_EQ(env.fake_pump.calls, 4);
   auto rs = db->last.lock();
   ASSERT_TRUE(rs);
-  EXPECT_EQ(session().state().contact_rs, rs);
+  EXPECT_EQ(crm().contacts(), rs);
   EXPECT_EQ(rs->position(), 2u);  // left where the scan stopped
 }
 
@@ -208,17 +209,20 @@ TEST_F(Find, IdentifierSearch) {
 
 TEST_F(Find, ReconnectsOnlyWhenTheLastLoadDidNotFail) {
   FileMode();
-  session().state().contact_rs.reset();
+  session().Unload();
   session().FindContact(u"{Tel=123}");
-  EXPECT_EQ(Loads(), 1);
+  EXPECT_EQ(connects.count, 1);
   EXPECT_EQ(db->statements.back(), u"select * from Client where Reverse_Phone_1 = '321'");
 
-  session().state().contact_rs.reset();
-  session().state().database.reset();
-  session().state().load_failed = true;
+  // The host's last Load failed.
+  session().Unload();
+  connects.target = nullptr;
+  Text vars;
+  EXPECT_EQ(session().Load(vars), u"{Result=Fail}{Reason=Could not load Database}");
+  connects.target = db;
   db->statements.clear();
   EXPECT_EQ(session().FindContact(u"{Tel=123}"), S(u"Tel", u"123") + kNoFind);
-  EXPECT_EQ(Loads(), 1);
+  EXPECT_EQ(connects.count, 2);
   EXPECT_TRUE(db->statements.empty());
   ASSERT_EQ(env.trace_file.lines.size(), 1u);
   EXPECT_TRUE(env.trace_file.lines[0].ends_with(u" @ Pell.Find"));
@@ -226,18 +230,17 @@ TEST_F(Find, ReconnectsOnlyWhenTheLastLoadDidNotFail) {
   // SQL mode needs the connection, not the recordset.
   SqlMode();
   session().FindContact(u"{Tel=123}");
-  EXPECT_EQ(Loads(), 1);
-  session().state().database.reset();
-  session().state().load_failed = false;
+  EXPECT_EQ(connects.count, 0);
+  session().Unload();
   session().FindContact(u"{Tel=123}");
-  EXPECT_EQ(Loads(), 2);
+  EXPECT_EQ(connects.count, 1);
 }
 
 TEST_F(Find, AStatementThatFailsToOpenFindsNothing) {
   FileMode();
   db->fail_open = true;
   EXPECT_EQ(session().FindList(u"{Begin=a}"), u"{HasName(N1)=1}{HasCompany(N1)=1}" + Text(kNoFind));
-  EXPECT_FALSE(session().state().contact_rs);
+  EXPECT_FALSE(crm().contacts());
   ASSERT_EQ(env.trace_file.lines.size(), 1u);
   EXPECT_TRUE(env.trace_file.lines[0].ends_with(u"[Fake] syntax error @ Pell.Find"));
 }
@@ -256,20 +259,18 @@ TEST_F(Find, ACallFromTheMessageLoopLeavesTheRunningScanAlone) {
     inner_reply = session().FindContact(u"{Tel=5550101}");
     inner_rs = db->last.lock();
     // Then the host unloads: the scan still reads its own result set.
-    session().state().database.reset();
-    session().state().contact_rs.reset();
-    session().state().contact_rs = inner_rs;
+    session().Unload();
   };
   Text reply = session().FindList(u"{Begin=A}");
   EXPECT_EQ(GetText(env, reply, u"ListCount"), u"5");
   EXPECT_EQ(GetText(env, GetText(env, reply, u"List5"), u"Id"), u"Ash");
   EXPECT_EQ(GetText(env, inner_reply, u"Id"), u"Abel");
   EXPECT_EQ(GetText(env, inner_reply, u"Matches"), u"2");
-  EXPECT_EQ(session().state().contact_rs, inner_rs);
+  EXPECT_EQ(crm().contacts(), nullptr);
   EXPECT_TRUE(env.trace_file.lines.empty());
   inner_rs.reset();
-  // The first recordset and the scan's own are gone; only the session's latest is left.
-  EXPECT_EQ(FakeResultSet::live, live_before);
+  // The load's recordset, the scan's own and the inner search's are all gone.
+  EXPECT_EQ(FakeResultSet::live, live_before - 1);
 }
 
 // With "Timeout" set, the search ends at the deadline wherever it is, and
@@ -311,29 +312,22 @@ TEST_F(Find, ASearchThatRunsOutOfTimeRepliesTimeout) {
       {"identifier scan in SQL mode", [&] { SqlMode(); }, u"{Id=nobody}", false, not_found, true},
       {"the reconnect uses up the time",
        [&] {
-         session().state().contact_rs.reset();
-         logic_.load_real = [](Session& s, Text&) -> Text {
-           static_cast<FakeEnv&>(s.env()).fake_clock.monotonic += 6;
-           s.state().database = LoadTarget();
-           s.state().contact_rs =
-               std::make_shared<FakeResultSet>(LoadTarget()->table, std::vector<size_t>{}, 0);
-           return u"{Result=Success}";
-         };
+         session().Unload();
+         connects.hook = [&] { env.fake_clock.monotonic += 6; };
        },
        u"{Tel=01234 567890}{NiceTel=Anne}", false, tel + not_found, true},
   };
-  const auto load_real = logic_.load_real;
+  timeout = 5;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    db = std::make_shared<FakeDatabase>();
-    LoadTarget() = db;
+    db = std::make_shared<TableDatabase>();
+    connects.target = db;
     for (int i = 0; i < 20; ++i) {
       table().Add({{u"Client_Id", u"A" + IntegerText(i)},
                    {u"Name", u"Adams"},
                    {u"PHONE_1", u"01234 567890"}});
     }
     FileMode();
-    session().state().timeout = 5;
     env.trace_file.lines.clear();
     std::shared_ptr<FakeResultSet> rs;  // the search's own, kept for a look afterwards
     env.fake_pump.hook = [&] {
@@ -345,15 +339,17 @@ TEST_F(Find, ASearchThatRunsOutOfTimeRepliesTimeout) {
     EXPECT_EQ(reply, c.reply);
     ASSERT_EQ(env.trace_file.lines.size(), c.trace_lines);
     EXPECT_TRUE(env.trace_file.lines.back().ends_with(u"    @ Timeout after 5 s @ Pell.Find"));
-    if (!db->statements.empty()) {
-      EXPECT_EQ(db->time_limits.back(), 5);
+    for (size_t i = 0; i < db->statements.size(); ++i) {
+      if (db->async[i]) {
+        EXPECT_EQ(db->time_limits[i], 5);  // the search's, not a load's
+      }
     }
     if (rs) {
       EXPECT_EQ(rs->cancels, db->polls > 0 ? 1 : 0);
     }
-    EXPECT_EQ(session().state().database == db, c.connection_kept);
+    EXPECT_EQ(crm().database() == db, c.connection_kept);
     if (rs) {
-      EXPECT_EQ(session().state().contact_rs == rs, c.connection_kept);
+      EXPECT_EQ(crm().contacts() == rs, c.connection_kept);
     }
 
     // The next search, with the database answering again, finds the contact.
@@ -362,11 +358,11 @@ TEST_F(Find, ASearchThatRunsOutOfTimeRepliesTimeout) {
     db->polls = 0;
     db->open_times_out = false;
     env.fake_pump.hook = nullptr;
-    logic_.load_real = load_real;
-    const int loads = Loads();
+    connects.hook = nullptr;
+    const int loads = connects.count;
     reply = session().FindContact(u"{Tel=01234 567890}");
     EXPECT_EQ(GetText(env, reply, u"Result"), u"Success");
-    EXPECT_EQ(Loads(), loads + (c.connection_kept && rs ? 0 : 1));
+    EXPECT_EQ(connects.count, loads + (c.connection_kept && rs ? 0 : 1));
   }
 }
 

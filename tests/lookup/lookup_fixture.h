@@ -1,11 +1,17 @@
-// A Session over the in-memory contact table, with the lookup's working
-// methods and a load that counts its calls.
+// A whole Session over the in-memory contact table: the DAO and RDO engines
+// open the test's table as every database and connection, and count how
+// often the Session connects.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "assembly.h"
+#include "crmdb/crmdb.h"
+#include "crmdb/session_connection.h"
 #include "lookup/lookup.h"
+#include "plugin/records.h"
 #include "support/fake_db.h"
 #include "support/fake_env.h"
 
@@ -22,59 +28,99 @@ inline Text N(TextView name, TextView digits) {
          Text(digits) + u"}";
 }
 
+// The table as a database whose one table bears `table_name`.
+class TableDatabase : public FakeDatabase {
+ public:
+  Text TableName(int) override { return table_name; }
+  Text table_name = u"Client";
+};
+
+// Where every connection leads: `target` (none when null).
+struct Connects {
+  std::shared_ptr<TableDatabase> target;
+  int count = 0;
+  std::function<void()> hook;  // runs as each connection opens
+  std::shared_ptr<TableDatabase> Next() {
+    ++count;
+    if (hook) hook();
+    return target;
+  }
+};
+
+// The DAO engine, its workspaces and the RDO engine in one: each opens the
+// table as its database or connection.
+class TableEngine : public DaoEngine, public RdoEngine, public Workspace {
+ public:
+  explicit TableEngine(Connects& c) : c_(c) {}
+  WorkspaceRef CreateWorkspace(TextView, TextView, TextView, int) override {
+    return std::make_shared<TableEngine>(c_);
+  }
+  void AppendWorkspace(const WorkspaceRef&) override {}
+  void RegisterDatabase(TextView, TextView, bool, TextView) override {}
+  DatabaseRef OpenDatabase(TextView, bool, TextView, double) override { return c_.Next(); }
+  ConnectionRef OpenConnection(TextView, PromptMode, bool, TextView, double) override {
+    return c_.Next();
+  }
+
+ private:
+  Connects& c_;
+};
+
 class LookupTest : public ::testing::Test {
  protected:
   LookupTest() {
-    logic_ = FullSessionLogic();
-    logic_.load_real = [](Session& s, Text&) -> Text {
-      ++Loads();
-      s.state().database = LoadTarget();
-      if (!s.state().database) return u"{Result=Fail}{Reason=Could not load Database}";
-      if (!s.state().use_sql) {
-        s.state().contact_rs = LoadTarget()->OpenResultSet(u"select * from Client", false, 0);
-      }
-      return u"{Result=Success}";
-    };
-    session_ = std::make_unique<Session>(env, logic_);
-    Loads() = 0;
-    LoadTarget() = db;
+    ReleaseThreadEngines();
+    auto& engines = static_cast<FakeDatabases&>(*env.database_engines);
+    engines.dao = [this] { return std::make_shared<TableEngine>(connects); };
+    engines.rdo = [this] { return std::make_shared<TableEngine>(connects); };
+    connects.target = db;
+    session_ = std::make_unique<Session>(env, WireSubsystems);
+  }
+  ~LookupTest() override {
+    session_.reset();
+    ReleaseThreadEngines();
   }
 
-  static int& Loads() {
-    static int loads = 0;
-    return loads;
-  }
-  static std::shared_ptr<FakeDatabase>& LoadTarget() {
-    static std::shared_ptr<FakeDatabase> target;
-    return target;
-  }
-
-  // A loaded session in file mode with the given search switches.
+  // Starts and loads the session in file mode with the given search
+  // switches and the fixture's `timeout`; the count of connections and the
+  // table's record of statements start afresh.
   void FileMode(bool p1 = true, bool p2 = false, bool p3 = false, bool p4 = false) {
-    SessionState& st = session().state();
-    st.use_sql = false;
-    bool switches[4] = {p1, p2, p3, p4};
-    for (int i = 0; i < 4; ++i) st.search_phone[i] = switches[i];
-    st.database = db;
-    st.table_name = u"Client";
-    st.contact_rs = std::make_shared<FakeResultSet>(db->table, std::vector<size_t>{}, 0);
+    Start(false, {p1, p2, p3, p4});
   }
-
+  // The same in SQL mode, on a table named "dbo.Client".
   void SqlMode(bool p1 = true, bool p2 = false, bool p3 = false, bool p4 = false) {
-    FileMode(p1, p2, p3, p4);
-    SessionState& st = session().state();
-    st.use_sql = true;
-    st.contact_rs.reset();
-    st.table_name = u"dbo.Client";
+    db->table_name = u"dbo.Client";
+    Start(true, {p1, p2, p3, p4});
   }
 
   Session& session() { return *session_; }
+  crmdb::SessionConnection& crm() {
+    return dynamic_cast<crmdb::SessionConnection&>(*session_->crm());
+  }
   FakeTable& table() { return *db->table; }
 
   FakeEnv env;
-  std::shared_ptr<FakeDatabase> db = std::make_shared<FakeDatabase>();
-  SessionLogic logic_;
+  std::shared_ptr<TableDatabase> db = std::make_shared<TableDatabase>();
+  Connects connects;
+  int timeout = 0;  // the Timeout setting of the next start
   std::unique_ptr<Session> session_;
+
+ private:
+  void Start(bool sql, std::initializer_list<bool> switches) {
+    Text rd, user, vars;
+    AddVar(env, rd, u"UseSQL", Variant(int16_t{sql}));
+    AddVar(env, rd, u"Connection", Variant(u"{ConnName=Table}{Connect=DSN=Table}"));
+    AddVar(env, rd, u"Timeout", Variant(int16_t(timeout)));
+    int n = 0;
+    for (bool on : switches) AddVar(env, rd, u"Phone" + IntegerText(++n), Variant(int16_t{on}));
+    ObjectRef callback;
+    session().Initialize(rd, user, callback);
+    ASSERT_EQ(session().Load(vars), u"{Result=Success}");
+    connects.count = 0;
+    db->statements.clear();
+    db->async.clear();
+    db->time_limits.clear();
+  }
 };
 
 }  // namespace pellory::testing

@@ -16,15 +16,10 @@
 #include <thread>
 
 #include "addressbook.h"
-#include "assembly.h"
-#include "crmdb/crmdb.h"
 #include "lookup/lookup.h"
+#include "lookup/odbc_session.h"
 #include "platform/odbc/background_call.h"
-#include "platform/odbc/odbc_engines.h"
-#include "plugin/records.h"
 #include "support/crmdb_odbc.h"
-#include "support/fake_env.h"
-#include "support/odbc_sandbox.h"
 #include "support/pg_server.h"
 #include "support/shell.h"
 
@@ -89,13 +84,6 @@ std::vector<std::string> BookInserts() {
   return out;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The statements the SQLite ODBC driver's own trace shows it prepared.
 std::vector<std::string> PreparedStatements(const std::string& log) {
   std::vector<std::string> out;
@@ -147,7 +135,7 @@ class PrivatePg {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
       const std::string name = entry.path().filename();
       if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::string stat = ReadFile(entry.path() / "stat");
+      std::string stat = ReadAll(entry.path() / "stat");
       size_t paren = stat.rfind(')');
       if (paren == std::string::npos) continue;
       std::istringstream rest(stat.substr(paren + 1));
@@ -185,59 +173,36 @@ class PrivatePg {
   pid_t guard_ = 0;
 };
 
-class OdbcLookup : public ::testing::Test {
+class OdbcLookup : public OdbcSessionTest {
  protected:
   void SetUp() override {
-    ReleaseThreadEngines();
-    env.database_engines = std::make_unique<OdbcEngines>();
+    OdbcSessionTest::SetUp();
     env.fake_clock.real_monotonic = true;
     book = sandbox.MakeAddressBook("book", kBook);
   }
-  void TearDown() override {
-    session.reset();
-    ReleaseThreadEngines();
-  }
-
-  Text Settings(std::initializer_list<std::pair<const char16_t*, Text>> entries) {
-    Text rd;
-    for (const auto& [name, value] : entries) AddVar(env, rd, name, Variant(value));
-    return rd;
-  }
 
   // A loaded session over `data_rd`.
-  void Open(Text data_rd) {
-    session = std::make_unique<Session>(env, FullSessionLogic());
-    Text user;
-    ObjectRef callback;
-    session->Initialize(data_rd, user, callback);
-    Text vars;
-    ASSERT_EQ(session->Load(vars), u"{Result=Success}") << Trace();
-  }
+  void Load(const Text& data_rd) { ASSERT_EQ(Open(data_rd), u"{Result=Success}") << Trace(); }
   void OpenFileMode(const Text& timeout = Text()) {
-    Open(Settings({{u"DBFile", FromUtf8(book.string())},
-                   {u"Phone2", u"0"},
-                   {u"Phone4", u"0"},
-                   {u"Timeout", timeout}}));
+    Load(Record({{u"DBFile", FromUtf8(book.string())},
+                 {u"Phone2", u"0"},
+                 {u"Phone4", u"0"},
+                 {u"Timeout", timeout}}));
   }
   Text SqliteConnect() {
     return u"DRIVER={SQLite3 ODBC Driver};Database=" + FromUtf8((book / "mxza.max").string());
   }
   void OpenSqlMode(const Text& connect, const Text& driver, const Text& timeout = Text()) {
     Text connection =
-        Settings({{u"ConnName", u"PelloryTest"}, {u"Connect", connect}, {u"Driver", driver}});
-    Open(Settings({{u"UseSQL", u"True"},
-                   {u"Phone2", u"0"},
-                   {u"Phone4", u"0"},
-                   {u"Connection", connection},
-                   {u"Timeout", timeout}}));
+        Record({{u"ConnName", u"PelloryTest"}, {u"Connect", connect}, {u"Driver", driver}});
+    Load(Record({{u"UseSQL", u"True"},
+                 {u"Phone2", u"0"},
+                 {u"Phone4", u"0"},
+                 {u"Connection", connection},
+                 {u"Timeout", timeout}}));
   }
 
   Text Get(TextView rd, const char16_t* name) { return GetText(env, rd, name); }
-  std::string Trace() {
-    std::string all;
-    for (const Text& line : env.trace_file.lines) all += U8(line) + "\n";
-    return all;
-  }
 
   // The identifiers of a list reply, in order.
   std::vector<Text> ListIds(TextView reply) {
@@ -271,10 +236,7 @@ class OdbcLookup : public ::testing::Test {
     EXPECT_EQ(session->CacheEnd(), u"");
   }
 
-  OdbcSandbox sandbox;
-  FakeEnv env;
   std::filesystem::path book;
-  std::unique_ptr<Session> session;
 };
 
 TEST_F(OdbcLookup, FileModeStatementsAndReplies) {
@@ -367,12 +329,9 @@ TEST_F(OdbcLookup, FileModeExport) {
 }
 
 TEST_F(OdbcLookup, ExportOfASessionWhoseLoadFails) {
-  session = std::make_unique<Session>(env, FullSessionLogic());
-  Text data = Settings({{u"DBFile", FromUtf8((sandbox.Dir() / "nowhere").string())}}), user;
-  ObjectRef callback;
-  session->Initialize(data, user, callback);
+  Start(Record({{u"DBFile", FromUtf8((sandbox.Dir() / "nowhere").string())}}));
   EXPECT_EQ(session->CacheStart(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
-  EXPECT_TRUE(session->state().load_failed);
+  EXPECT_TRUE(Crm(*session).load_failed());
   EXPECT_EQ(session->CacheRecord(), u"{Result(S4)=Fail}{Reason(S20)=No recordset: Client}");
 }
 
@@ -421,7 +380,7 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
   std::vector<std::string> expected = {
       "select Client_Id from Client", search, search, search, search, search};
   expected.push_back("Select " + U8(lookup::kColumnList) + " from Client");
-  EXPECT_EQ(PreparedStatements(ReadFile(trace)), expected);
+  EXPECT_EQ(PreparedStatements(ReadAll(trace)), expected);
 }
 
 TEST_F(OdbcLookup, SqlModeOverPostgresql) {
@@ -465,7 +424,7 @@ TEST_F(OdbcLookup, ASlowedDriverRunsTheSearchOutOfTime) {
     setenv("PELLORY_MAXODBC_DELAY_MS", "60000", 1);
     setenv("PELLORY_MAXODBC_DELAY_MATCH", "Reverse_Phone", 1);
     OpenFileMode(u"1");
-    const DatabaseRef db = session->state().database;
+    const DatabaseRef db = session->crm()->database();
     const auto start = Clock::now();
     Text reply = session->FindContact(u"{Tel=+44 (0)1234 567890}{NiceTel=Anne}");
     const double seconds = SecondsSince(start);
@@ -479,7 +438,7 @@ TEST_F(OdbcLookup, ASlowedDriverRunsTheSearchOutOfTime) {
     EXPECT_EQ(Get(reply, u"Id"), u"");
     ASSERT_EQ(env.trace_file.lines.size(), 1u) << Trace();
     EXPECT_TRUE(env.trace_file.lines[0].ends_with(u"    @ Timeout after 1 s @ Pell.Find"));
-    EXPECT_EQ(session->state().database, db);
+    EXPECT_EQ(session->crm()->database(), db);
 
     unsetenv("PELLORY_MAXODBC_DELAY_MS");
     reply = session->FindContact(u"{Tel=+44 (0)1234 567890}");

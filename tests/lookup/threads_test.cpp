@@ -9,12 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "assembly.h"
-#include "crmdb/crmdb.h"
-#include "platform/odbc/odbc_engines.h"
-#include "plugin/records.h"
-#include "support/fake_env.h"
-#include "support/odbc_sandbox.h"
+#include "lookup/odbc_session.h"
 
 namespace pellory::testing {
 namespace {
@@ -34,20 +29,15 @@ TEST(SessionThreads, EightThreadsLookUpAtOnce) {
   auto worker = [&](int n) {
     FakeEnv env;
     env.database_engines = std::make_unique<OdbcEngines>();
-    Text data;
+    Text data = Record({{u"DBFile", FromUtf8(book.string())}});
     if (n % 2) {
-      Text connection;
-      AddVar(env, connection, u"ConnName", Variant(u"Pellory Threads"));
-      AddVar(env, connection, u"Driver", Variant(u"SQLite3 ODBC Driver"));
-      AddVar(env, connection, u"Connect",
-             Variant(u"DSN=Pellory Threads;Database=" + FromUtf8((book / "mxza.max").string())));
-      AddVar(env, data, u"UseSQL", Variant(u"True"));
-      AddVar(env, data, u"Connection", Variant(connection));
-    } else {
-      AddVar(env, data, u"DBFile", Variant(FromUtf8(book.string())));
+      data = SqlSettings(Record({{u"ConnName", u"Pellory Threads"},
+                                 {u"Driver", u"SQLite3 ODBC Driver"},
+                                 {u"Connect", u"DSN=Pellory Threads;Database=" +
+                                                  FromUtf8((book / "mxza.max").string())}}));
     }
     {
-      Session session(env, FullSessionLogic());
+      Session session(env, WireSubsystems);
       Text user, vars;
       ObjectRef callback;
       session.Initialize(data, user, callback);

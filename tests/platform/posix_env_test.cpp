@@ -22,18 +22,12 @@
 #include "plugin/records.h"
 #include "plugin/session.h"
 #include "support/fake_env.h"
+#include "support/shell.h"
 
 namespace pellory::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 class TraceFileTest : public ::testing::Test {
  protected:
@@ -169,14 +163,27 @@ TEST_F(TraceFileTest, FoldersMustBeTheUsersOwnWithNoLinkOnTheWay) {
   }
 }
 
+// A log that is a directory, that has a file for a folder, or that is a
+// FIFO nobody reads (the line must not block): the line is lost, and
+// nothing is created or changed.
 TEST_F(TraceFileTest, UnwritableLogLosesTheLineSilently) {
   fs::create_directory(dir / "adir");
-  PosixTraceFile((dir / "adir").string()).AppendLine(u"line");  // a directory
   { std::ofstream(dir / "afile") << "x"; }
-  PosixTraceFile((dir / "afile" / "wendle.log").string()).AppendLine(u"line");  // no folder
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const fs::path& log : {dir / "adir", dir / "afile" / "wendle.log", dir / "fifo"}) {
+    PosixTraceFile(log.string()).AppendLine(u"line");
+  }
+  EXPECT_TRUE(fs::is_directory(dir / "adir"));
+  EXPECT_TRUE(fs::is_empty(dir / "adir"));
   EXPECT_EQ(ReadAll(dir / "afile"), "x");
-  ::mkfifo((dir / "fifo").c_str(), 0600);  // nobody reads: must not block
-  PosixTraceFile((dir / "fifo").string()).AppendLine(u"line");
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+  // The FIFO holds nothing: a reader that does not wait finds it empty.
+  const int fd = ::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  char c;
+  EXPECT_EQ(::read(fd, &c, 1), 0);
+  ::close(fd);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
 }
 
 TEST_F(TraceFileTest, WriteProtectedLogLeavesAFailingMethodNormal) {
@@ -189,12 +196,16 @@ TEST_F(TraceFileTest, WriteProtectedLogLeavesAFailingMethodNormal) {
     TraceFile& trace() override { return file; }
     PosixTraceFile file;
   } env(log.string());
-  SessionLogic logic;
-  logic.load_real = [](Session&, Text&) -> Text { throw Failure(u"Disk gone"); };
-  Session s(env, logic);
-  Text vars;
-  EXPECT_EQ(s.Load(vars), u"");
-  EXPECT_FALSE(s.state().load_failed);
+  struct FailingDialogs : ConfigDialogs {
+    void Show(Text&, bool) override { throw Failure(u"Disk gone"); }
+  };
+  Session s(env, [](Session&) {
+    Subsystems parts;
+    parts.dialogs = std::make_unique<FailingDialogs>();
+    return parts;
+  });
+  Text rd = u"{A=1}", page;
+  EXPECT_EQ(s.Configure(rd, page), u"{A=1}");
   EXPECT_EQ(s.Capabilities().substr(0, 13), u"{Version=2.0}");
   if (::geteuid() != 0) {  // root writes through any permission bits
     EXPECT_EQ(ReadAll(log), "old\n");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
@@ -10,73 +11,115 @@
 #include "platform/failure.h"
 #include "plugin/records.h"
 #include "plugin/thread_state.h"
+#include "support/fake_db.h"
 #include "support/fake_env.h"
 
 namespace pellory::testing {
 namespace {
 
-// Working methods that record how they were called. The table holds plain
-// function pointers, so the recorder is reached through a thread-local.
+// What the Session asked of its subsystems, and what they answer.
 struct Calls {
   int loads = 0;
-  Text load_arg = u"unset";
   Text load_reply;
-  Text find_rd;
-  std::vector<bool> dialogs;
   bool throw_in_load = false;
+  bool connected = false;
+  bool load_failed = false;
+  Text find_rd;
+  Text export_state;
+  std::vector<bool> dialogs;
+  std::function<void(Text&)> dialog;
 };
-thread_local Calls* calls = nullptr;
 
-SessionLogic RecordingLogic() {
-  SessionLogic l;
-  l.load_real = [](Session&, Text& rd) {
-    ++calls->loads;
-    calls->load_arg = rd;
-    if (calls->throw_in_load) throw Failure(u"Disk gone", 71);
-    return calls->load_reply;
-  };
-  l.find_real = [](Session&, Text rd) {
-    calls->find_rd = rd;
-    return Text(u"{Result=Success}");
-  };
-  l.show_dialog = [](Env&, Text&, bool action) { calls->dialogs.push_back(action); };
-  l.cache_record_real = [](Session& s) { return u"{State=" + s.state().cache_state + u"}"; };
-  return l;
-}
+class RecordingCrm : public CrmConnection {
+ public:
+  explicit RecordingCrm(Calls& calls) : c_(calls) {}
+  void Initialize() override {}
+  Text Load() override {
+    ++c_.loads;
+    if (c_.throw_in_load) throw Failure(u"Disk gone", 71);
+    return c_.load_reply;
+  }
+  void Release() override {}
+  void RememberLoad(bool failed) override { c_.load_failed = failed; }
+  void ReadUserSettings() override {}
+  const CrmSettings& settings() const override { return settings_; }
+  const Text& table_name() const override { return c_.find_rd; }
+  DatabaseRef database() const override {
+    return c_.connected ? std::make_shared<FakeDatabase>() : nullptr;
+  }
+  void EnsureOpen() override {}
+  ResultSetRef OpenContacts(TextView, double) override { return nullptr; }
+  void CloseContacts() override {}
+  void Abandon(const DatabaseRef&, const ResultSetRef&) override {}
+
+ private:
+  Calls& c_;
+  CrmSettings settings_;
+};
+
+class RecordingLookup : public ContactLookup {
+ public:
+  explicit RecordingLookup(Calls& calls) : c_(calls) {}
+  Text Find(Text rd) override {
+    c_.find_rd = rd;
+    return u"{Result=Success}";
+  }
+  Text GetContact(Variant&) override { return Text(); }
+  Text CacheRecord() override { return u"{State=" + c_.export_state + u"}"; }
+  void StartExport() override { c_.export_state = u"START"; }
+  void EndExport() override { c_.export_state = u"TERMINATE"; }
+  void DropExport() override {}
+  const Text& search_failure() const override { return c_.find_rd; }
+
+ private:
+  Calls& c_;
+};
+
+class RecordingDialogs : public ConfigDialogs {
+ public:
+  explicit RecordingDialogs(Calls& calls) : c_(calls) {}
+  void Show(Text& record, bool action) override {
+    c_.dialogs.push_back(action);
+    if (c_.dialog) c_.dialog(record);
+  }
+
+ private:
+  Calls& c_;
+};
 
 class SessionTest : public ::testing::Test {
  protected:
-  void SetUp() override { calls = &rec; }
-  void TearDown() override { calls = nullptr; }
   FakeEnv env;
   Calls rec;
-  SessionLogic logic = RecordingLogic();
+  Assembly logic = [this](Session&) {
+    Subsystems s;
+    s.crm = std::make_unique<RecordingCrm>(rec);
+    s.lookup = std::make_unique<RecordingLookup>(rec);
+    s.dialogs = std::make_unique<RecordingDialogs>(rec);
+    return s;
+  };
 };
 
-class FakeDatabase : public Database {
- public:
-  ResultSetRef OpenResultSet(TextView, bool, double) override { return nullptr; }
-};
-
-TEST_F(SessionTest, CapabilitiesAndTheMethodsThatDoNothing) {
-  Session s(env, logic);
-  EXPECT_EQ(s.Capabilities(),
-            u"{Version=2.0}{Name=Maximizer}{Description=Maximizer Contacts}{Comments=}"
-            u"{Client=1}{Server=1}{NeedContact=Show Contact,Show Contact Item}");
-  Text prop = u"X";
+// The frame alone: every method gives its empty reply, and nothing is
+// logged.
+TEST_F(SessionTest, WithNothingBuiltEveryMethodRepliesEmpty) {
+  Session s(env);
+  Text a = u"{A=1}", b = u"user", vars;
+  ObjectRef callback;
   Variant value(u"y");
-  EXPECT_EQ(s.Install(), u"");
-  EXPECT_EQ(s.Uninstall(), u"");
-  EXPECT_EQ(s.SetProperty(prop, value), u"");
-  EXPECT_EQ(s.GetProperty(prop), u"");
-  EXPECT_EQ(prop, u"X");
+  bool start = true;
+  EXPECT_EQ(s.Configure(a, b), u"{A=1}{Page(S4)=USER}");
+  for (const Text& reply :
+       {s.Install(), s.Uninstall(), s.Initialize(a, b, callback), s.Uninitialize(), s.Load(vars),
+        s.Unload(), s.FindContact(u"{Tel=1}"), s.FindList(u"{Tel=1}"), s.DoAction(u"{Action=x}"),
+        s.CacheStart(), s.CacheRecord(), s.CacheEnd(), s.GetContact(value), s.SetProperty(a, value),
+        s.GetProperty(a)}) {
+    EXPECT_EQ(reply, u"");
+  }
+  EXPECT_FALSE(s.CheckRunning(start));
+  EXPECT_FALSE(s.Blocked());
   EXPECT_EQ(value, Variant(u"y"));
-  EXPECT_FALSE(s.Blocked());
-  rec.load_reply = u"{Result=Fail}";
-  Text vars;
-  s.Load(vars);
-  EXPECT_FALSE(s.Blocked());
-  EXPECT_EQ(rec.loads, 1);
+  EXPECT_EQ(s.timeout(), 0);
   EXPECT_TRUE(env.trace_file.lines.empty());
 }
 
@@ -101,18 +144,13 @@ TEST_F(SessionTest, ConfigureOpensTheDialogNamedByThePage) {
     EXPECT_EQ(rd, u"{A=1}{Page=old}");  // the host's own record is only read
     EXPECT_EQ(page, c.page);
   }
-}
-
-TEST_F(SessionTest, ConfigureReturnsWhatTheDialogWrote) {
-  logic.show_dialog = [](Env& e, Text& record, bool) {
-    AddVar(e, record, u"DBFile", Variant(u"/data"));
-  };
-  Session s(env, logic);
+  // What the dialog writes is the reply.
+  rec.dialog = [&](Text& record) { AddVar(env, record, u"DBFile", Variant(u"/data")); };
   Text rd = u"{A=1}", page = u"";
   EXPECT_EQ(s.Configure(rd, page), u"{A=1}{DBFile(S5)=/data}");
 }
 
-TEST_F(SessionTest, LoadIgnoresItsArgumentAndRemembersAFailure) {
+TEST_F(SessionTest, LoadRemembersAFailureAndCacheStartLoadsOnlyWithoutADatabase) {
   Session s(env, logic);
   const std::pair<Text, bool> replies[] = {
       {u"{Result=Fail}{Reason=Could not load Workspace}", true},
@@ -123,42 +161,43 @@ TEST_F(SessionTest, LoadIgnoresItsArgumentAndRemembersAFailure) {
   };
   for (const auto& [reply, failed] : replies) {
     rec.load_reply = reply;
-    Text a = u"{Tel=1}", b = u"{Other=2}";
-    EXPECT_EQ(s.Load(a), reply);
-    EXPECT_EQ(rec.load_arg, u"");
-    EXPECT_EQ(s.state().load_failed, failed) << U8(reply);
-    EXPECT_EQ(s.Load(b), reply);
-    EXPECT_EQ(rec.load_arg, u"");
-    EXPECT_EQ(s.state().load_failed, failed);
+    rec.load_failed = !failed;
+    Text vars = u"{Tel=1}";
+    EXPECT_EQ(s.Load(vars), reply);
+    EXPECT_EQ(rec.load_failed, failed) << U8(reply);
+    EXPECT_EQ(vars, u"{Tel=1}");
   }
-}
 
-TEST_F(SessionTest, CacheStartLoadsOnlyWithoutADatabaseHandle) {
-  Session s(env, logic);
+  rec.loads = 0;
   rec.load_reply = u"{Result=Fail}";
   EXPECT_EQ(s.CacheStart(), u"{State=START}");
   EXPECT_EQ(rec.loads, 1);
-  EXPECT_TRUE(s.state().load_failed);
-  s.state().database = std::make_shared<FakeDatabase>();
+  EXPECT_TRUE(rec.load_failed);
+  rec.connected = true;
   EXPECT_EQ(s.CacheStart(), u"{State=START}");
   EXPECT_EQ(rec.loads, 1);
   EXPECT_EQ(s.CacheEnd(), u"{State=TERMINATE}");
-  EXPECT_EQ(s.state().cache_rs, nullptr);
 }
 
 TEST_F(SessionTest, FindPreparesTheRequest) {
   Session s(env, logic);
-  s.FindContact(u"{Tel=+44 (0)1234 567-890}{Text=O'Brien & Sons}{Begin=smith}{Id=7}");
-  EXPECT_EQ(rec.find_rd,
-            u"{Id=7}{Cmd(S11)=FindContact}{Tel(S13)=4401234567890}{Text(S12)=O,BRIEN,SONS}"
-            u"{Begin(S1)=S}");
-  s.FindList(u"{Number=0800 123}{Cmd=x}");
-  EXPECT_EQ(rec.find_rd, u"{Number=0800 123}{Cmd(S8)=FindList}{Tel(S7)=0800123}");
-  s.FindList(u"{Number=0800}{Tel=99}");
-  EXPECT_EQ(rec.find_rd, u"{Number=0800}{Cmd(S8)=FindList}{Tel(S2)=99}");
-  // FindContact does not look at "Number".
-  s.FindContact(u"{Number=0800}");
-  EXPECT_EQ(rec.find_rd, u"{Number=0800}{Cmd(S11)=FindContact}");
+  const struct {
+    bool list;
+    const char16_t* request;
+    const char16_t* prepared;
+  } cases[] = {
+      {false, u"{Tel=+44 (0)1234 567-890}{Text=O'Brien & Sons}{Begin=smith}{Id=7}",
+       u"{Id=7}{Cmd(S11)=FindContact}{Tel(S13)=4401234567890}{Text(S12)=O,BRIEN,SONS}"
+       u"{Begin(S1)=S}"},
+      {true, u"{Number=0800 123}{Cmd=x}", u"{Number=0800 123}{Cmd(S8)=FindList}{Tel(S7)=0800123}"},
+      {true, u"{Number=0800}{Tel=99}", u"{Number=0800}{Cmd(S8)=FindList}{Tel(S2)=99}"},
+      // FindContact does not look at "Number".
+      {false, u"{Number=0800}", u"{Number=0800}{Cmd(S11)=FindContact}"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.list ? s.FindList(c.request) : s.FindContact(c.request), u"{Result=Success}");
+    EXPECT_EQ(rec.find_rd, c.prepared);
+  }
 }
 
 TEST_F(SessionTest, InitializeStoresTheRecordsAndUninitializeReleasesTheCallback) {
@@ -168,12 +207,12 @@ TEST_F(SessionTest, InitializeStoresTheRecordsAndUninitializeReleasesTheCallback
     Text data = u"{DBFile=x}", user = u"{Start=1}";
     ObjectRef cb = callback;
     EXPECT_EQ(s.Initialize(data, user, cb), u"");
-    EXPECT_EQ(s.state().data_rd, data);
-    EXPECT_EQ(s.state().user_rd, user);
+    EXPECT_EQ(s.data_rd(), data);
+    EXPECT_EQ(s.user_rd(), user);
     EXPECT_EQ(callback.use_count(), 3);
     EXPECT_EQ(s.Uninitialize(), u"");
     EXPECT_EQ(callback.use_count(), 2);
-    EXPECT_EQ(s.state().data_rd, data);  // the records stay
+    EXPECT_EQ(s.data_rd(), data);  // the records stay
     EXPECT_EQ(s.Initialize(data, user, cb), u"");
   }
   EXPECT_EQ(callback.use_count(), 1);  // released with the Session
@@ -184,7 +223,7 @@ TEST_F(SessionTest, FailuresOfWorkingMethodsNeverReachTheHost) {
   Session s(env, logic);
   Text vars, rd;
   EXPECT_EQ(s.Load(vars), u"");
-  EXPECT_FALSE(s.state().load_failed);
+  EXPECT_FALSE(rec.load_failed);
   EXPECT_EQ(s.LoadReal(rd), u"");
   ASSERT_EQ(env.trace_file.lines.size(), 2u);
   EXPECT_TRUE(env.trace_file.lines[0].ends_with(u"    @ Disk gone @ Pellory.Load"));
@@ -193,13 +232,13 @@ TEST_F(SessionTest, FailuresOfWorkingMethodsNeverReachTheHost) {
 
 // Runs `steps` ("+a" creates Session a, "-a" releases it) and returns the
 // instance number of each Session created, then the count of live ones.
-std::vector<int> InstanceNumbers(FakeEnv& env, const SessionLogic& logic, const char* steps) {
+std::vector<int> InstanceNumbers(FakeEnv& env, const char* steps) {
   std::map<char, std::unique_ptr<Session>> live;
   std::vector<int> seen;
   for (const char* p = steps; *p; ++p) {
     if (*p == '+') {
-      auto& s = live[*++p] = std::make_unique<Session>(env, logic);
-      seen.push_back(s->state().instance_no);
+      auto& s = live[*++p] = std::make_unique<Session>(env);
+      seen.push_back(s->instance_no());
     } else if (*p == '-') {
       live.erase(*++p);
     }
@@ -208,7 +247,7 @@ std::vector<int> InstanceNumbers(FakeEnv& env, const SessionLogic& logic, const 
   return seen;
 }
 
-TEST_F(SessionTest, InstanceNumbersAreTheLowestNotHeldByALiveSession) {
+TEST_F(SessionTest, InstanceNumbersAreTheLowestNotHeldByALiveSessionOfTheThread) {
   const struct {
     const char* steps;
     std::vector<int> numbers;  // of each new Session, then the live count
@@ -220,37 +259,31 @@ TEST_F(SessionTest, InstanceNumbersAreTheLowestNotHeldByALiveSession) {
       {"+a -a +b -b +c", {1, 1, 1, 1}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(InstanceNumbers(env, logic, c.steps), c.numbers) << c.steps;
+    EXPECT_EQ(InstanceNumbers(env, c.steps), c.numbers) << c.steps;
     EXPECT_EQ(ThreadState::Current().session_count(), 0);
   }
   // Far more live Sessions than a 16-bit count holds: all numbers distinct
   // and positive.
   std::vector<std::unique_ptr<Session>> many;
   for (int i = 1; i <= 40000; ++i) {
-    many.push_back(std::make_unique<Session>(env, logic));
-    ASSERT_EQ(many.back()->state().instance_no, i);
+    many.push_back(std::make_unique<Session>(env));
+    ASSERT_EQ(many.back()->instance_no(), i);
   }
   many[32767].reset();
-  EXPECT_EQ(Session(env, logic).state().instance_no, 32768);
-}
+  EXPECT_EQ(Session(env).instance_no(), 32768);
+  many.clear();
 
-TEST_F(SessionTest, InstanceNumbersCountLiveSessionsPerThread) {
-  const char* steps = "+a +b +c -a +d";
-  const std::vector<int> expected = {1, 2, 3, 1, 3};
-  auto outer = std::make_unique<Session>(env, logic);
-  EXPECT_EQ(outer->state().instance_no, 1);
+  // Each thread counts its own Sessions, and has its own configuration record.
+  auto outer = std::make_unique<Session>(env);
   std::vector<int> t1, t2;
   FakeEnv env1, env2;
-  std::thread a([&] { t1 = InstanceNumbers(env1, logic, steps); });
-  std::thread b([&] { t2 = InstanceNumbers(env2, logic, steps); });
+  std::thread a([&] { t1 = InstanceNumbers(env1, "+a +b +c -a +d"); });
+  std::thread b([&] { t2 = InstanceNumbers(env2, "+a +b +c -a +d"); });
   a.join();
   b.join();
-  EXPECT_EQ(t1, expected);
-  EXPECT_EQ(t2, expected);
+  EXPECT_EQ(t1, (std::vector<int>{1, 2, 3, 1, 3}));
+  EXPECT_EQ(t2, t1);
   EXPECT_EQ(ThreadState::Current().session_count(), 1);
-  outer.reset();
-  EXPECT_EQ(ThreadState::Current().session_count(), 0);
-  // The configuration record is per thread as well.
   ThreadState::Current().config_rd() = u"{Here=1}";
   Text there;
   std::thread([&] { there = ThreadState::Current().config_rd(); }).join();

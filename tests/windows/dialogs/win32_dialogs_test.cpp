@@ -496,7 +496,7 @@ int main(int argc, char** argv) {
     std::function<void()> run;
   };
   NativeEnv env;
-  Session session(env, FullSessionLogic());
+  Session session(env, WireSubsystems);
   const Case cases[] = {
       {"file filter", FileFilter},
       {"configuration OK", [&] { ConfigurationOk(env, session); }},
