@@ -9,23 +9,23 @@ namespace {
 
 }  // namespace
 
-Control& Form::Add(Control control) {
+Control& ControlForm::Add(Control control) {
   controls_.push_back(std::move(control));
   return controls_.back();
 }
 
-Control& Form::Ctl(TextView name, int index) {
+Control& ControlForm::Ctl(TextView name, int index) {
   for (Control& c : controls_) {
     if (c.name == name && c.index == index) return c;
   }
   throw Failure(u"Control not found: " + Text(name), 424);
 }
 
-const Control& Form::Ctl(TextView name, int index) const {
-  return const_cast<Form*>(this)->Ctl(name, index);
+const Control& ControlForm::Ctl(TextView name, int index) const {
+  return const_cast<ControlForm*>(this)->Ctl(name, index);
 }
 
-Control* Form::Target(const ControlId& id) {
+Control* ControlForm::Target(const ControlId& id) {
   if (closed_) return nullptr;
   for (Control& c : controls_) {
     if (c.name == id.name && c.index == id.index) {
@@ -35,7 +35,7 @@ Control* Form::Target(const ControlId& id) {
   return nullptr;
 }
 
-void Form::SelectOption(Control& option) {
+void ControlForm::SelectOption(Control& option) {
   for (Control& c : controls_) {
     if (c.kind == ControlKind::kOptionButton && c.container == option.container &&
         c.tab == option.tab) {
@@ -45,7 +45,7 @@ void Form::SelectOption(Control& option) {
   option.value = 1;
 }
 
-void Form::SetListIndex(Control& combo, int list_index) {
+void ControlForm::SetListIndex(Control& combo, int list_index) {
   if (list_index < -1 || list_index >= static_cast<int>(combo.list.size())) {
     InvalidPropertyValue();
   }
@@ -53,16 +53,16 @@ void Form::SetListIndex(Control& combo, int list_index) {
   combo.text = list_index < 0 ? Text() : combo.list[static_cast<size_t>(list_index)];
 }
 
-void Form::SetCheckValue(Control& check, int value) {
+void ControlForm::SetCheckValue(Control& check, int value) {
   if (value != kUnchecked && value != kChecked && value != kGreyed) InvalidPropertyValue();
   check.value = value;
 }
 
-void Form::Activated(WindowHandle window) {
+void ControlForm::Activated(WindowHandle window) {
   if (!closed_) OnActivate(window);
 }
 
-void Form::Clicked(const ControlId& id) {
+void ControlForm::Clicked(const ControlId& id) {
   Control* c = Target(id);
   if (!c) return;
   switch (c->kind) {
@@ -80,14 +80,14 @@ void Form::Clicked(const ControlId& id) {
   OnClick(*c);
 }
 
-void Form::TextChanged(const ControlId& id, TextView text) {
+void ControlForm::TextChanged(const ControlId& id, TextView text) {
   Control* c = Target(id);
   if (c && (c->kind == ControlKind::kTextBox || c->kind == ControlKind::kPasswordBox)) {
     c->text = Text(text);
   }
 }
 
-void Form::SelectionChanged(const ControlId& id, int list_index) {
+void ControlForm::SelectionChanged(const ControlId& id, int list_index) {
   Control* c = Target(id);
   if (!c) return;
   if (c->kind == ControlKind::kComboBox) {

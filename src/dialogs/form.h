@@ -11,10 +11,8 @@
 
 namespace pellory {
 
-class Form : public ModalForm {
+class ControlForm : public ModalForm {
  public:
-  explicit Form(Env& env) : env_(env) {}
-
   const Text& Caption() const override { return caption_; }
   const std::vector<Control>& Controls() const override { return controls_; }
   bool Closed() const override { return closed_; }
@@ -50,7 +48,6 @@ class Form : public ModalForm {
   // Unloads the form: the view's loop ends.
   void Close() { closed_ = true; }
 
-  Env& env_;
   Text caption_;
   std::vector<Control> controls_;
   bool closed_ = false;
@@ -58,6 +55,15 @@ class Form : public ModalForm {
  private:
   // The control an event is meant for, when it is there to receive it.
   Control* Target(const ControlId& id);
+};
+
+// A form whose event procedures reach the platform.
+class Form : public ControlForm {
+ public:
+  explicit Form(Env& env) : env_(env) {}
+
+ protected:
+  Env& env_;
 };
 
 }  // namespace pellory

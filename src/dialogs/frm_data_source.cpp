@@ -7,6 +7,7 @@ namespace pellory {
 DataSourceForm::DataSourceForm(std::vector<DataSourceInfo> sources, LoginCheck check)
     : sources_(std::move(sources)), check_(std::move(check)) {
   using K = ControlKind;
+  caption_ = kSelectDataSourceCaption;
   controls_.push_back(MakeControl(u"SourceLabel", K::kLabel, u"&Data source:", 2, 1, 13));
   Control list = MakeControl(u"Source", K::kComboBox, u"", 16, 1, 46);
   for (size_t i = 0; i < sources_.size(); ++i) {
@@ -37,29 +38,28 @@ DataSourceForm::DataSourceForm(std::vector<DataSourceInfo> sources, LoginCheck c
   controls_.push_back(std::move(cancel));
 }
 
-void DataSourceForm::Clicked(const ControlId& id) {
-  Control* c = Target(id);
-  if (!c || c->kind != ControlKind::kCommandButton) return;
-  if (id.name == u"OK") {
+void DataSourceForm::OnClick(const Control& control) {
+  if (control.kind != ControlKind::kCommandButton) return;
+  if (control.name == u"OK") {
     Ok();
     return;
   }
-  closed_ = true;
+  Close();
 }
 
 void DataSourceForm::Ok() {
-  const Control& list = Named(u"Source");
+  const Control& list = Ctl(u"Source");
   if (list.list_index < 0) return;
   const DataSourceInfo& chosen = sources_[static_cast<size_t>(list.list_index)];
   Text connect = u"DSN=" + ConnectValue(chosen.name);
-  const Text& user = Named(u"User").text;
-  const Text& password = Named(u"Pwd").text;
+  const Text& user = Ctl(u"User").text;
+  const Text& password = Ctl(u"Pwd").text;
   if (!user.empty()) connect += u";UID=" + ConnectValue(user);
   if (!password.empty()) connect += u";PWD=" + ConnectValue(password);
   if (check_) {
     if (std::optional<Text> refused = check_(connect)) {
       failure_ = u"Login failed: " + *refused;
-      Control& reason = Named(u"Reason");
+      Control& reason = Ctl(u"Reason");
       reason.caption.clear();
       for (char16_t ch : failure_) {
         reason.caption.push_back(ch);
@@ -70,38 +70,7 @@ void DataSourceForm::Ok() {
     }
   }
   result_ = connect;
-  closed_ = true;
-}
-
-void DataSourceForm::TextChanged(const ControlId& id, TextView text) {
-  Control* c = Target(id);
-  if (c && (c->kind == ControlKind::kTextBox || c->kind == ControlKind::kPasswordBox)) {
-    c->text = Text(text);
-  }
-}
-
-void DataSourceForm::SelectionChanged(const ControlId& id, int list_index) {
-  Control* c = Target(id);
-  if (!c || c->kind != ControlKind::kComboBox) return;
-  if (list_index < -1 || list_index >= static_cast<int>(c->list.size())) return;
-  c->list_index = list_index;
-  c->text = list_index < 0 ? Text() : c->list[static_cast<size_t>(list_index)];
-  Named(u"OK").enabled = list_index >= 0;
-}
-
-Control* DataSourceForm::Target(const ControlId& id) {
-  if (closed_) return nullptr;
-  for (Control& c : controls_) {
-    if (c.name == id.name && c.index == id.index) return c.enabled ? &c : nullptr;
-  }
-  return nullptr;
-}
-
-Control& DataSourceForm::Named(TextView name) {
-  for (Control& c : controls_) {
-    if (c.name == name) return c;
-  }
-  return controls_.front();
+  Close();
 }
 
 std::optional<Text> SelectDataSource(DialogHost& host, const std::vector<DataSourceInfo>& sources,

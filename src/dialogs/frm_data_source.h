@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "dialogs/form.h"
 #include "platform/data_source.h"
-#include "platform/dialog_host.h"
 
 namespace pellory {
 
@@ -20,18 +20,9 @@ inline constexpr char16_t kSelectDataSourceCaption[] = u"Select Data Source";
 // values braced where a connect string needs it). With a login check, a
 // login that fails keeps the form open with the reason in its "Reason"
 // label, so that the person can correct it or cancel.
-class DataSourceForm final : public ModalForm {
+class DataSourceForm final : public ControlForm {
  public:
   DataSourceForm(std::vector<DataSourceInfo> sources, LoginCheck check);
-
-  const Text& Caption() const override { return caption_; }
-  const std::vector<Control>& Controls() const override { return controls_; }
-  bool Closed() const override { return closed_; }
-  void Activated(WindowHandle) override {}
-  void Clicked(const ControlId& id) override;
-  void TextChanged(const ControlId& id, TextView text) override;
-  void SelectionChanged(const ControlId& id, int list_index) override;
-  void CloseRequested() override { closed_ = true; }
 
   const std::vector<DataSourceInfo>& sources() const { return sources_; }
   // The connect string once OK has closed the form; nullopt until then and
@@ -40,18 +31,17 @@ class DataSourceForm final : public ModalForm {
   // "Login failed: <reason>" after a refused login, else empty.
   const Text& failure() const { return failure_; }
 
+ protected:
+  void OnActivate(WindowHandle) override {}
+  void OnClick(const Control& control) override;
+  // OK is enabled while a source is selected.
+  void OnSelect(const Control& control) override { Ctl(u"OK").enabled = control.list_index >= 0; }
+
  private:
-  // The control an event is meant for, when it can receive one.
-  Control* Target(const ControlId& id);
-  // One of the form's own controls (always there).
-  Control& Named(TextView name);
   void Ok();
 
   std::vector<DataSourceInfo> sources_;
   LoginCheck check_;
-  Text caption_ = kSelectDataSourceCaption;
-  std::vector<Control> controls_;
-  bool closed_ = false;
   std::optional<Text> result_;
   Text failure_;
 };
