@@ -1,6 +1,10 @@
 #include "dialogs/frm_config.h"
 
+#include <algorithm>
+#include <string>
+
 #include "crmdb/crmdb.h"
+#include "lookup/phone_regions.h"
 #include "plugin/records.h"
 #include "plugin/translate.h"
 #include "plugin/trap.h"
@@ -12,6 +16,37 @@ constexpr char16_t kDataSourcesKey[] = u"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sou
 
 constexpr int kLookupTab = 0;
 constexpr int kUserTab = 1;
+
+// Every geographic region as "<English name> (<code>)", ordered by name
+// (accents and punctuation aside); `rows` gets each entry's row of the
+// numbering-plan table.
+std::vector<Text> RegionEntries(std::vector<int32_t>& rows) {
+  using lookup::tables::kRegionCount;
+  using lookup::tables::kRegions;
+  struct Entry {
+    std::string key;
+    int32_t row;
+  };
+  std::vector<Entry> entries;
+  entries.reserve(kRegionCount);
+  for (size_t i = 0; i < kRegionCount; ++i) {
+    if (kRegions[i].name[0] == u'\0') continue;  // the non-geographic codes
+    Text name = kRegions[i].name;
+    entries.push_back(
+        {lookup::tables::FoldRegionName(name).value_or(ToUtf8(name)), static_cast<int32_t>(i)});
+  }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.key != b.key ? a.key < b.key : a.row < b.row;
+  });
+  std::vector<Text> list;
+  list.reserve(entries.size());
+  rows.clear();
+  for (const Entry& e : entries) {
+    list.push_back(Text(kRegions[e.row].name) + u" (" + FromUtf8(kRegions[e.row].code) + u")");
+    rows.push_back(e.row);
+  }
+  return list;
+}
 
 // Runs a step whose failure must leave no trace: the data-source prompt.
 template <typename Step>
@@ -38,8 +73,8 @@ Text DataDirectoryCaption(TextView db_file) {
 FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_rd) {
   using K = ControlKind;
   caption_ = u"Maximizer Configuration";
-  controls_.reserve(24);
-  Control& tabs = Add(MakeControl(u"Tabs", K::kTabControl, u"", 0, 0, 72, 12));
+  controls_.reserve(28);
+  Control& tabs = Add(MakeControl(u"Tabs", K::kTabControl, u"", 0, 0, 72, 14));
   tabs.list = {Text(), Text()};
   Control& data =
       Add(MakeControl(u"bData", K::kOptionButton, u"&Data directory:", 2, 2, 19, 1, kLookupTab));
@@ -56,7 +91,7 @@ FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_r
       u"Enter the location of the database files (*.max).  This needs to be a valid path "
       u"for the user(s).",
       2, 5, 67, 3, kLookupTab));
-  Add(MakeControl(u"fData", K::kContainer, u"", 1, 5, 70, 6, kLookupTab));
+  Add(MakeControl(u"fData", K::kContainer, u"", 1, 5, 70, 8, kLookupTab));
   Add(MakeControl(u"Frame1", K::kFrame, u"&Search telephone fields", 2, 5, 67, 6, kLookupTab,
                   u"fData"));
   Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &1", 4, 6, 14, 1, kLookupTab, u"Frame1", 0));
@@ -66,12 +101,19 @@ FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_r
   Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &2", 46, 6, 14, 1, kLookupTab, u"Frame1", 1));
   Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &3", 46, 7, 14, 1, kLookupTab, u"Frame1", 2));
   Add(MakeControl(u"Phone", K::kCheckBox, u"Phone &4", 46, 8, 14, 1, kLookupTab, u"Frame1", 3));
+  // How numbers are compared: search settings too, so they hide with fData.
+  Add(MakeControl(u"NumberMatch", K::kCheckBox, u"Match &numbers in any format", 2, 11, 34, 1,
+                  kLookupTab, u"fData"));
+  Add(MakeControl(u"Label7", K::kLabel, u"Home &country:", 2, 12, 19, 1, kLookupTab, u"fData"));
+  Control& region =
+      Add(MakeControl(u"Region", K::kComboBox, u"", 22, 12, 41, 1, kLookupTab, u"fData"));
+  region.list = RegionEntries(region.item_data);
   Add(MakeControl(u"Label6", K::kLabel, u"&User:", 2, 2, 11, 1, kUserTab));
   Add(MakeControl(u"User", K::kTextBox, u"", 14, 2, 30, 1, kUserTab));
   Add(MakeControl(u"Label3", K::kLabel, u"&Password:", 2, 4, 11, 1, kUserTab));
   Add(MakeControl(u"Pwd", K::kPasswordBox, u"", 14, 4, 30, 1, kUserTab));
-  Add(MakeControl(u"OK", K::kCommandButton, u"OK", 46, 13, 10)).is_default = true;
-  Add(MakeControl(u"Cancel", K::kCommandButton, u"Cancel", 58, 13, 10)).is_cancel = true;
+  Add(MakeControl(u"OK", K::kCommandButton, u"OK", 46, 15, 10)).is_default = true;
+  Add(MakeControl(u"Cancel", K::kCommandButton, u"Cancel", 58, 15, 10)).is_cancel = true;
 }
 
 void FrmConfig::Form_Load() {
@@ -99,6 +141,23 @@ void FrmConfig::Form_Load() {
   }
   Trap(env_, tag, [&] { Ctl(u"User").text = GetText(env_, config_rd_, u"DBUser"); });
   Trap(env_, tag, [&] { Ctl(u"Pwd").text = GetText(env_, config_rd_, u"DBPwd"); });
+  Trap(env_, tag, [&] {
+    const Variant stored = GetVar(env_, config_rd_, u"NumberMatch");
+    had_number_match_ = !stored.is_empty();
+    const bool any = UpperCase(Trim(stored.ToText(&env_.regional()))) == u"ANY";
+    SetCheckValue(Ctl(u"NumberMatch"), any ? kChecked : kUnchecked);
+  });
+  // The stored home country, else the locale's; a value that names no
+  // region is kept as it is unless the person picks another.
+  Trap(env_, tag, [&] { region_default_ = RegionIndex(env_.regional().Territory()); });
+  Trap(env_, tag, [&] {
+    region_stored_ = GetVar(env_, config_rd_, u"Region");
+    const int stored =
+        region_stored_.is_empty() ? -1 : RegionIndex(region_stored_.ToText(&env_.regional()));
+    region_known_ = stored >= 0;
+    region_loaded_ = region_known_ ? stored : region_default_;
+    SetListIndex(Ctl(u"Region"), region_loaded_);
+  });
   Trap(env_, tag, [&] { Ctl(u"fData").visible = GetText(env_, config_rd_, u"Page") != u"USER"; });
   // The user page opens on the tab of the user's own settings.
   Trap(env_, tag, [&] {
@@ -150,6 +209,21 @@ void FrmConfig::OSel_Click() {
     AddVar(env_, record, u"Driver", driver);
   });
   Trap(env_, tag, [&] { oconn_tag_ = record; });
+}
+
+int FrmConfig::RegionIndex(TextView code_or_name) const {
+  const lookup::RegionInfo* region = lookup::FindRegion(code_or_name);
+  if (!region) return -1;
+  const std::vector<int32_t>& rows = Ctl(u"Region").item_data;
+  const auto at =
+      std::find(rows.begin(), rows.end(), static_cast<int32_t>(region - lookup::tables::kRegions));
+  return at == rows.end() ? -1 : static_cast<int>(at - rows.begin());
+}
+
+Text FrmConfig::RegionCode(int list_index) const {
+  const std::vector<int32_t>& rows = Ctl(u"Region").item_data;
+  if (list_index < 0 || list_index >= static_cast<int>(rows.size())) return Text();
+  return FromUtf8(lookup::tables::kRegions[rows[static_cast<size_t>(list_index)]].code);
 }
 
 bool FrmConfig::ConfirmStore() {
@@ -206,6 +280,24 @@ void FrmConfig::OK_Click() {
   }
   Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"DBUser", Variant(Trim(Ctl(u"User").text))); });
   Trap(env_, tag, [&] { AddVar(env_, config_rd_, u"DBPwd", Variant(Trim(Ctl(u"Pwd").text))); });
+  // A record that never held these settings gets them only once the person
+  // leaves the defaults.
+  Trap(env_, tag, [&] {
+    if (Ctl(u"NumberMatch").value == kChecked) {
+      AddVar(env_, config_rd_, u"NumberMatch", Variant(Text(u"Any")));
+    } else if (had_number_match_) {
+      AddVar(env_, config_rd_, u"NumberMatch", Variant(Text(u"Exact")));
+    }
+  });
+  Trap(env_, tag, [&] {
+    const Control& region = Ctl(u"Region");
+    const bool stored = !region_stored_.is_empty();
+    if (stored && !region_known_ && region.list_index == region_loaded_) {
+      AddVar(env_, config_rd_, u"Region", region_stored_);
+    } else if (stored || region.list_index != region_default_) {
+      AddVar(env_, config_rd_, u"Region", Variant(RegionCode(region.list_index)));
+    }
+  });
   Trap(env_, tag, [&] { Close(); });
 }
 

@@ -1,6 +1,7 @@
 // frmConfig: the configuration dialog. It edits the settings record held in
 // the thread's configuration record: the data directory or the SQL server
-// connection, the telephone fields to search, the database user and password.
+// connection, the telephone fields to search, how numbers are matched and the
+// home country they are read in, the database user and password.
 #pragma once
 
 #include "dialogs/form.h"
@@ -31,9 +32,21 @@ class FrmConfig : public Form {
   // and a data directory without an address book is stored only when the
   // person confirms it.
   bool ConfirmStore();
+  // The entry of the home-country list for a region code or name; -1 when
+  // it names no region of the list.
+  int RegionIndex(TextView code_or_name) const;
+  // The region code of an entry of the home-country list; empty for -1.
+  Text RegionCode(int list_index) const;
 
   Text& config_rd_;
   Text oconn_tag_;
+  // What the record held when the dialog opened: OK writes a setting the
+  // record never had only when the person has left its default.
+  bool had_number_match_ = false;
+  Variant region_stored_;  // "Region" as stored; empty when absent
+  bool region_known_ = false;
+  int region_loaded_ = -1;   // the entry selected at load
+  int region_default_ = -1;  // the entry of the locale's territory
 };
 
 // The short description of a data directory that OK stores as "Caption".

@@ -159,7 +159,8 @@ TEST(TerminalDialogs, EnterPressesTheFocusedButtonElseOk) {
   } cases[] = {
       {"tab strip", 0, true, false},      {"data directory", 2, true, false},
       {"browse \"...\"", 3, false, true}, {"data source \"...\"", 6, false, false},
-      {"Phone 1", 7, true, false},        {"Cancel", 12, false, false},
+      {"Phone 1", 7, true, false},        {"Match numbers", 11, true, false},
+      {"Home country", 12, true, false},  {"Cancel", 14, false, false},
   };
   TerminalEnv env;
   Session session(env, WireSubsystems);
@@ -173,6 +174,7 @@ TEST(TerminalDialogs, EnterPressesTheFocusedButtonElseOk) {
     EXPECT_EQ(GetVar(env, out, u"Page").is_empty(), c.stored) << c.focus << U8(out);
     if (c.stored) {
       EXPECT_EQ(GetText(env, out, u"Phone1"), u"1") << c.focus;  // Enter toggles nothing
+      EXPECT_TRUE(GetVar(env, out, u"NumberMatch").is_empty()) << c.focus;
     }
     EXPECT_EQ(env.term.Showed("Select database file (mxza.max)"), c.file_prompt) << c.focus;
     EXPECT_TRUE(env.term.Showed("Enter: press the focused button, elsewhere OK")) << c.focus;
@@ -432,6 +434,90 @@ TEST(TerminalDialogs, DecodesKeysFromATerminal) {
   EXPECT_NE(shown.find("\x1b[?1049l"), std::string::npos);
   close(slave);
   close(master);
+}
+
+// The number-matching settings on the Lookup tab, worked by keys: the
+// check box by its access key, the home-country list by its label's access
+// key, closed (letters, End) or open (Space, letters, Enter). The open list
+// of every region scrolls to the highlighted entry within the screen.
+TEST(TerminalDialogs, NumberMatchingControlsByKeyboard) {
+  struct Case {
+    const char* what;
+    Text record, page;
+    std::vector<Key> keys;  // before Enter, which presses OK
+    const char* shown;      // on the screen before OK
+    const char* listed;     // on a screen with the list open; nullptr: none opens
+    Text written;           // after the telephone fields
+  } cases[] = {
+      {"tick, open the list, G four times",
+       u"",
+       u"",
+       {{Key::kAlt, U'n'},
+        {Key::kAlt, U'c'},
+        {Key::kChar, U' '},
+        {Key::kChar, U'g'},
+        {Key::kChar, U'G'},
+        {Key::kChar, U'g'},
+        {Key::kChar, U'g'},
+        {Key::kEnter}},
+       "[x] Match numbers in any format",
+       "Georgia (GE)",
+       u"{NumberMatch(S3)=Any}{Region(S2)=DE}"},
+      {"untick, an unknown region untouched",
+       u"{NumberMatch=any}{Region=XX}",
+       u"",
+       {{Key::kAlt, U'N'}},
+       "Home country:       [United Kingdom (GB)",
+       nullptr,
+       u"{NumberMatch(S5)=Exact}{Region(S2)=XX}"},
+      {"the last entry of the closed list",
+       u"{Region=DE}",
+       u"",
+       {{Key::kAlt, U'c'}, {Key::kEnd}},
+       "[Zimbabwe (ZW)",
+       nullptr,
+       u"{Region(S2)=ZW}"},
+      {"a page down from the top of the open list",
+       u"",
+       u"",
+       {{Key::kAlt, U'c'}, {Key::kChar, U' '}, {Key::kHome}, {Key::kPageDown}, {Key::kEnter}},
+       "[Angola (AO)",
+       "  5 American Samoa (AS)",
+       u"{Region(S2)=AO}"},
+      {"an open list closed with Esc picks nothing",
+       u"",
+       u"",
+       {{Key::kAlt, U'c'}, {Key::kChar, U' '}, {Key::kPageUp}, {Key::kEscape}},
+       "[United Kingdom (GB)",
+       "United Kingdom (GB)",
+       u""},
+      {"hidden on the user page",
+       u"{NumberMatch=Any}",
+       u"user",
+       {{Key::kPageUp}, {Key::kAlt, U'n'}, {Key::kAlt, U'c'}, {Key::kChar, U'f'}},
+       "Enter the location of the database files",
+       nullptr,
+       u"{NumberMatch(S3)=Any}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TerminalEnv env;
+    Session session(env, FullSessionLogic());
+    env.term.keys.assign(c.keys.begin(), c.keys.end());
+    env.term.Press(Key::kEnter);
+    Text rd = c.record, page = c.page;
+    const Text out = session.Configure(rd, page);
+    EXPECT_EQ(U8(out),
+              U8(u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}{UseSQL(S5)=False}{Phone1(N1)=1}"
+                 u"{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}" +
+                 c.written));
+    const std::string& before_ok = env.term.last;
+    EXPECT_TRUE(Has(before_ok, c.shown)) << before_ok;
+    EXPECT_EQ(Has(before_ok, "Match numbers"), c.page.empty()) << before_ok;
+    if (c.listed) {
+      EXPECT_TRUE(env.term.Showed(c.listed)) << c.listed;
+    }
+  }
 }
 
 }  // namespace

@@ -22,6 +22,18 @@ constexpr char32_t kFormEnterHelp[] = U"Enter: press the focused button, elsewhe
 
 bool IsSpace(const Key& key) { return key.type == Key::kChar && key.ch == U' '; }
 
+// The next entry of a combo box after `from` (round the end) that begins
+// with `ch`; -1 when none does.
+int NextStartingWith(const Control& c, int from, char32_t ch) {
+  const int count = static_cast<int>(c.list.size());
+  for (int i = 1; i <= count; ++i) {
+    const int at = ((from + i) % count + count) % count;
+    const std::u32string entry = ToUtf32(c.list[static_cast<size_t>(at)]);
+    if (!entry.empty() && Upper(entry[0]) == Upper(ch)) return at;
+  }
+  return -1;
+}
+
 // Writes a caption at (x, y) over `width` cells with its access key underlined.
 void PutCaption(Screen& s, const Caption& cap, int x, int y, int width, uint8_t attr) {
   s.Put(x, y, Fit(cap.text, width), attr);
@@ -324,12 +336,19 @@ void FormView::ListKey(const Key& key) {
     return;
   }
   int count = static_cast<int>(c->list.size());
+  const int page = std::max(1, list_rows_ - 1);
   switch (key.type) {
     case Key::kUp:
       highlight_ = std::max(0, highlight_ - 1);
       return;
     case Key::kDown:
       highlight_ = std::min(count - 1, highlight_ + 1);
+      return;
+    case Key::kPageUp:
+      highlight_ = std::max(0, highlight_ - page);
+      return;
+    case Key::kPageDown:
+      highlight_ = std::min(count - 1, highlight_ + page);
       return;
     case Key::kHome:
       highlight_ = 0;
@@ -360,6 +379,8 @@ void FormView::ListKey(const Key& key) {
       } else if (key.ch >= U'1' && key.ch <= U'9' && static_cast<int>(key.ch - U'1') < count) {
         list_open_ = false;
         Select(*c, static_cast<int>(key.ch - U'1'));
+      } else if (int at = NextStartingWith(*c, highlight_, key.ch); at >= 0) {
+        highlight_ = at;
       }
       return;
     default:
@@ -382,6 +403,7 @@ void FormView::ComboBoxKey(const Control& c, const Key& key) {
   } else if (IsSpace(key)) {
     list_open_ = count > 0;
     highlight_ = std::max(0, c.list_index);
+    list_top_ = highlight_;
   } else if (key.type == Key::kLeft && c.list_index > 0) {
     Select(c, c.list_index - 1);
   } else if (key.type == Key::kRight && c.list_index + 1 < count) {
@@ -392,16 +414,8 @@ void FormView::ComboBoxKey(const Control& c, const Key& key) {
     Select(c, count - 1);
   } else if (key.type == Key::kChar && key.ch >= U'1' && key.ch <= U'9') {
     if (static_cast<int>(key.ch - U'1') < count) Select(c, static_cast<int>(key.ch - U'1'));
-  } else if (key.type == Key::kChar && count > 0) {
-    // The next entry that begins with the letter typed.
-    for (int i = 1; i <= count; ++i) {
-      int at = (c.list_index + i + count) % count;
-      std::u32string entry = ToUtf32(c.list[static_cast<size_t>(at)]);
-      if (!entry.empty() && Upper(entry[0]) == Upper(key.ch)) {
-        Select(c, at);
-        break;
-      }
-    }
+  } else if (key.type == Key::kChar) {
+    if (int at = NextStartingWith(c, c.list_index, key.ch); at >= 0) Select(c, at);
   }
 }
 
@@ -487,17 +501,28 @@ void FormView::DrawControl(Screen& s, const Control& c, int ox, int oy, bool foc
   }
 }
 
-// The entries of an open combo box, numbered, below it.
+// The entries of an open combo box, numbered, below it: as many as fit on
+// the screen, scrolled to the highlighted one, with a mark on the border
+// where more lie above or below.
 void FormView::DrawOpenList(Screen& s, const Control& c, int ox, int oy) {
   const int x = ox + c.x, y = oy + c.y + 1;
-  const int rows = static_cast<int>(c.list.size());
-  s.Box(x, y, c.width, rows + 2);
-  for (int i = 0; i < rows; ++i) {
+  const int count = static_cast<int>(c.list.size());
+  list_rows_ = std::max(1, std::min(count, s.height() - y - 2));
+  list_top_ = std::clamp(list_top_, highlight_ - list_rows_ + 1, highlight_);
+  list_top_ = std::clamp(list_top_, 0, std::max(0, count - list_rows_));
+  const size_t digits = std::to_string(count).size();
+  s.Box(x, y, c.width, list_rows_ + 2);
+  for (int row = 0; row < list_rows_ && list_top_ + row < count; ++row) {
+    const int i = list_top_ + row;
+    std::string number = std::to_string(i + 1);
+    number.insert(0, digits - number.size(), ' ');
     std::u32string entry =
-        ToUtf32(FromUtf8(std::to_string(i + 1))) + U" " + ToUtf32(c.list[static_cast<size_t>(i)]);
-    s.Put(x + 1, y + 1 + i, Fit(entry, c.width - 2),
+        ToUtf32(FromUtf8(number)) + U" " + ToUtf32(c.list[static_cast<size_t>(i)]);
+    s.Put(x + 1, y + 1 + row, Fit(entry, c.width - 2),
           i == highlight_ ? Screen::kReverse : Screen::kPlain);
   }
+  if (list_top_ > 0) s.Put(x + c.width - 3, y, U"^");
+  if (list_top_ + list_rows_ < count) s.Put(x + c.width - 3, y + list_rows_ + 1, U"v");
 }
 
 void FormView::Draw(Screen& s) {

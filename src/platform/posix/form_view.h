@@ -53,6 +53,10 @@ class FormView {
   size_t cursor_ = 0;       // in the focused text box, in characters
   bool list_open_ = false;  // the focused combo box shows its entries
   int highlight_ = 0;       // the entry highlighted in the open list
+  // The open list shows `list_rows_` entries from `list_top_` on: as many as
+  // the screen has room for below the combo box.
+  int list_top_ = 0;
+  int list_rows_ = 1;
 };
 
 }  // namespace pellory

@@ -38,7 +38,7 @@ done
 wait "$pid"
 rc=$?
 rm -f "$shots"/*.done
-for name in configuration question file-open action data-source; do
+for name in configuration question file-open action data-source number-match; do
   if [[ ! -s "$shots/$name.png" ]]; then
     echo "run-dialogs-test: no screenshot $shots/$name.png" >&2
     rc=1

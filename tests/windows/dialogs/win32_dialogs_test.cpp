@@ -484,6 +484,126 @@ void FileFilter() {
   CHECK(f == std::wstring(L"Database file (mxza.max)\0mxza.max\0\0", 35));
 }
 
+// The number-matching settings worked by window messages: the check box and
+// the home-country list, reached by their access keys, clicked and picked;
+// the record that OK stores; the controls on the Lookup tab clear of the
+// others, every country name fitting the list's box.
+void NumberMatching(Session& session) {
+  const Text defaults =
+      u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}{UseSQL(S5)=False}{Phone1(N1)=1}"
+      u"{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}";
+  struct Case {
+    const char* what;
+    const char16_t* record;
+    const char16_t* page;
+    bool checked;
+    const wchar_t* shown;  // the entry selected at load
+    bool toggle;           // the first case by Alt+N, the others by a click
+    const wchar_t* pick;   // nullptr: the list untouched
+    const char16_t* written;
+  } cases[] = {
+      {"tick, pick Germany", u"", u"", false, L"United Kingdom (GB)", true, L"Germany (DE)",
+       u"{NumberMatch(S3)=Any}{Region(S2)=DE}"},
+      {"untick, unknown region kept", u"{NumberMatch=any}{Region=XX}", u"", true,
+       L"United Kingdom (GB)", true, nullptr, u"{NumberMatch(S5)=Exact}{Region(S2)=XX}"},
+      {"untouched", u"{Host=1}", u"", false, L"United Kingdom (GB)", false, nullptr, u""},
+      {"hidden on the user page", u"{NumberMatch=Any}{Region=de}", u"user", true, L"Germany (DE)",
+       false, nullptr, u"{NumberMatch(S3)=Any}{Region(S2)=DE}"},
+  };
+  bool first = true;
+  for (const Case& c : cases) {
+    const int before = g_failures;
+    Text rd = c.record, page = c.page;
+    Text result = WithPerson(
+        L"Maximizer Configuration",
+        [&] {
+          HWND d = WaitWindow(L"Maximizer Configuration");
+          if (!d) return;
+          HWND check = Button(d, L"Match &numbers in any format");
+          HWND combo = Child(d, WC_COMBOBOXW, 0);
+          if (!check || !combo) return;
+          HWND tabs = Child(d, WC_TABCONTROLW, 0);
+          CHECK(Checked(check) == c.checked);
+          CHECK(SendMessageW(combo, CB_GETCOUNT, 0, 0) > 240);
+          const LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
+          wchar_t entry[128] = {0};
+          if (selected >= 0) {
+            SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(selected),
+                         reinterpret_cast<LPARAM>(entry));
+          }
+          CHECK(std::wstring(entry) == c.shown);
+          if (Text(c.page) == u"user") {
+            ShowTab(tabs, 0);
+            CHECK(!IsWindowVisible(check) && !IsWindowVisible(combo));
+          } else {
+            CHECK(IsWindowVisible(check) && IsWindowVisible(combo));
+          }
+          if (first) {
+            RECT frame, box, list, tab, ok, text;
+            GetWindowRect(Button(d, L"&Search telephone fields"), &frame);
+            GetWindowRect(check, &box);
+            GetWindowRect(combo, &list);
+            GetWindowRect(tabs, &tab);
+            SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&tab));
+            GetWindowRect(Button(d, L"OK"), &ok);
+            GetWindowRect(FindWindowExW(d, nullptr, WC_STATICW, L"Home &country:"), &text);
+            CHECK(box.top >= frame.bottom && text.top >= box.bottom && list.top >= box.bottom);
+            CHECK(text.right <= list.left && list.bottom <= tab.bottom && tab.bottom <= ok.top);
+            CHECK(box.left >= tab.left && list.right <= tab.right && frame.right <= tab.right);
+            // The longest names fit the box that shows the entry picked.
+            COMBOBOXINFO info = {};
+            info.cbSize = sizeof info;
+            CHECK(GetComboBoxInfo(combo, &info));
+            HDC dc = GetDC(combo);
+            HGDIOBJ old =
+                SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(combo, WM_GETFONT, 0, 0)));
+            const int count = static_cast<int>(SendMessageW(combo, CB_GETCOUNT, 0, 0));
+            for (int i = 0; i < count; ++i) {
+              wchar_t name[128] = {0};
+              SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(name));
+              SIZE size = {};
+              GetTextExtentPoint32W(dc, name, static_cast<int>(wcslen(name)), &size);
+              if (size.cx > info.rcItem.right - info.rcItem.left) {
+                std::printf("\"%ls\" is %ld pixels wide, the box %ld\n", name, size.cx,
+                            info.rcItem.right - info.rcItem.left);
+                ++g_failures;
+              }
+            }
+            SelectObject(dc, old);
+            ReleaseDC(combo, dc);
+            // Alt+C goes to the list (past its label), Alt+N ticks the box.
+            PostMessageW(d, WM_SYSCHAR, L'c', 0x20000001);
+            GUITHREADINFO gui = {};
+            gui.cbSize = sizeof gui;
+            const DWORD thread = GetWindowThreadProcessId(d, nullptr);
+            for (int i = 0; i < 400 && !(GetGUIThreadInfo(thread, &gui) && gui.hwndFocus == combo);
+                 ++i) {
+              Sleep(25);
+            }
+            CHECK(gui.hwndFocus == combo);
+            PostMessageW(d, WM_SYSCHAR, L'n', 0x20000001);
+            for (int i = 0; i < 400 && Checked(check) == c.checked; ++i) Sleep(25);
+          } else if (c.toggle) {
+            Click(check);
+          }
+          CHECK(Checked(check) == (c.checked != c.toggle));
+          if (c.pick) {
+            const LRESULT at = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                            reinterpret_cast<LPARAM>(c.pick));
+            CHECK(at >= 0);
+            Pick(combo, static_cast<int>(at));
+          }
+          if (first) Shot("number-match");
+          Click(Button(d, L"OK"));
+        },
+        [&] { return session.Configure(rd, page); });
+    CHECK_TEXT(result, defaults + c.written);
+    if (g_failures != before) std::printf("  in \"%s\"\n", c.what);
+    first = false;
+  }
+}
+
 }  // namespace
 }  // namespace pellory::testing
 
@@ -505,6 +625,7 @@ int main(int argc, char** argv) {
       {"action OK", [&] { ActionOk(session); }},
       {"action close box", [&] { ActionCloseBox(session); }},
       {"data-source selection", DataSourceSelection},
+      {"number matching", [&] { NumberMatching(session); }},
   };
   for (const Case& c : cases) {
     const int before = g_failures;
