@@ -3,12 +3,15 @@
 // or the reply record. Exit status: 0 found, 1 not found, 2 failure, so that
 // a PBX's caller-name lookup can call it.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "lookup/phone_number.h"
 #include "plugin/records.h"
+#include "plugin/search_observer.h"
 #include "plugin/session.h"
 
 #if __has_include("cli/command.h")
@@ -28,8 +31,115 @@ struct FindOptions {
   bool max_given = false;
   bool raw = false;
   std::string format = "table";
-  int timeout = -1;  // seconds; -1: the stored setting
+  int timeout = -1;    // seconds; -1: the stored setting
+  std::string match;   // "exact" or "any" in any case; empty: the stored NumberMatch
+  std::string region;  // ISO 3166-1 alpha-2 code; empty: the stored Region
+  bool explain = false;
 };
+
+// Why `value` is no number-match mode; empty when it is one.
+std::string MatchError(const std::string& value) {
+  const Text v = FromUtf8(value);
+  if (EqualsNoCase(v, u"exact") || EqualsNoCase(v, u"any")) return "";
+  return "'" + value + "' is neither exact nor any";
+}
+
+// Why `value` is no country's ISO 3166-1 two-letter code; empty when it is
+// one. Names and three-letter codes, which the numbering plans also know,
+// are refused: the setting holds the two-letter code.
+std::string RegionError(const std::string& value) {
+  const Text v = FromUtf8(value);
+  const bool letters = v.size() == 2 && std::all_of(v.begin(), v.end(), [](char16_t c) {
+                         return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+                       });
+  const lookup::RegionInfo* region = lookup::FindRegion(v);
+  if (letters && region && UpperCase(v) == FromUtf8(region->code)) return "";
+  std::string why = "'" + value + "' is no country's ISO 3166-1 two-letter code";
+  if (region && region->name[0] != u'\0') {
+    why += " (" + ToUtf8(region->name) + " is " + region->code + ")";
+  }
+  return why;
+}
+
+// Puts --match and --region into the DataRd of this run's sessions (the
+// stored settings stay as they are); an option not given leaves the stored
+// value.
+void OverrideNumberMatch(CliContext& ctx, const std::string& match, const std::string& region) {
+  Env& env = ctx.env();
+  if (!match.empty()) {
+    const bool any = EqualsNoCase(FromUtf8(match), u"any");
+    AddVar(env, ctx.settings().data_rd, u"NumberMatch", Variant(any ? u"Any" : u"Exact"));
+  }
+  if (!region.empty()) {
+    AddVar(env, ctx.settings().data_rd, u"Region", Variant(UpperCase(FromUtf8(region))));
+  }
+}
+
+// `text` for one line of a terminal: control characters (a line break in a
+// stored value, an escape sequence) are shown escaped as JSON escapes them.
+std::string Printable(TextView text) {
+  Text shown;
+  for (char16_t c : text) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      static constexpr char16_t kHex[] = u"0123456789abcdef";
+      shown += u"\\u00";
+      shown += kHex[c >> 4];
+      shown += kHex[c & 0xF];
+    } else {
+      shown += c;
+    }
+  }
+  return ToUtf8(shown);
+}
+
+// What the search does, on standard error, one "explain: " line a step;
+// standard output is left to the answer.
+class ExplainLines final : public SearchObserver {
+ public:
+  static void Line(const std::string& text) { std::cerr << "explain: " << text << "\n"; }
+
+  void Interpreted(TextView e164) override { Line("number " + Printable(e164)); }
+  void NotInterpreted(TextView why) override { Line("number not interpreted: " + Printable(why)); }
+  void Statement(TextView text) override { Line("statement " + Printable(text)); }
+  void Candidate(TextView id, TextView number, TextView tier) override {
+    // Quoted, as a stored number may hold blanks; what JSON leaves as it
+    // is (DEL and the C1 controls) is escaped too.
+    std::string quoted;
+    AppendJsonString(quoted, number);
+    Line("candidate " + (id.empty() ? std::string("(no id)") : Printable(id)) + " " +
+         Printable(FromUtf8(quoted)) + " " + Printable(tier));
+  }
+  void StepDone(TextView step, double seconds) override {
+    // Fixed notation with a point whatever the locale, so lines stay alike.
+    char ms[32];
+    auto end = std::to_chars(ms, ms + sizeof ms, seconds * 1000, std::chars_format::fixed, 1).ptr;
+    Line(Printable(step) + " step " + std::string(ms, end) + " ms");
+  }
+};
+
+// The number-matching settings the session was initialised with, as the
+// search takes them: a value it does not know counts as absent.
+void ExplainSettings(Session& session) {
+  Env& env = session.env();
+  const Text match = Trim(GetText(env, session.data_rd(), u"NumberMatch"));
+  const Text region = Trim(GetText(env, session.data_rd(), u"Region"));
+  if (match.empty()) {
+    ExplainLines::Line("match Exact (default)");
+  } else if (!MatchError(ToUtf8(match)).empty()) {
+    ExplainLines::Line("match Exact (NumberMatch " + Printable(match) + " is unknown)");
+  } else {
+    ExplainLines::Line(EqualsNoCase(match, u"any") ? "match Any" : "match Exact");
+  }
+  if (!region.empty() && RegionError(ToUtf8(region)).empty()) {
+    ExplainLines::Line("region " + ToUtf8(UpperCase(region)));
+    return;
+  }
+  const Text territory = env.regional().Territory();
+  std::string line = "region " + (territory.empty() ? std::string("none") : ToUtf8(territory)) +
+                     " (" + (territory.empty() ? "the locale names no country" : "the locale's");
+  if (!region.empty()) line += "; Region " + Printable(region) + " is unknown";
+  ExplainLines::Line(line + ")");
+}
 
 struct Field {
   const char16_t* key;
@@ -148,6 +258,44 @@ int NotFound(const FindOptions& o) {
   return 1;
 }
 
+// The list entries of a list search's reply, in order.
+std::vector<Text> ListEntries(Env& env, TextView reply) {
+  std::vector<Text> entries;
+  const int count = Number(env, reply, u"ListCount");
+  for (int i = 1; i <= count; ++i) entries.push_back(GetText(env, reply, u"List" + IntegerText(i)));
+  return entries;
+}
+
+// Every contact behind the number of a contact search that saw more than
+// one (colleagues behind one switchboard), as the host would get them: a
+// list search of the same request. Empty when the list cannot be had; the
+// first contact then stands alone.
+std::vector<Text> ContactsSharingTheNumber(Session& session, const Text& request, bool explain) {
+  Env& env = session.env();
+  if (explain) ExplainLines::Line("request FindList " + Printable(request));
+  const Text reply = session.FindList(request);
+  if (GetText(env, reply, u"Result") == u"Success") return ListEntries(env, reply);
+  const Text& failure = session.lookup()->search_failure();
+  const Text reason = GetText(env, reply, u"Reason");
+  if (!failure.empty() || reason == u"Timeout") {
+    std::cerr << "pellory find: the other contacts behind the number could not be listed: "
+              << ToUtf8(failure.empty() ? reason : failure) << "\n";
+  }
+  return {};
+}
+
+// The company all of `entries` name, when they name one (letter case and
+// blanks around it aside); empty otherwise.
+Text SharedCompany(Env& env, const std::vector<Text>& entries) {
+  Text company;
+  for (const Text& entry : entries) {
+    const Text own = Trim(GetText(env, entry, u"Company"));
+    if (own.empty() || !(company.empty() || EqualsNoCase(own, company))) return Text();
+    if (company.empty()) company = own;
+  }
+  return company;
+}
+
 [[maybe_unused]] int RunFind(CliContext& ctx, const FindOptions& o) {
   if (o.tel.empty() && o.text.empty() && o.begin.empty() && o.id.empty() && !o.tel_given) {
     std::cerr << "pellory find: give --tel, --text, --begin or --id\n";
@@ -156,8 +304,11 @@ int NotFound(const FindOptions& o) {
   // A caller ID that is no number (withheld, "anonymous", empty) finds
   // nobody; the database is not asked.
   if (o.tel_given && !HoldsDigits(o.tel) && o.text.empty() && o.begin.empty() && o.id.empty()) {
+    if (o.explain) ExplainLines::Line("number holds no digit: the database is not asked");
     return o.raw ? (std::cout << "{Result=Fail}{Reason=NoFind}\n", 1) : NotFound(o);
   }
+  // Declared before the session, which reports to it until it is gone.
+  ExplainLines explain;
   auto opened = ctx.OpenSession();
   Session& session = *opened;
   Env& env = session.env();
@@ -167,6 +318,10 @@ int NotFound(const FindOptions& o) {
     std::cerr << "pellory find: " << ToUtf8(GetText(env, load, u"Reason")) << "\n";
     return 2;
   }
+  if (o.explain) {
+    ExplainSettings(session);
+    session.lookup()->SetObserver(&explain);
+  }
 
   Text request;
   if (!o.id.empty()) AddVar(env, request, u"Id", Variant(FromUtf8(o.id)));
@@ -174,6 +329,10 @@ int NotFound(const FindOptions& o) {
   if (!o.text.empty()) AddVar(env, request, u"Text", Variant(FromUtf8(o.text)));
   if (!o.tel.empty()) AddVar(env, request, u"Tel", Variant(FromUtf8(o.tel)));
   if (o.max_given) AddVar(env, request, u"MaxFind", Variant(static_cast<double>(o.max)));
+  if (o.explain) {
+    ExplainLines::Line(std::string("request ") + (o.list ? "FindList " : "FindContact ") +
+                       Printable(request));
+  }
   Text reply = o.list ? session.FindList(request) : session.FindContact(request);
   const bool found = GetText(env, reply, u"Result") == u"Success";
   const bool timed_out = !found && GetText(env, reply, u"Reason") == u"Timeout";
@@ -194,12 +353,16 @@ int NotFound(const FindOptions& o) {
     return found ? 0 : 1;
   }
   std::vector<Text> entries;
-  if (found && is_list) {
-    int count = Number(env, reply, u"ListCount");
-    for (int i = 1; i <= count; ++i)
-      entries.push_back(GetText(env, reply, u"List" + IntegerText(i)));
-  }
+  if (found && is_list) entries = ListEntries(env, reply);
   int matches = found ? std::max(1, Number(env, reply, u"Matches")) : 0;
+
+  // A number search that found one contact of several behind the number:
+  // the name and JSON answers speak for all of them.
+  const bool by_number = !o.tel.empty() && o.id.empty() && o.begin.empty() && o.text.empty();
+  std::vector<Text> sharing;
+  if (found && by_number && !is_list && matches >= 2 && o.format != "table") {
+    sharing = ContactsSharingTheNumber(session, request, o.explain);
+  }
 
   if (o.format == "json") {
     std::string out = std::string("{\"found\":") + (found ? "true" : "false");
@@ -215,6 +378,19 @@ int NotFound(const FindOptions& o) {
       } else {
         out += ",\"contact\":" + JsonObject(env, reply, kContactKeys);
       }
+      if (by_number && !is_list) {
+        // The identifiers of every contact behind the number, the one above
+        // first; a contact without one is left out.
+        std::vector<Text> ids;
+        for (const Text& entry : sharing) ids.push_back(GetText(env, entry, u"Id"));
+        if (sharing.empty()) ids.push_back(GetText(env, reply, u"Id"));
+        std::string list;
+        for (const Text& id : ids) {
+          if (id.empty()) continue;
+          list += (list.empty() ? "" : ",") + JsonString(id);
+        }
+        out += ",\"ids\":[" + list + "]";
+      }
     }
     std::cout << out << "}\n";
   } else if (!found) {
@@ -223,6 +399,9 @@ int NotFound(const FindOptions& o) {
   } else if (o.format == "name") {
     if (is_list) {
       for (const Text& e : entries) std::cout << ToUtf8(DisplayName(env, e)) << "\n";
+    } else if (Text company = SharedCompany(env, sharing);
+               sharing.size() >= 2 && !company.empty()) {
+      std::cout << ToUtf8(company) << "\n";
     } else {
       std::cout << ToUtf8(DisplayName(env, reply)) << "\n";
     }
@@ -260,13 +439,31 @@ const bool registered = RegisterCommand(
       sub.add_option("--format", o->format, "Output: table (default), json or name")
           ->check(CLI::IsMember({"table", "json", "name"}));
       AddTimeoutOption(sub, o->timeout);
+      sub.add_option("--match", o->match,
+                     "How a number is matched: exact (as stored) or any (written in any format, "
+                     "read in the home country), in place of the stored NumberMatch setting")
+          ->check(CLI::Validator(MatchError, "exact|any", "match"));
+      sub.add_option("--region", o->region,
+                     "Home country as an ISO 3166-1 two-letter code (GB, US, DE) for reading "
+                     "numbers written without their country code, in place of the stored Region "
+                     "setting")
+          ->check(CLI::Validator(RegionError, "CC", "region"));
+      sub.add_flag("--explain", o->explain,
+                   "Show on standard error how the search went: the settings, each request, the "
+                   "number as read, each statement, the candidates with their tier and the time "
+                   "of each step");
       sub.footer(
           "Exit status: 0 when a contact was found, 1 when none was (also when the lookup ran out "
           "of time), 2 on failure.\n"
+          "When several contacts share the number (a switchboard), --format name prints their "
+          "company if they all have the same one, and --format json lists all of them under "
+          "\"ids\".\n"
           "Uses the host settings (PELLORY_HOST_SETTINGS); without them, the sample address "
-          "book.");
+          "book. --timeout, --match and --region hold for this run; the stored settings stay as "
+          "they are.");
       return [o, &ctx] {
         OverrideTimeout(ctx, o->timeout);
+        OverrideNumberMatch(ctx, o->match, o->region);
         return RunFind(ctx, *o);
       };
     });

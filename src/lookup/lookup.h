@@ -30,6 +30,7 @@ class Lookup final : public ContactLookup {
   void EndExport() override;
   void DropExport() override { export_rs_.reset(); }
   const Text& search_failure() const override { return search_failure_; }
+  void SetObserver(SearchObserver* observer) override { observer_ = observer; }
 
  private:
   Text StartRecords();
@@ -46,6 +47,7 @@ class Lookup final : public ContactLookup {
   ResultSetRef export_rs_;
   Text export_failure_;
   Text search_failure_;
+  SearchObserver* observer_ = nullptr;
 };
 
 // `value` with every single quote doubled, for use between single quotes in

@@ -9,6 +9,7 @@
 
 #include "platform/variant.h"
 #include "plugin/crm_connection.h"
+#include "plugin/search_observer.h"
 
 namespace pellory {
 
@@ -36,6 +37,9 @@ class ContactLookup {
   // the reply the search built, and a caller that can tell an outage from
   // an unknown caller (the command line) reads it here. Empty otherwise.
   virtual const Text& search_failure() const = 0;
+  // The searches report their steps to `observer` while one is set (null:
+  // none). The observer must outlive the searches it watches.
+  virtual void SetObserver(SearchObserver* observer) { (void)observer; }
 };
 
 // The running CRM application (AttachedApplication in automation): the
