@@ -141,6 +141,7 @@ void FrmConfig::Form_Load() {
   }
   Trap(env_, tag, [&] { Ctl(u"User").text = GetText(env_, config_rd_, u"DBUser"); });
   Trap(env_, tag, [&] { Ctl(u"Pwd").text = GetText(env_, config_rd_, u"DBPwd"); });
+  Trap(env_, tag, [&] { timeout_stored_ = GetVar(env_, config_rd_, u"Timeout"); });
   Trap(env_, tag, [&] {
     const Variant stored = GetVar(env_, config_rd_, u"NumberMatch");
     had_number_match_ = !stored.is_empty();
@@ -297,6 +298,11 @@ void FrmConfig::OK_Click() {
     } else if (stored || region.list_index != region_default_) {
       AddVar(env_, config_rd_, u"Region", Variant(RegionCode(region.list_index)));
     }
+  });
+  // The deadline is set outside the dialog; storing the dialog's settings
+  // must not drop it.
+  Trap(env_, tag, [&] {
+    if (!timeout_stored_.is_empty()) AddVar(env_, config_rd_, u"Timeout", timeout_stored_);
   });
   Trap(env_, tag, [&] { Close(); });
 }

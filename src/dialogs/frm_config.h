@@ -47,6 +47,9 @@ class FrmConfig : public Form {
   bool region_known_ = false;
   int region_loaded_ = -1;   // the entry selected at load
   int region_default_ = -1;  // the entry of the locale's territory
+  // "Timeout" as stored (empty when absent): a setting the dialog does not
+  // show, which OK keeps.
+  Variant timeout_stored_;
 };
 
 // The short description of a data directory that OK stores as "Caption".

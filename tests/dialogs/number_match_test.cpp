@@ -69,6 +69,8 @@ TEST(NumberMatchSettings, RoundTripThroughTheDialog) {
        u"Germany (DE)", false, u"", u"{Region(S2)=DE}"},
       {"locale without a region", u"", u"", u"", false, u"", false, u"", u""},
       {"locale region that is no country", u"001", u"", u"", false, u"", false, u"", u""},
+      {"the deadline, which the dialog does not show, is kept", u"GB", u"{Timeout(N1)=5}", u"",
+       false, u"United Kingdom (GB)", false, u"", u"{Timeout(N1)=5}"},
       {"user page: hidden, kept, not reachable", u"GB", u"{NumberMatch=any}{Region=de}", u"user",
        true, u"Germany (DE)", true, u"Japan (JP)", u"{NumberMatch(S3)=Any}{Region(S2)=DE}"},
   };
@@ -76,7 +78,7 @@ TEST(NumberMatchSettings, RoundTripThroughTheDialog) {
     SCOPED_TRACE(c.what);
     FakeEnv env;
     env.fake_regional.territory = c.territory;
-    Session session(env, FullSessionLogic());
+    Session session(env, WireSubsystems);
     env.fake_dialogs.run = [&](ModalForm& f) {
       const Control& check = Find(f, u"NumberMatch");
       const Control& region = Find(f, u"Region");

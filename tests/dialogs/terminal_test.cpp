@@ -502,7 +502,7 @@ TEST(TerminalDialogs, NumberMatchingControlsByKeyboard) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TerminalEnv env;
-    Session session(env, FullSessionLogic());
+    Session session(env, WireSubsystems);
     env.term.keys.assign(c.keys.begin(), c.keys.end());
     env.term.Press(Key::kEnter);
     Text rd = c.record, page = c.page;
