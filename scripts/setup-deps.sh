@@ -50,6 +50,9 @@ PACKAGES=(
   libxcomposite1:i386
   libxinerama1:i386
   libodbc2:i386
+  libphonenumber-dev
+  libprotobuf-dev
+  libicu-dev
 )
 
 missing=()

@@ -55,6 +55,21 @@ void SplitDateTime(DateTime value, int* year, int* month, int* day, int* hour, i
   *second = static_cast<int>(secs % 60);
 }
 
+Text LocaleTerritory(TextView locale_name) {
+  // "ll_CC.codeset@modifier": the codeset and modifier say nothing of it.
+  const size_t end = locale_name.find_first_of(u".@");
+  const TextView name = locale_name.substr(0, end);
+  size_t start = name.find_first_of(u"_-");
+  while (start != TextView::npos) {
+    const size_t next = name.find_first_of(u"_-", start + 1);
+    const TextView tag = name.substr(start + 1, next == TextView::npos ? next : next - start - 1);
+    auto letter = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+    if (tag.size() == 2 && letter(tag[0]) && letter(tag[1])) return UpperCase(tag);
+    start = next;
+  }
+  return Text();
+}
+
 Text FormatDateTime(const Regional& regional, DateTime value) {
   int y, mo, d, h, mi, s;
   SplitDateTime(value, &y, &mo, &d, &h, &mi, &s);

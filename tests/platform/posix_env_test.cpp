@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
@@ -302,6 +303,54 @@ TEST(PosixEnvTest, RegionalFormatsOfTheProcessLocaleRoundTrip) {
   EXPECT_EQ(rd, u"{N(N4)=2.25}");
   EXPECT_FALSE(regional.ParseDateTime(u"31/31/2020 xx").has_value());
   EXPECT_EQ(regional.ParseDateTime(u"2026-12-06 11:43:57"), MakeDateTime(2026, 12, 6, 11, 43, 57));
+}
+
+TEST(PosixEnvTest, TerritoryOfTheMessagesLocale) {
+  struct Case {
+    const char* lc_all;
+    const char* lc_messages;
+    const char* lang;
+    const char16_t* territory;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, "en_GB.UTF-8", u"GB"},
+      {nullptr, nullptr, "de_DE@euro", u"DE"},
+      {nullptr, nullptr, "sr_RS.UTF-8@latin", u"RS"},
+      {nullptr, "fr_CA.UTF-8", "en_GB.UTF-8", u"CA"},
+      {"C", "fr_CA.UTF-8", "en_GB.UTF-8", u""},  // LC_ALL decides, and names none
+      {"", "", "en_US", u"US"},                  // empty is as unset
+      {nullptr, nullptr, "POSIX", u""},
+      {nullptr, nullptr, "C.UTF-8", u""},
+      {nullptr, nullptr, "en", u""},
+      {nullptr, nullptr, nullptr, u""},
+  };
+  const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> saved[3];
+  for (int i = 0; i < 3; ++i) {
+    if (const char* v = std::getenv(names[i])) saved[i] = v;
+  }
+  for (const Case& c : cases) {
+    const char* values[] = {c.lc_all, c.lc_messages, c.lang};
+    for (int i = 0; i < 3; ++i) {
+      if (values[i]) {
+        ::setenv(names[i], values[i], 1);
+      } else {
+        ::unsetenv(names[i]);
+      }
+    }
+    EXPECT_EQ(PosixRegional().Territory(), c.territory) << (c.lang ? c.lang : "(no LANG)");
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (saved[i]) {
+      ::setenv(names[i], saved[i]->c_str(), 1);
+    } else {
+      ::unsetenv(names[i]);
+    }
+  }
+  // The names Windows gives.
+  EXPECT_EQ(LocaleTerritory(u"en-GB"), u"GB");
+  EXPECT_EQ(LocaleTerritory(u"zh-Hans-CN"), u"CN");
+  EXPECT_EQ(LocaleTerritory(u"es-419"), u"");
 }
 
 TEST(PosixEnvTest, ClockAndUnavailablePorts) {

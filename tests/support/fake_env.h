@@ -35,14 +35,16 @@ class FakeClock : public Clock {
   DateTime now = MakeDateTime(2026, 12, 6, 11, 43, 57);
 };
 
-// dd/mm/yyyy and hh:mm:ss, with a settable decimal separator.
+// dd/mm/yyyy and hh:mm:ss, with a settable decimal separator and territory.
 class FakeRegional : public Regional {
  public:
   char16_t DecimalSeparator() const override { return separator; }
   Text ShortDate(int year, int month, int day) const override;
   Text LongTime(int hour, int minute, int second) const override;
   std::optional<DateTime> ParseDateTime(TextView text) const override;
+  Text Territory() const override { return territory; }
   char16_t separator = u'.';
+  Text territory = u"GB";
 };
 
 class FakePump : public MessagePump {

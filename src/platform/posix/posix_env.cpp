@@ -237,6 +237,14 @@ std::optional<DateTime> PosixRegional::ParseDateTime(TextView text) const {
   return std::nullopt;
 }
 
+Text PosixRegional::Territory() const {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return LocaleTerritory(FromUtf8(value));
+  }
+  return Text();
+}
+
 void PosixMessagePump::DoEvents() {
   for (size_t i = 0; i < sources_.size(); ++i) sources_[i]();
 }

@@ -39,13 +39,17 @@ class PosixClock : public Clock {
   double MonotonicSeconds() override;
 };
 
-// Formats of the process locale (LC_NUMERIC and LC_TIME as set by setlocale).
+// Formats of the process locale (LC_NUMERIC and LC_TIME as set by
+// setlocale); the territory of the locale the environment names for
+// messages (LC_ALL, else LC_MESSAGES, else LANG: the first that is set and
+// not empty).
 class PosixRegional : public Regional {
  public:
   char16_t DecimalSeparator() const override;
   Text ShortDate(int year, int month, int day) const override;
   Text LongTime(int hour, int minute, int second) const override;
   std::optional<DateTime> ParseDateTime(TextView text) const override;
+  Text Territory() const override;
 };
 
 // The message loop of a process without windows: runs whatever event

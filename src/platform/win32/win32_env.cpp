@@ -29,7 +29,8 @@ class SystemClock : public Clock {
   double MonotonicSeconds() override { return GetTickCount64() / 1000.0; }
 };
 
-// Fixed formats: yyyy-mm-dd and hh:mm:ss with a point as decimal separator.
+// Fixed formats: yyyy-mm-dd and hh:mm:ss with a point as decimal separator;
+// no territory.
 class IsoRegional : public Regional {
  public:
   char16_t DecimalSeparator() const override { return u'.'; }
@@ -59,6 +60,7 @@ class IsoRegional : public Regional {
     }
     return std::nullopt;
   }
+  Text Territory() const override { return Text(); }
 };
 
 class NoMessageLoop : public MessagePump {

@@ -279,6 +279,13 @@ Text Win32Regional::LongTime(int hour, int minute, int second) const {
   return FromWide(buf, static_cast<size_t>(n - 1));
 }
 
+Text Win32Regional::Territory() const {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH];
+  const int n = GetUserDefaultLocaleName(name, LOCALE_NAME_MAX_LENGTH);
+  if (n <= 1) return Text();
+  return LocaleTerritory(FromWide(name, static_cast<size_t>(n - 1)));
+}
+
 LocalePatterns Win32Regional::Patterns() const {
   LocalePatterns p;
   p.short_date = FullYearPattern(LocaleText(LOCALE_SSHORTDATE));

@@ -37,6 +37,8 @@ class Win32Regional : public Regional {
   Text ShortDate(int year, int month, int day) const override;
   Text LongTime(int hour, int minute, int second) const override;
   std::optional<DateTime> ParseDateTime(TextView text) const override;
+  // From the user's default locale name ("en-GB").
+  Text Territory() const override;
 
   // The user's locale's pictures and words.
   LocalePatterns Patterns() const;
