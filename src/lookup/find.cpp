@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <vector>
 
 #include "lookup/columns.h"
 #include "lookup/lookup.h"
@@ -15,6 +17,8 @@ namespace {
 constexpr char16_t kNotGiven[] = u"#";
 constexpr Column kReverseColumns[4] = {kReversePhone1, kReversePhone2, kReversePhone3,
                                        kReversePhone4};
+constexpr Column kPhoneColumns[4] = {kPhone1, kPhone2, kPhone3, kPhone4};
+constexpr Column kExtensionColumns[4] = {kPhone1Ext, kPhone2Ext, kPhone3Ext, kPhone4Ext};
 constexpr const char16_t* kReverseFragments[4] = {u"Reverse_Phone_1 = '", u"Reverse_Phone_2 = '",
                                                   u"Reverse_Phone_3 = '", u"Reverse_Phone_4 = '"};
 
@@ -29,7 +33,19 @@ struct Request {
   Text reversed = kNotGiven;
 
   static bool Given(const Text& value) { return value != kNotGiven; }
+  // A search by number alone: the other criteria come first.
+  bool ByNumber() const { return Given(tel) && !Given(id) && !Given(begin) && !Given(text); }
 };
+
+// In SQL mode a dialled number of fewer digits than this matches only a
+// stored number of the same digits; longer ones match inside a stored
+// number (a number dialled without its country code, say).
+constexpr size_t kInsideDigits = 7;
+
+size_t DigitCount(TextView text) {
+  return static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }));
+}
 
 Text Selection(const Request& r, const bool (&search_phone)[4]) {
   if (Request::Given(r.id)) return u"Client_Id = '" + QuoteDoubled(r.id) + u"'";
@@ -120,10 +136,25 @@ namespace {
 // One FindReal: the request, the statement, the scan and the reply. Each
 // step is trapped on its own; steps that reach for the database also keep
 // their failure as the search's failure (the reply stays what was built).
+//
+// With NumberMatch "Any" a number search that finds no stored number of
+// the same digits takes a second step (any_format.h): in file mode a
+// statement of its own fetches the candidates; in SQL mode, whose scan
+// reads every row anyway, the candidates are weighed as the scan passes
+// them, and count only when the scan ends without a match of its own. The
+// best tier wins, and within it the first row: a contact search replies
+// with that contact, a list search with the contacts of that tier.
 class Search {
  public:
-  Search(Session& session, CrmConnection& crm, Text& failure, Text rd)
-      : env_(session.env()), crm_(crm), failure_(failure), rd_(std::move(rd)), deadline_(session) {
+  Search(Session& session, CrmConnection& crm, Text& failure, Text rd, const NumberMatch& match,
+         SearchObserver* observer)
+      : env_(session.env()),
+        crm_(crm),
+        failure_(failure),
+        rd_(std::move(rd)),
+        number_match_(match),
+        observer_(observer),
+        deadline_(session) {
     failure_.clear();
   }
 
@@ -131,16 +162,8 @@ class Search {
     // Reconnect when the handle the search needs is gone.
     Step([&] { crm_.EnsureOpen(); });
     ReadRequest();
-    const Text query = Statement();
-    if (!query.empty()) Open(query);
-    if (rs_) Wait();
-    if (rs_ && timed_out_) Stop();
-    if (rs_ && !timed_out_) {
-      Columns c;
-      DatabaseStep([&] {
-        c = Columns::Of(*rs_);
-        c.RequireAll();
-      });
+    if (Execute(Statement())) {
+      const Columns c = ResultColumns();
       if (Request::Given(r_.id)) {
         IdentifierScan(c);
         if (!timed_out_) return reply_;
@@ -148,6 +171,8 @@ class Search {
         Scan(c);
       }
     }
+    Report([&] { observer_->StepDone(u"exact", Now() - step_start_ - weigh_seconds_); });
+    if (any_format_) SecondStep();
     return Reply();
   }
 
@@ -160,8 +185,14 @@ class Search {
   bool DatabaseStep(Body&& body) {
     return TrapKeeping(env_, tags::kFind, &failure_, body);
   }
+  // Tells the observer of a number search, if there is one.
+  template <typename Body>
+  void Report(Body&& body) {
+    if (observer_ && number_search_) Step(body);
+  }
+  double Now() { return observer_ ? env_.clock().MonotonicSeconds() : 0; }
   // The Timeout setting bounds the whole search: the reconnect, the
-  // statement and the scan. A search that runs out of it replies as one
+  // statements and the scans. A search that runs out of it replies as one
   // that found nothing, for the reason "Timeout".
   bool Expired() { return timed_out_ || (timed_out_ = deadline_.Passed()); }
   bool AtEnd() {
@@ -179,6 +210,21 @@ class Search {
     Step([&] { r.id = GetText(env_, rd_, u"Id", Variant(kNotGiven)); });
     Step([&] { r.text = GetText(env_, rd_, u"Text", Variant(kNotGiven)); });
     Step([&] { r.reversed = Reverse(r.tel); });
+    Step([&] {
+      const bool sql = crm_.settings().use_sql;
+      number_search_ = r.ByNumber();
+      needle_ = r.reversed;
+      if (sql && Request::Given(r.tel) && DigitCount(r.tel) < kInsideDigits) {
+        needle_ = u"," + r.reversed + u",";
+      }
+      any_format_ = number_search_ && number_match_.any_format;
+      if (!any_format_) return;
+      dialled_ = ReadDialled(GetText(env_, rd_, kDialledTel, Variant(r.tel)), number_match_.home);
+      if (!dialled_.key.empty()) candidate_mark_ = u"," + dialled_.key;
+      // SQL mode weighs the candidates during the scan of the first step.
+      weigh_in_scan_ = sql;
+    });
+    step_start_ = Now();
     Step([&] { start_ = TimerNow(env_); });
   }
 
@@ -195,14 +241,27 @@ class Search {
     return query;
   }
 
+  // Sends `query` and waits for it: true when a result set is there to
+  // read, false when there is none (no query, a failure) or the time ran
+  // out (the statement is then cancelled).
+  bool Execute(const Text& query) {
+    if (query.empty()) return false;
+    Open(query);
+    if (rs_) Wait();
+    if (rs_ && timed_out_) Stop();
+    return rs_ && !timed_out_;
+  }
+
   // The scan reads through its own reference: a call that arrives while the
   // message loop runs may replace the connection's contact recordset, and
   // this scan must go on over the result set it started with.
   void Open(const Text& query) {
     Step([&] { crm_.CloseContacts(); });
+    rs_.reset();
     DatabaseStep([&] {
       if (Expired()) return;
       db_ = crm_.database();
+      Report([&] { observer_->Statement(query); });
       try {
         rs_ = crm_.OpenContacts(query, deadline_.Left());
       } catch (const Failure& f) {
@@ -245,6 +304,15 @@ class Search {
     if (!stopped) Step([&] { crm_.Abandon(db_, rs_); });
   }
 
+  Columns ResultColumns() {
+    Columns c;
+    DatabaseStep([&] {
+      c = Columns::Of(*rs_);
+      c.RequireAll();
+    });
+    return c;
+  }
+
   // File mode selects the identifier in the statement. SQL mode reads the
   // whole table, so the row is picked here by its identifier. Without a
   // timeout the reply is the contact record alone, or a bare failure.
@@ -270,22 +338,28 @@ class Search {
     }
   }
 
+  // The row's phone list: ",", then the digits of each enabled reversed
+  // column followed by ",".
+  void PhoneList(const Columns& c, Text& phones) {
+    DatabaseStep([&] {
+      phones.assign(1, u',');
+      for (int n = 0; n < 4; ++n) {
+        if (!crm_.settings().search_phone[n]) continue;
+        AppendDigitsOnly(phones, c.Read(*rs_, kReverseColumns[n]));
+        phones += u',';
+      }
+    });
+  }
+
   void Scan(const Columns& c) {
     const bool text_given = Request::Given(r_.text);
     const bool begin_given = Request::Given(r_.begin);
-    const CrmSettings& settings = crm_.settings();
+    const bool weigh = weigh_in_scan_ && !candidate_mark_.empty();
     Text phones, words;
     phones.reserve(64);
     words.reserve(128);
     while (!Expired() && !AtEnd()) {
-      DatabaseStep([&] {
-        phones.assign(1, u',');
-        for (int n = 0; n < 4; ++n) {
-          if (!settings.search_phone[n]) continue;
-          AppendDigitsOnly(phones, c.Read(*rs_, kReverseColumns[n]));
-          phones += u',';
-        }
-      });
+      PhoneList(c, phones);
       DatabaseStep([&] {
         words.assign(1, u',');
         if (text_given) {
@@ -302,10 +376,14 @@ class Search {
       });
       bool match = false;
       Step([&] {
-        match = phones.find(r_.reversed) != Text::npos || WordsMatch(words, r_.text) ||
-                r_.begin == words;
+        match =
+            phones.find(needle_) != Text::npos || WordsMatch(words, r_.text) || r_.begin == words;
       });
-      if (match && Matched(c)) break;
+      if (match) {
+        if (Matched(c)) break;
+      } else if (weigh && matches_ == 0 && phones.find(candidate_mark_) != Text::npos) {
+        Weigh(c);
+      }
       // A row the result set cannot move past would be read forever.
       if (!DatabaseStep([&] { rs_->MoveNext(); })) break;
       env_.pump().DoEvents();
@@ -315,6 +393,7 @@ class Search {
   // Takes the current row as one more match; true when the scan stops here.
   bool Matched(const Columns& c) {
     ++matches_;
+    Report([&] { ReportExact(c); });
     if (r_.list) {
       Step([&] {
         Text entry = ListEntry(env_, *rs_, c);
@@ -329,6 +408,131 @@ class Search {
     return false;
   }
 
+  // The observer learns which stored number the first step matched.
+  void ReportExact(const Columns& c) {
+    for (int n = 0; n < 4; ++n) {
+      if (!crm_.settings().search_phone[n]) continue;
+      const Text digits = u"," + DigitsOnly(c.Read(*rs_, kReverseColumns[n])) + u",";
+      if (digits.find(needle_) == Text::npos) continue;
+      observer_->Candidate(c.Read(*rs_, kClientId), c.Read(*rs_, kPhoneColumns[n]), u"Exact");
+      return;
+    }
+  }
+
+  // The second step, after a first step that found nothing and neither
+  // failed nor ran out of time. A failure or a timeout on its way replies
+  // as one of the first step would.
+  void SecondStep() {
+    if (matches_ > 0 || timed_out_ || !failure_.empty()) return;
+    const double started = Now();
+    Report([&] {
+      if (dialled_.key.empty()) {
+        observer_->NotInterpreted(dialled_.why);
+      } else {
+        observer_->Interpreted(dialled_.e164);
+      }
+    });
+    if (dialled_.key.empty()) return;
+    if (weigh_in_scan_) {
+      // SQL mode: what the scan weighed, told as if it came now.
+      Report([&] {
+        for (const auto& [id, number, tier] : weighed_) observer_->Candidate(id, number, tier);
+      });
+    } else {
+      Text query;
+      Step([&] {
+        query = u"select * from " + crm_.table_name() + u" where " +
+                CandidateSelection(dialled_.key, crm_.settings().search_phone);
+      });
+      if (Execute(query)) CandidateScan(ResultColumns());
+    }
+    if (!timed_out_ && failure_.empty() && best_tier_ != MatchTier::kNone) {
+      reply_ = std::move(best_reply_);
+      matches_ = static_cast<int16_t>(std::min(best_count_, BestLimit()));
+      match_ = TierName(best_tier_);
+    }
+    Report([&] {
+      observer_->StepDone(u"any format", weigh_in_scan_ ? weigh_seconds_ : Now() - started);
+    });
+  }
+
+  // File mode: the rows of the candidates' statement. A row comes back
+  // when one of its enabled reversed columns begins with the key.
+  void CandidateScan(const Columns& c) {
+    Text phones;
+    while (!Expired() && !AtEnd()) {
+      PhoneList(c, phones);
+      if (phones.find(candidate_mark_) != Text::npos && Weigh(c)) break;
+      if (!DatabaseStep([&] { rs_->MoveNext(); })) break;
+      env_.pump().DoEvents();
+    }
+  }
+
+  // The most rows of the best tier the reply takes: two for a contact
+  // search (the second only counts), "MaxFind" for a list, at least one.
+  int BestLimit() const { return r_.list ? std::max<int>(r_.max_find, 1) : 2; }
+
+  // Weighs the current row as a candidate: each enabled telephone field
+  // read in the contact's country and compared with the dialled number;
+  // the row's tier is its best field's. True when no later row can change
+  // the reply.
+  bool Weigh(const Columns& c) {
+    const double started = Now();
+    MatchTier tier = MatchTier::kNone;
+    Text number;
+    DatabaseStep([&] {
+      const RegionInfo* region = ContactRegion(c.Read(*rs_, kCountry), number_match_.home);
+      for (int n = 0; n < 4; ++n) {
+        if (!crm_.settings().search_phone[n]) continue;
+        const Text& phone = c.Read(*rs_, kPhoneColumns[n]);
+        const auto stored = ReadStored(phone, c.Read(*rs_, kExtensionColumns[n]), region);
+        if (!stored) continue;
+        const MatchTier t = Compare(*dialled_.number, *stored);
+        if (number.empty() || t > tier) {
+          tier = t;
+          number = phone;
+        }
+      }
+    });
+    if (observer_) {
+      Step([&] {
+        Text id = c.Read(*rs_, kClientId);
+        if (weigh_in_scan_) {
+          weighed_.push_back({std::move(id), number, TierName(tier)});
+        } else {
+          Report([&] { observer_->Candidate(id, number, TierName(tier)); });
+        }
+      });
+    }
+    bool done = false;
+    if (tier != MatchTier::kNone && tier >= best_tier_) done = Keep(c, tier);
+    weigh_seconds_ += Now() - started;
+    return done;
+  }
+
+  // Takes the current row at `tier`, the best seen so far.
+  bool Keep(const Columns& c, MatchTier tier) {
+    if (tier > best_tier_) {
+      best_tier_ = tier;
+      best_count_ = 0;
+      best_reply_.clear();
+    }
+    ++best_count_;
+    const bool full = best_tier_ == MatchTier::kSame && best_count_ >= BestLimit();
+    if (r_.list) {
+      if (best_count_ > BestLimit()) return full;
+      Step([&] {
+        Text entry = ListEntry(env_, *rs_, c);
+        if (!entry.empty()) AppendEntry(best_reply_, u"List" + IntegerText(best_count_), entry);
+      });
+    } else if (best_count_ == 1) {
+      Step([&] { best_reply_ = BuildContact(env_, *rs_, c); });
+      Step([&] { AddVar(env_, best_reply_, u"Tel", GetVar(env_, rd_, u"Tel")); });
+      Step([&] { AddVar(env_, best_reply_, u"NiceTel", GetVar(env_, rd_, u"NiceTel")); });
+    }
+    return full;
+  }
+
   Text Reply() {
     Text& reply = reply_;
     if (timed_out_) {
@@ -336,6 +540,8 @@ class Search {
       reply.clear();
       matches_ = 0;
     }
+    // With NumberMatch "Any", how the contact was found.
+    if (any_format_ && matches_ > 0 && match_.empty()) match_ = u"Exact";
     Step([&] {
       if (!r_.list) return;
       AddVar(env_, reply, u"HasName", Variant(int16_t{1}));
@@ -356,6 +562,9 @@ class Search {
       Step([&] {
         if (r_.list) AddVar(env_, reply, u"ListCount", Variant(matches_));
       });
+      Step([&] {
+        if (!match_.empty()) AddVar(env_, reply, u"Match", Variant(match_));
+      });
       Step([&] { AddVar(env_, reply, u"Speed", Variant(speed)); });
       Step([&] { AddVar(env_, reply, u"Matches", Variant(matches_)); });
       Step([&] { AddVar(env_, reply, u"Result", Variant(u"Success")); });
@@ -363,22 +572,55 @@ class Search {
     return reply;
   }
 
+  struct Weighed {
+    Text id, number, tier;
+  };
+
   Env& env_;
   CrmConnection& crm_;
   Text& failure_;
   const Text rd_;
+  const NumberMatch& number_match_;
+  SearchObserver* const observer_;
   Deadline deadline_;
   bool timed_out_ = false;
   Request r_;
+  bool number_search_ = false;
+  // What the match test looks for in a row's phone list.
+  Text needle_;
   float start_ = 0;
   DatabaseRef db_;
   ResultSetRef rs_;
   Text reply_;
   int16_t matches_ = 0;
+  Text match_;  // the reply's "Match"; empty: none
+
+  // The second step: the dialled number, "," and its candidate key (what a
+  // candidate's phone list holds), and the best tier seen, the rows of it
+  // and the reply they make.
+  bool any_format_ = false;
+  bool weigh_in_scan_ = false;
+  Dialled dialled_;
+  Text candidate_mark_;
+  MatchTier best_tier_ = MatchTier::kNone;
+  int best_count_ = 0;
+  Text best_reply_;
+
+  // For the observer: when the first step began, the time spent weighing
+  // candidates, and the candidates weighed during the first step's scan.
+  double step_start_ = 0;
+  double weigh_seconds_ = 0;
+  std::vector<Weighed> weighed_;
 };
 
 }  // namespace
 
-Text Lookup::Find(Text rd) { return Search(session_, crm_, search_failure_, std::move(rd)).Run(); }
+void Lookup::Initialize() {
+  number_match_ = ReadNumberMatch(env_, session_.data_rd(), tags::kInitialize);
+}
+
+Text Lookup::Find(Text rd) {
+  return Search(session_, crm_, search_failure_, std::move(rd), number_match_, observer_).Run();
+}
 
 }  // namespace pellory::lookup

@@ -3,6 +3,7 @@
 // (CacheRecordReal).
 #pragma once
 
+#include "lookup/any_format.h"
 #include "plugin/crm_connection.h"
 #include "plugin/session.h"
 #include "plugin/trace_tags.h"
@@ -23,6 +24,8 @@ class Lookup final : public ContactLookup {
   Lookup(Session& session, CrmConnection& crm)
       : session_(session), env_(session.env()), crm_(crm) {}
 
+  void Initialize() override;
+  bool ReadsDialledNumber() const override { return number_match_.any_format; }
   Text Find(Text rd) override;  // find.cpp
   Text GetContact(Variant& res) override;
   Text CacheRecord() override;  // cache.cpp
@@ -48,6 +51,8 @@ class Lookup final : public ContactLookup {
   Text export_failure_;
   Text search_failure_;
   SearchObserver* observer_ = nullptr;
+  // How number searches read numbers; read at every start-up.
+  NumberMatch number_match_;
 };
 
 // `value` with every single quote doubled, for use between single quotes in

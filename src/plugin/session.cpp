@@ -96,8 +96,11 @@ Text Session::FindContact(Text rd) {
   const Text tag = Tag(u"FindContact");
   Text reply;
   Trap(env_, tag, [&] { AddVar(env_, rd, u"Cmd", Variant(u"FindContact")); });
-  Trap(env_, tag,
-       [&] { AddVar(env_, rd, u"Tel", Variant(DigitsOnly(GetText(env_, rd, u"Tel")))); });
+  Trap(env_, tag, [&] {
+    const Text tel = GetText(env_, rd, u"Tel");
+    if (ReadsDialledNumber()) AddVar(env_, rd, kDialledTel, Variant(tel));
+    AddVar(env_, rd, u"Tel", Variant(DigitsOnly(tel)));
+  });
   Trap(env_, tag,
        [&] { AddVar(env_, rd, u"Text", Variant(WordsOnly(GetText(env_, rd, u"Text")))); });
   Trap(env_, tag, [&] {
@@ -107,14 +110,19 @@ Text Session::FindContact(Text rd) {
   return reply;
 }
 
+bool Session::ReadsDialledNumber() const {
+  return subsystems_.lookup && subsystems_.lookup->ReadsDialledNumber();
+}
+
 Text Session::FindList(Text rd) {
   const Text tag = Tag(u"FindList");
   Text reply;
   Trap(env_, tag, [&] { AddVar(env_, rd, u"Cmd", Variant(u"FindList")); });
   Trap(env_, tag, [&] {
     Variant number = GetVar(env_, rd, u"Number");
-    AddVar(env_, rd, u"Tel",
-           Variant(DigitsOnly(GetVar(env_, rd, u"Tel", number).ToText(&env_.regional()))));
+    const Text tel = GetVar(env_, rd, u"Tel", number).ToText(&env_.regional());
+    if (ReadsDialledNumber()) AddVar(env_, rd, kDialledTel, Variant(tel));
+    AddVar(env_, rd, u"Tel", Variant(DigitsOnly(tel)));
   });
   Trap(env_, tag,
        [&] { AddVar(env_, rd, u"Text", Variant(WordsOnly(GetText(env_, rd, u"Text")))); });
@@ -190,6 +198,7 @@ R Session::Guarded(TextView tag, Call&& call) {
 Variant Session::InitializeReal() {
   return Guarded<Variant>(tags::kInitialize, [&] {
     if (subsystems_.crm) subsystems_.crm->Initialize();
+    if (subsystems_.lookup) subsystems_.lookup->Initialize();
     return Variant();
   });
 }

@@ -59,6 +59,9 @@ class Session {
  private:
   template <typename R, typename Call>
   R Guarded(TextView tag, Call&& call);
+  // Whether FindContact and FindList pass the number as the host wrote it
+  // on to the search (kDialledTel).
+  bool ReadsDialledNumber() const;
   // Runs `Load` steps 1 and 2: reload and remember whether it failed.
   // `tag` names the host method that asked for the load.
   Text LoadAndRemember(TextView tag);

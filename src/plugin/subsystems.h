@@ -15,11 +15,22 @@ namespace pellory {
 
 class Session;
 
+// The request key under which FindContact and FindList hand FindReal the
+// number as the host wrote it ("+44 20 7946 0018"), where "Tel" holds only
+// its digits, when the lookup asks for it (it reads numbers in any format).
+inline constexpr char16_t kDialledTel[] = u"DialledTel";
+
 // Contact lookup (lookup::Lookup): the searches, the contact record and the
 // cache export, with the export's result set and state.
 class ContactLookup {
  public:
   virtual ~ContactLookup() = default;
+  // Start-up: reads the lookup's own settings from the settings record.
+  virtual void Initialize() {}
+  // Whether the searches read the number as the host wrote it, which the
+  // Session's FindContact and FindList then add to the request under
+  // kDialledTel.
+  virtual bool ReadsDialledNumber() const { return false; }
   // The working methods FindReal, GetContact and CacheRecordReal.
   virtual Text Find(Text rd) = 0;
   virtual Text GetContact(Variant& res) = 0;
