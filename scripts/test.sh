@@ -3,7 +3,8 @@
 # Debug build; the benchmarks are built by scripts/setup.sh), the threaded tests under
 # ThreadSanitizer in a small build of their own, the Windows builds (mingw-w64,
 # 64-bit and 32-bit) with their tests under Wine, and the records fuzz target
-# for about 20 seconds.
+# for about 20 seconds. The next Windows build and the fuzzing build compile
+# while the Wine tests before them run.
 # Exits non-zero when any step fails. Build folders: build-test-*.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -74,19 +75,57 @@ threads() {
     TSAN_OPTIONS=halt_on_error=1 run_ctest build-test-tsan -L threads
 }
 
-# The Windows build for one width ($1: x86_64 or i686) and its tests under Wine.
-windows() {
+# Builds that compile in the background while Wine tests run (those mostly
+# wait for Wine, not for the processor); the step that needs one waits for
+# it and shows its output.
+declare -A background=()
+start_background() {  # start_background NAME COMMAND...
+  local name="$1" log
+  shift
+  log="$(mktemp)"
+  ("$@" >"$log" 2>&1) &
+  background[$name]="$! $log"
+}
+finish_background() {  # finish_background NAME: its exit status
+  local pid log rc
+  read -r pid log <<<"${background[$1]}"
+  unset "background[$1]"
+  wait "$pid"
+  rc=$?
+  cat "$log"
+  rm -f "$log"
+  return "$rc"
+}
+# Runs the build NAME (a function) unless it was started in the background.
+build() {
+  if [[ -n "${background[$1]:-}" ]]; then finish_background "$1"; else "$@"; fi
+}
+
+windows_build() {  # windows_build WIDTH (x86_64 or i686)
   local dir="build-test-mingw-$1"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$1.cmake" &&
-    cmake --build "$dir" -j"$JOBS" &&
-    run_ctest "$dir"
+    cmake --build "$dir" -j"$JOBS"
+}
+windows_build_x86_64() { windows_build x86_64; }
+windows_build_i686() { windows_build i686; }
+
+fuzz_build() {
+  CC=clang CXX=clang++ cmake -S . -B build-test-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPELLORY_CORE_ONLY=ON -DPELLORY_FUZZ=ON -DPELLORY_SANITIZE=ON &&
+    cmake --build build-test-fuzz -j"$JOBS" --target records_fuzz
+}
+
+# The Windows build for one width and its tests under Wine; the next build
+# ($2, a function) compiles while they run.
+windows() {
+  build "windows_build_$1" || return 1
+  [[ -z "${2:-}" ]] || start_background "$2" "$2"
+  run_ctest "build-test-mingw-$1"
 }
 
 fuzz() {
-  CC=clang CXX=clang++ cmake -S . -B build-test-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPELLORY_CORE_ONLY=ON -DPELLORY_FUZZ=ON -DPELLORY_SANITIZE=ON &&
-    cmake --build build-test-fuzz -j"$JOBS" --target records_fuzz &&
+  build fuzz_build &&
     mkdir -p build-test-fuzz/corpus &&
     build-test-fuzz/fuzz/records_fuzz -max_total_time="$FUZZ_SECONDS" -max_len=512 \
       -print_final_stats=1 build-test-fuzz/corpus fuzz/seeds
@@ -94,8 +133,8 @@ fuzz() {
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests" sanitizers
 step "ThreadSanitizer build and the threaded tests" threads
-step "Windows build, 64-bit, and its tests under Wine" windows x86_64
-step "Windows build, 32-bit, and its tests under Wine" windows i686
+step "Windows build, 64-bit, and its tests under Wine" windows x86_64 windows_build_i686
+step "Windows build, 32-bit, and its tests under Wine" windows i686 fuzz_build
 step "Fuzzing GetVar/AddVar for ${FUZZ_SECONDS} s" fuzz
 
 echo
