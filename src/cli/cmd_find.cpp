@@ -296,7 +296,84 @@ Text SharedCompany(Env& env, const std::vector<Text>& entries) {
   return company;
 }
 
-[[maybe_unused]] int RunFind(CliContext& ctx, const FindOptions& o) {
+// What a search gave, as the output formats read it.
+struct FindOutcome {
+  Text reply;
+  bool found = false;
+  bool timed_out = false;
+  bool is_list = false;
+  bool by_number = false;
+  int matches = 0;
+  std::vector<Text> entries;  // a list search's entries
+  std::vector<Text> sharing;  // the contacts behind a number several share
+};
+
+std::string FindJson(Env& env, const FindOutcome& out) {
+  std::string json = std::string("{\"found\":") + (out.found ? "true" : "false");
+  if (out.timed_out) json += ",\"reason\":\"Timeout\"";
+  if (!out.found) return json + "}";
+  json += ",\"matches\":" + std::to_string(out.matches);
+  if (out.is_list) {
+    json += ",\"contacts\":[";
+    for (size_t i = 0; i < out.entries.size(); ++i) {
+      json += (i ? "," : "") + JsonObject(env, out.entries[i], kEntryKeys);
+    }
+    return json + "]}";
+  }
+  json += ",\"contact\":" + JsonObject(env, out.reply, kContactKeys);
+  if (out.by_number) {
+    // The identifiers of every contact behind the number, the one above
+    // first; a contact without one is left out.
+    std::vector<Text> ids;
+    for (const Text& entry : out.sharing) ids.push_back(GetText(env, entry, u"Id"));
+    if (out.sharing.empty()) ids.push_back(GetText(env, out.reply, u"Id"));
+    std::string list;
+    for (const Text& id : ids) {
+      if (id.empty()) continue;
+      list += (list.empty() ? "" : ",") + JsonString(id);
+    }
+    json += ",\"ids\":[" + list + "]";
+  }
+  return json + "}";
+}
+
+void PrintListTable(Env& env, const std::vector<Text>& entries) {
+  std::vector<std::vector<std::string>> rows = {{"NAME", "COMPANY", "PHONE", "ID"}};
+  for (const Text& e : entries) {
+    Text phone = GetText(env, e, u"Phone 1");
+    for (const char16_t* key : {u"Phone 2", u"Phone 3", u"Other"}) {
+      if (phone.empty()) phone = GetText(env, e, key);
+    }
+    rows.push_back({ToUtf8(GetText(env, e, u"Name")), ToUtf8(GetText(env, e, u"Company")),
+                    ToUtf8(phone), ToUtf8(GetText(env, e, u"Id"))});
+  }
+  PrintTable(rows);
+}
+
+// Prints the answer in the format asked for; the exit status.
+int PrintOutcome(Env& env, const FindOptions& o, const FindOutcome& out) {
+  if (o.format == "json") {
+    std::cout << FindJson(env, out) << "\n";
+  } else if (!out.found) {
+    return out.timed_out ? 1 : NotFound(o);
+  } else if (o.format == "name") {
+    if (out.is_list) {
+      for (const Text& e : out.entries) std::cout << ToUtf8(DisplayName(env, e)) << "\n";
+    } else if (Text company = SharedCompany(env, out.sharing);
+               out.sharing.size() >= 2 && !company.empty()) {
+      std::cout << ToUtf8(company) << "\n";
+    } else {
+      std::cout << ToUtf8(DisplayName(env, out.reply)) << "\n";
+    }
+  } else if (out.is_list) {
+    PrintListTable(env, out.entries);
+  } else {
+    PrintCard(env, out.reply, out.matches);
+  }
+  return out.found ? 0 : 1;
+}
+
+int RunFind(CliContext& ctx, const FindOptions& o) {
   if (o.tel.empty() && o.text.empty() && o.begin.empty() && o.id.empty() && !o.tel_given) {
     std::cerr << "pellory find: give --tel, --text, --begin or --id\n";
     return 2;
@@ -346,80 +423,25 @@ Text SharedCompany(Env& env, const std::vector<Text>& entries) {
     return 2;
   }
   // An identifier search replies the contact record alone, even for a list.
-  const bool is_list = o.list && o.id.empty();
-
+  FindOutcome out;
+  out.reply = reply;
+  out.found = found;
+  out.timed_out = timed_out;
+  out.is_list = o.list && o.id.empty();
   if (o.raw) {
     std::cout << ToUtf8(reply) << "\n";
     return found ? 0 : 1;
   }
-  std::vector<Text> entries;
-  if (found && is_list) entries = ListEntries(env, reply);
-  int matches = found ? std::max(1, Number(env, reply, u"Matches")) : 0;
+  if (found && out.is_list) out.entries = ListEntries(env, reply);
+  out.matches = found ? std::max(1, Number(env, reply, u"Matches")) : 0;
 
   // A number search that found one contact of several behind the number:
   // the name and JSON answers speak for all of them.
-  const bool by_number = !o.tel.empty() && o.id.empty() && o.begin.empty() && o.text.empty();
-  std::vector<Text> sharing;
-  if (found && by_number && !is_list && matches >= 2 && o.format != "table") {
-    sharing = ContactsSharingTheNumber(session, request, o.explain);
+  out.by_number = !o.tel.empty() && o.id.empty() && o.begin.empty() && o.text.empty();
+  if (found && out.by_number && !out.is_list && out.matches >= 2 && o.format != "table") {
+    out.sharing = ContactsSharingTheNumber(session, request, o.explain);
   }
-
-  if (o.format == "json") {
-    std::string out = std::string("{\"found\":") + (found ? "true" : "false");
-    if (timed_out) out += ",\"reason\":\"Timeout\"";
-    if (found) {
-      out += ",\"matches\":" + std::to_string(matches);
-      if (is_list) {
-        out += ",\"contacts\":[";
-        for (size_t i = 0; i < entries.size(); ++i) {
-          out += (i ? "," : "") + JsonObject(env, entries[i], kEntryKeys);
-        }
-        out += "]";
-      } else {
-        out += ",\"contact\":" + JsonObject(env, reply, kContactKeys);
-      }
-      if (by_number && !is_list) {
-        // The identifiers of every contact behind the number, the one above
-        // first; a contact without one is left out.
-        std::vector<Text> ids;
-        for (const Text& entry : sharing) ids.push_back(GetText(env, entry, u"Id"));
-        if (sharing.empty()) ids.push_back(GetText(env, reply, u"Id"));
-        std::string list;
-        for (const Text& id : ids) {
-          if (id.empty()) continue;
-          list += (list.empty() ? "" : ",") + JsonString(id);
-        }
-        out += ",\"ids\":[" + list + "]";
-      }
-    }
-    std::cout << out << "}\n";
-  } else if (!found) {
-    if (timed_out) return 1;
-    return NotFound(o);
-  } else if (o.format == "name") {
-    if (is_list) {
-      for (const Text& e : entries) std::cout << ToUtf8(DisplayName(env, e)) << "\n";
-    } else if (Text company = SharedCompany(env, sharing);
-               sharing.size() >= 2 && !company.empty()) {
-      std::cout << ToUtf8(company) << "\n";
-    } else {
-      std::cout << ToUtf8(DisplayName(env, reply)) << "\n";
-    }
-  } else if (is_list) {
-    std::vector<std::vector<std::string>> rows = {{"NAME", "COMPANY", "PHONE", "ID"}};
-    for (const Text& e : entries) {
-      Text phone = GetText(env, e, u"Phone 1");
-      for (const char16_t* key : {u"Phone 2", u"Phone 3", u"Other"}) {
-        if (phone.empty()) phone = GetText(env, e, key);
-      }
-      rows.push_back({ToUtf8(GetText(env, e, u"Name")), ToUtf8(GetText(env, e, u"Company")),
-                      ToUtf8(phone), ToUtf8(GetText(env, e, u"Id"))});
-    }
-    PrintTable(rows);
-  } else {
-    PrintCard(env, reply, matches);
-  }
-  return found ? 0 : 1;
+  return PrintOutcome(env, o, out);
 }
 
 #ifdef PELLORY_FIND_REGISTERED
