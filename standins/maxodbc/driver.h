@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -70,8 +71,21 @@ struct Desc : Handle {
   Stmt* stmt;
 };
 
+// The thread that runs the asynchronous executions of a connection's statements, one after the
+// other. Started by the first asynchronous execution, stopped when the connection is freed.
+struct ExecutionWorker {
+  std::mutex mutex;
+  std::condition_variable wake;      // a statement was queued, or stop was set
+  std::condition_variable finished;  // `current` has finished its run
+  std::deque<Stmt*> queue;
+  Stmt* current = nullptr;
+  bool stop = false;
+  std::thread thread;
+};
+
 struct Dbc : Handle {
   explicit Dbc(Env* e) : Handle(Kind::kDbc), env(e) {}
+  ~Dbc();
   Env* env;
   sqlite3* db = nullptr;
   std::string dsn;
@@ -83,6 +97,7 @@ struct Dbc : Handle {
   SQLUINTEGER autocommit = SQL_AUTOCOMMIT_ON;
   std::mutex stmts_mutex;
   std::vector<Stmt*> stmts;
+  ExecutionWorker worker;
 };
 
 struct ColumnRead {
@@ -103,8 +118,8 @@ struct Binding {
   SQLLEN* indicator = nullptr;
 };
 
-// The outcome of running a statement up to its first row, made on the worker thread of an
-// asynchronous execution and applied by the polling call.
+// The outcome of running a statement up to its first row, made on the connection's worker thread
+// for an asynchronous execution and applied by the polling call.
 struct RunOutcome {
   bool ok = true;
   std::string state;
@@ -141,8 +156,8 @@ struct Stmt : Handle {
   std::vector<ColumnRead> reads;
   std::vector<Binding> bindings;
 
-  // Asynchronous execution and cancelling.
-  std::thread worker;
+  // Asynchronous execution (on the connection's worker) and cancelling.
+  std::optional<unsigned> run_delay_ms;  // the delay of the queued execution
   std::atomic<bool> worker_done{false};
   bool executing = false;  // an asynchronous execution was started and not yet polled to its end
   RunOutcome outcome;
@@ -170,6 +185,8 @@ SQLRETURN WriteWide(Handle* h, std::string_view utf8, SQLPOINTER out, SQLLEN cap
 // Statement support used by the connection code.
 void CloseCursor(Stmt* s);
 void StopWorker(Stmt* s);
+// Ends the connection's worker thread; no statement of the connection may be executing.
+void StopConnectionWorker(Dbc* d);
 void ReleaseStatement(Stmt* s);
 SQLRETURN FreeStatementHandle(Stmt* s);
 

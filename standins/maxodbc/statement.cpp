@@ -191,6 +191,34 @@ SQLRETURN Finish(Stmt* s) {
   return s->Error(s->outcome.state, s->outcome.message, s->outcome.sqlite_code);
 }
 
+// The connection's worker: runs the queued statements up to their first row, one at a time.
+void WorkerLoop(ExecutionWorker* w) {
+  std::unique_lock<std::mutex> lock(w->mutex);
+  for (;;) {
+    w->wake.wait(lock, [w] { return w->stop || !w->queue.empty(); });
+    if (w->queue.empty()) return;  // stopping
+    Stmt* s = w->queue.front();
+    w->queue.pop_front();
+    w->current = s;
+    lock.unlock();
+    s->outcome = FirstStep(s, s->run_delay_ms);
+    s->worker_done.store(true, std::memory_order_release);
+    lock.lock();
+    w->current = nullptr;
+    w->finished.notify_all();
+  }
+}
+
+// Queues an asynchronous execution on the connection's worker, starting the worker on first need.
+// Throws std::system_error when the thread cannot be started.
+void Enqueue(Stmt* s) {
+  ExecutionWorker& w = s->dbc->worker;
+  std::lock_guard<std::mutex> lock(w.mutex);
+  if (!w.thread.joinable()) w.thread = std::thread(WorkerLoop, &w);
+  w.queue.push_back(s);
+  w.wake.notify_one();
+}
+
 SQLRETURN Run(Stmt* s, bool apply_delay) {
   CloseCursor(s);
   sqlite3_reset(s->st);
@@ -202,11 +230,9 @@ SQLRETURN Run(Stmt* s, bool apply_delay) {
   if (s->async_enable == SQL_ASYNC_ENABLE_ON) {
     s->worker_done = false;
     s->executing = true;
+    s->run_delay_ms = delay;
     try {
-      s->worker = std::thread([s, delay] {
-        s->outcome = FirstStep(s, delay);
-        s->worker_done.store(true, std::memory_order_release);
-      });
+      Enqueue(s);
     } catch (const std::system_error& e) {
       s->executing = false;
       s->running = false;
@@ -220,7 +246,6 @@ SQLRETURN Run(Stmt* s, bool apply_delay) {
 
 SQLRETURN Poll(Stmt* s) {
   if (!s->worker_done.load(std::memory_order_acquire)) return SQL_STILL_EXECUTING;
-  s->worker.join();
   return Finish(s);
 }
 
@@ -509,21 +534,40 @@ Stmt::Stmt(Dbc* d) : Handle(Kind::kStmt), dbc(d), async_enable(d->async_enable) 
 
 Stmt::~Stmt() { ReleaseStatement(this); }
 
+Dbc::~Dbc() { StopConnectionWorker(this); }
+
 void InstallCancelHandler(sqlite3* db) {
   sqlite3_progress_handler(db, 1000, ProgressHandler, nullptr);
 }
 
 void StopWorker(Stmt* s) {
-  if (s->worker.joinable()) {
+  if (s->executing) {
     {
       std::lock_guard<std::mutex> lock(s->delay_mutex);
       s->cancel = true;
     }
     s->delay_cv.notify_all();
-    s->worker.join();
+    ExecutionWorker& w = s->dbc->worker;
+    std::unique_lock<std::mutex> lock(w.mutex);
+    auto queued = std::find(w.queue.begin(), w.queue.end(), s);
+    if (queued != w.queue.end()) {
+      w.queue.erase(queued);  // not started: nothing of the statement was touched
+    } else {
+      w.finished.wait(lock, [&] { return w.current != s; });
+    }
   }
   s->executing = false;
   s->running = false;
+}
+
+void StopConnectionWorker(Dbc* d) {
+  ExecutionWorker& w = d->worker;
+  {
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.stop = true;
+  }
+  w.wake.notify_all();
+  if (w.thread.joinable()) w.thread.join();
 }
 
 void CloseCursor(Stmt* s) {
@@ -817,6 +861,15 @@ MAXODBC_EXPORT SQLRETURN SQL_API SQLCancel(SQLHSTMT handle) {
       s->cancel = true;
     }
     s->delay_cv.notify_all();
+    // Still waiting behind another statement of the connection: it ends here, as if it had run.
+    ExecutionWorker& w = s->dbc->worker;
+    std::lock_guard<std::mutex> lock(w.mutex);
+    auto queued = std::find(w.queue.begin(), w.queue.end(), s);
+    if (queued != w.queue.end()) {
+      w.queue.erase(queued);
+      s->outcome = {false, "HY008", "Operation canceled", SQLITE_INTERRUPT};
+      s->worker_done.store(true, std::memory_order_release);
+    }
   }
   return SQL_SUCCESS;
 }

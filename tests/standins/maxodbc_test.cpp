@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -609,6 +610,80 @@ TEST_F(MaxOdbcTest, CancelledExecutionEndsWithHY008) {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt);
     unsetenv("PELLORY_MAXODBC_NO_ASYNC");
   }
+}
+
+std::size_t ThreadsOfThisProcess() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    ++n;
+  }
+  return n;
+}
+
+// Polls an asynchronous execution to its end.
+SQLRETURN ExecPolled(SQLHSTMT stmt, const std::string& sql) {
+  std::u16string text = Wide(sql);
+  SQLRETURN rc;
+  while ((rc = SQLExecDirectW(stmt, W(text), SQL_NTS)) == SQL_STILL_EXECUTING) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return rc;
+}
+
+// The asynchronous executions of a connection run on one worker thread that lives as long as the
+// connection handle: many executions, on one statement or several, start no thread of their own,
+// each still gets its own rows, and freeing the connection ends the worker.
+TEST_F(MaxOdbcTest, AsynchronousExecutionsOfAConnectionShareOneWorker) {
+  ConnectOrFail();
+  const auto on = reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON);
+  ASSERT_EQ(SQL_SUCCESS, SQLSetConnectAttrW(dbc_, SQL_ATTR_ASYNC_ENABLE, on, 0));
+  SQLHSTMT kept = NewStatement();
+  // Counted once the worker runs: a sanitizer's runtime may start a thread of its own with the
+  // process's first new thread.
+  std::size_t with_worker = 0;
+  for (int i = 0; i < 20; ++i) {
+    const char* id = i % 2 == 0 ? "C1" : "C2";
+    SCOPED_TRACE(i);
+    SQLHSTMT stmt = i % 4 < 2 ? kept : NewStatement();
+    ASSERT_EQ(SQL_SUCCESS, ExecPolled(stmt, std::string("select Client_Id from Client where "
+                                                        "Client_Id = '") +
+                                                id + "'"))
+        << AllMessages(SQL_HANDLE_STMT, stmt);
+    EXPECT_THAT(ReadRows(stmt), ElementsAre(ElementsAre(id)));
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    if (stmt != kept) SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    if (i == 0) with_worker = ThreadsOfThisProcess();
+  }
+  EXPECT_EQ(with_worker, ThreadsOfThisProcess());
+  SQLFreeHandle(SQL_HANDLE_STMT, kept);
+  Disconnect();
+  EXPECT_EQ(with_worker - 1, ThreadsOfThisProcess());
+}
+
+// A statement queued behind another one's execution on the connection's worker is cancelled without
+// waiting for the one ahead of it, which goes on until it is cancelled too.
+TEST_F(MaxOdbcTest, QueuedExecutionIsCancelledWithoutWaitingForTheOneAhead) {
+  sandbox_.AddDataSource("Maximizer SP7", kDriver,
+                         {{"DataDirectory", book_.string()}, {"ExecDelayMs", "60000"}});
+  ConnectOrFail("DSN=Maximizer SP7;UID=MASTER;PWD=KESTREL");
+  const auto on = reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON);
+  ASSERT_EQ(SQL_SUCCESS, SQLSetConnectAttrW(dbc_, SQL_ATTR_ASYNC_ENABLE, on, 0));
+  const auto start = std::chrono::steady_clock::now();
+  SQLHSTMT ahead = NewStatement();
+  SQLHSTMT queued = NewStatement();
+  const std::string sql = "select * from Client";
+  ASSERT_EQ(SQL_STILL_EXECUTING, Exec(ahead, sql));
+  ASSERT_EQ(SQL_STILL_EXECUTING, Exec(queued, sql));
+  EXPECT_EQ(SQL_SUCCESS, SQLCancel(queued));
+  EXPECT_EQ(SQL_ERROR, ExecPolled(queued, sql));
+  EXPECT_EQ("HY008", FirstState(SQL_HANDLE_STMT, queued));
+  EXPECT_EQ(SQL_STILL_EXECUTING, Exec(ahead, sql));
+  EXPECT_EQ(SQL_SUCCESS, SQLCancel(ahead));
+  EXPECT_EQ(SQL_ERROR, ExecPolled(ahead, sql));
+  EXPECT_EQ("HY008", FirstState(SQL_HANDLE_STMT, ahead));
+  SQLFreeHandle(SQL_HANDLE_STMT, queued);
+  SQLFreeHandle(SQL_HANDLE_STMT, ahead);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
 }
 
 TEST_F(MaxOdbcTest, DelayFromTheEnvironmentAppliesToSynchronousExecution) {
