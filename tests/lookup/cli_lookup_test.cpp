@@ -407,11 +407,15 @@ TEST_F(LookupCli, PostgresqlStoppedMidStreamIsAFailure) {
                           " PELLORY_TRACE_LOG=" + Quote((d / "trace.log").string()) + " ";
   const fs::path out = d / "all.csv";
   // Runs `command` in the background, waits until `started` holds, stops
-  // the server at once and gives the command's exit status and stderr.
+  // the server at once and gives the command's exit status and stderr. The
+  // command is held still while the server stops, so that a fast run cannot
+  // finish in between.
   auto interrupted = [&](const std::string& command, const std::string& started) {
     std::string run = env + command + " 2>" + Quote((d / "err").string()) + " & pid=$!\n" +
-                      "for i in $(seq 600); do " + started + " && break; sleep 0.1; done\n" +
-                      pg_ctl + " -m immediate stop >/dev/null\n" + "wait $pid; exit $?";
+                      "for i in $(seq 3000); do " + started + " && break; sleep 0.02; done\n" +
+                      "pkill -STOP -P $pid; kill -STOP $pid\n" + pg_ctl +
+                      " -m immediate stop >/dev/null\n" + "kill -CONT $pid; pkill -CONT -P $pid\n" +
+                      "wait $pid; exit $?";
     int status = std::system(("bash -c " + Quote(run)).c_str());
     return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(d / "err"));
   };
