@@ -9,7 +9,8 @@
 //   PELLORY_BENCH_PG      connect string of a PostgreSQL database holding Client
 //   PELLORY_BENCH_ROWS    number of contacts in the book (for the names)
 // Also: lookup_bench --export-rss file|sqlite|pg  runs one export and prints
-// the process's peak resident size in KiB.
+// the process's peak resident size in KiB; lookup_bench --search-rss does
+// the same for 20 number searches on PostgreSQL with SqlFilter "Server".
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -231,10 +232,11 @@ Text FileAnySettings(const Setup& s) {
   return Record({{u"DBFile", s.book}, {u"NumberMatch", u"Any"}, {u"Region", u"GB"}});
 }
 
-Text SqlSettings(const Text& connect, const Text& driver) {
+// SQL mode; `filter` is SqlFilter (empty: absent, the full read).
+Text SqlSettings(const Text& connect, const Text& driver, const Text& filter = Text()) {
   Text connection =
       Record({{u"ConnName", u"PelloryBench"}, {u"Connect", connect}, {u"Driver", driver}});
-  return Record({{u"UseSQL", u"True"}, {u"Connection", connection}});
+  return Record({{u"UseSQL", u"True"}, {u"Connection", connection}, {u"SqlFilter", filter}});
 }
 
 Text SqliteConnect(const Setup& s) { return u"DRIVER={SQLite3 ODBC Driver};Database=" + s.sqlite; }
@@ -369,6 +371,32 @@ void RegisterAll(const Setup& s) {
   sql_search("sqlite", sqlite, sqlite_raw);
   sql_search("pg", pg, pg_raw);
 
+  // 2b. SQL mode on PostgreSQL with SqlFilter "Server": the same number
+  // search (a number no contact has) and one that finds its contact, side
+  // by side with the full read above.
+  static Plugin* pg_server =
+      s.pg.empty() ? nullptr : new Plugin(SqlSettings(s.pg, u"PostgreSQL Unicode", u"Server"));
+  if (pg_server) {
+    const Text found = pg_server->session->FindContact(tel_request);
+    if (found.find(u"{Result(S7)=Success}") == Text::npos) {
+      std::fprintf(stderr, "the server-filtered lookup of %s found nothing: %s\n",
+                   pellory::ToUtf8(s.phone).c_str(), pellory::ToUtf8(found).c_str());
+      std::exit(3);
+    }
+    for (const auto& [name, request] :
+         {std::pair<const char*, Text>{"sql_number_pg/server", miss_request},
+          std::pair<const char*, Text>{"sql_number_pg/server_found", tel_request}}) {
+      Name(benchmark::RegisterBenchmark((name + n).c_str(),
+                                        [=](benchmark::State& st) {
+                                          for (auto _ : st) {
+                                            Text r = pg_server->session->FindContact(request);
+                                            benchmark::DoNotOptimize(r);
+                                          }
+                                        }),
+           15);
+    }
+  }
+
   // 3. Cache export, file mode and SQL mode.
   auto export_pair = [&](const std::string& what, Plugin* plugin, RawOdbc* raw, Text raw_sql) {
     if (!plugin) return;
@@ -425,10 +453,29 @@ int ExportRss(const std::string& which) {
   return 0;
 }
 
+// Number searches with SqlFilter "Server" on PostgreSQL in a fresh process,
+// for their peak memory (which must not grow with the table).
+int SearchRss() {
+  Setup s = ReadSetup();
+  if (s.pg.empty()) return 2;
+  Plugin plugin(SqlSettings(s.pg, u"PostgreSQL Unicode", u"Server"));
+  int found = 0;
+  for (int i = 0; i < 20; ++i) {
+    const Text r = plugin.session->FindContact(Record({{u"Tel", i % 2 ? s.phone : u"999999999"}}));
+    if (r.find(u"{Result(S7)=Success}") != Text::npos) ++found;
+  }
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("pg server-filtered search: 20 searches, %d found, peak RSS %ld KiB\n", found,
+              usage.ru_maxrss);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--export-rss") == 0) return ExportRss(argv[2]);
+  if (argc == 2 && std::strcmp(argv[1], "--search-rss") == 0) return SearchRss();
   benchmark::Initialize(&argc, argv);
   Setup s = ReadSetup();
   RegisterAll(s);

@@ -73,7 +73,7 @@ Text DataDirectoryCaption(TextView db_file) {
 FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_rd) {
   using K = ControlKind;
   caption_ = u"Maximizer Configuration";
-  controls_.reserve(28);
+  controls_.reserve(29);
   Control& tabs = Add(MakeControl(u"Tabs", K::kTabControl, u"", 0, 0, 72, 14));
   tabs.list = {Text(), Text()};
   Control& data =
@@ -85,6 +85,9 @@ FrmConfig::FrmConfig(Env& env, Text& config_rd) : Form(env), config_rd_(config_r
   Add(MakeControl(u"bConn", K::kOptionButton, u"&SQL server:", 2, 3, 19, 1, kLookupTab));
   Add(MakeControl(u"OConn", K::kTextBox, u"", 22, 3, 41, 1, kLookupTab));
   Add(MakeControl(u"OSel", K::kCommandButton, u"...", 64, 3, 5, 1, kLookupTab));
+  // How SQL mode searches: beneath the server, usable with SQL mode chosen.
+  Add(MakeControl(u"SqlFilter", K::kCheckBox, u"Let the server &filter (faster)", 22, 4, 41, 1,
+                  kLookupTab));
   // Beneath fData: it shows only while fData is hidden.
   Add(MakeControl(
       u"Label2", K::kLabel,
@@ -159,7 +162,16 @@ void FrmConfig::Form_Load() {
     region_loaded_ = region_known_ ? stored : region_default_;
     SetListIndex(Ctl(u"Region"), region_loaded_);
   });
+  Trap(env_, tag, [&] {
+    const Variant stored = GetVar(env_, config_rd_, u"SqlFilter");
+    had_sql_filter_ = !stored.is_empty();
+    const bool server = UpperCase(Trim(stored.ToText(&env_.regional()))) == u"SERVER";
+    SetCheckValue(Ctl(u"SqlFilter"), server ? kChecked : kUnchecked);
+  });
   Trap(env_, tag, [&] { Ctl(u"fData").visible = GetText(env_, config_rd_, u"Page") != u"USER"; });
+  // A search setting too: hidden with the others on the user page.
+  Trap(env_, tag, [&] { Ctl(u"SqlFilter").visible = Ctl(u"fData").visible; });
+  Trap(env_, tag, [&] { EnableSqlFilter(); });
   // The user page opens on the tab of the user's own settings.
   Trap(env_, tag, [&] {
     Ctl(u"Tabs").value = GetText(env_, config_rd_, u"Page") == u"USER" ? kUserTab : kLookupTab;
@@ -195,6 +207,7 @@ void FrmConfig::OSel_Click() {
   });
   if (!connection) return;
   Trap(env_, tag, [&] { SelectOption(Ctl(u"bConn")); });
+  Trap(env_, tag, [&] { EnableSqlFilter(); });
   Text name;
   Trap(env_, tag, [&] { name = connection->DataSourceName(); });
   Trap(env_, tag, [&] { Ctl(u"OConn").text = name; });
@@ -291,6 +304,13 @@ void FrmConfig::OK_Click() {
     }
   });
   Trap(env_, tag, [&] {
+    if (Ctl(u"SqlFilter").value == kChecked) {
+      AddVar(env_, config_rd_, u"SqlFilter", Variant(Text(u"Server")));
+    } else if (had_sql_filter_) {
+      AddVar(env_, config_rd_, u"SqlFilter", Variant(Text(u"Client")));
+    }
+  });
+  Trap(env_, tag, [&] {
     const Control& region = Ctl(u"Region");
     const bool stored = !region_stored_.is_empty();
     if (stored && !region_known_ && region.list_index == region_loaded_) {
@@ -311,8 +331,12 @@ void FrmConfig::Cancel_Click() {
   Trap(env_, tags::kConfigCancel, [&] { Close(); });
 }
 
+void FrmConfig::EnableSqlFilter() { Ctl(u"SqlFilter").enabled = Ctl(u"bConn").value != 0; }
+
 void FrmConfig::OnClick(const Control& control) {
-  if (control.name == u"bIni") {
+  if (control.kind == ControlKind::kOptionButton) {
+    EnableSqlFilter();
+  } else if (control.name == u"bIni") {
     bIni_Click();
   } else if (control.name == u"OSel") {
     OSel_Click();

@@ -32,6 +32,8 @@ class FrmConfig : public Form {
   // and a data directory without an address book is stored only when the
   // person confirms it.
   bool ConfirmStore();
+  // The server's filter is a setting of SQL mode: usable while it is chosen.
+  void EnableSqlFilter();
   // The entry of the home-country list for a region code or name; -1 when
   // it names no region of the list.
   int RegionIndex(TextView code_or_name) const;
@@ -43,6 +45,7 @@ class FrmConfig : public Form {
   // What the record held when the dialog opened: OK writes a setting the
   // record never had only when the person has left its default.
   bool had_number_match_ = false;
+  bool had_sql_filter_ = false;
   Variant region_stored_;  // "Region" as stored; empty when absent
   bool region_known_ = false;
   int region_loaded_ = -1;   // the entry selected at load

@@ -9,6 +9,7 @@
 #include "plugin/deadline.h"
 #include "plugin/records.h"
 #include "plugin/text_functions.h"
+#include "plugin/trace_log.h"
 #include "plugin/trap.h"
 
 namespace pellory::lookup {
@@ -76,6 +77,44 @@ Text Selection(const Request& r, const bool (&search_phone)[4]) {
   return Text();
 }
 
+// The where clause a SQL server filters by ("SqlFilter" = "Server"): the
+// rows any given criterion can match, in portable ODBC SQL. The scan still
+// tests every row it gets back, so the clause may take more rows than match
+// (never fewer, wherever the reversed columns hold digits alone). Empty when
+// the search is left to the full read: no criterion, a number without
+// digits, or words. Words stay with the full read because no clause gives
+// the scan's rows: the scan finds words in any order and across Name and
+// Firm, and upper-cases beyond ASCII, where "like" keeps the order and the
+// SQLite driver has no UCASE to pass {fn UCASE()} to.
+Text ServerSelection(const Request& r, const bool (&search_phone)[4]) {
+  if (Request::Given(r.id)) return u"Client_Id = '" + QuoteDoubled(r.id) + u"'";
+  if (Request::Given(r.text)) return Text();
+  std::vector<Text> parts;
+  if (Request::Given(r.begin)) parts.push_back(u"Name >= '" + QuoteDoubled(r.begin) + u"'");
+  if (Request::Given(r.tel)) {
+    if (r.reversed.empty()) return Text();
+    const Text quoted = QuoteDoubled(r.reversed);
+    const bool whole = DigitCount(r.tel) < kInsideDigits;
+    Text selection;
+    for (int n = 0; n < 4; ++n) {
+      if (!search_phone[n]) continue;
+      if (!selection.empty()) selection += u" or ";
+      selection += u"Reverse_Phone_" + IntegerText(n + 1);
+      selection += whole ? u" = '" + quoted + u"'" : u" like '%" + quoted + u"%'";
+    }
+    if (selection.empty()) return Text();
+    parts.push_back(std::move(selection));
+  }
+  if (parts.empty()) return Text();
+  if (parts.size() == 1) return parts[0];
+  Text joined;
+  for (const Text& part : parts) {
+    if (!joined.empty()) joined += u" or ";
+    joined += u"(" + part + u")";
+  }
+  return joined;
+}
+
 // A list search's entry for the current row.
 Text ListEntry(Env& env, ResultSet& rs, const Columns& c) {
   Text entry;
@@ -141,18 +180,21 @@ namespace {
 // the same digits takes a second step (any_format.h): in file mode a
 // statement of its own fetches the candidates; in SQL mode, whose scan
 // reads every row anyway, the candidates are weighed as the scan passes
-// them, and count only when the scan ends without a match of its own. The
+// them, and count only when the scan ends without a match of its own. With
+// "SqlFilter" = "Server" SQL mode sends a selection too, and takes the
+// second step as file mode does. The
 // best tier wins, and within it the first row: a contact search replies
 // with that contact, a list search with the contacts of that tier.
 class Search {
  public:
   Search(Session& session, CrmConnection& crm, Text& failure, Text rd, const NumberMatch& match,
-         SearchObserver* observer)
+         bool server_filter, SearchObserver* observer)
       : env_(session.env()),
         crm_(crm),
         failure_(failure),
         rd_(std::move(rd)),
         number_match_(match),
+        server_filter_(server_filter && crm.settings().use_sql),
         observer_(observer),
         deadline_(session) {
     failure_.clear();
@@ -221,8 +263,10 @@ class Search {
       if (!any_format_) return;
       dialled_ = ReadDialled(GetText(env_, rd_, kDialledTel, Variant(r.tel)), number_match_.home);
       if (!dialled_.key.empty()) candidate_mark_ = u"," + dialled_.key;
-      // SQL mode weighs the candidates during the scan of the first step.
-      weigh_in_scan_ = sql;
+      // SQL mode weighs the candidates during the scan of the first step,
+      // unless the server picks the rows: then, as in file mode, a
+      // statement of its own fetches them.
+      weigh_in_scan_ = sql && !server_filter_;
     });
     step_start_ = Now();
     Step([&] { start_ = TimerNow(env_); });
@@ -234,6 +278,10 @@ class Search {
       Text selection = Selection(r_, crm_.settings().search_phone);
       if (crm_.settings().use_sql) {
         query = u"select " + Text(kColumnList) + u" from " + crm_.table_name();
+        if (server_filter_) {
+          const Text where = ServerSelection(r_, crm_.settings().search_phone);
+          if (!where.empty()) query += u" where " + where;
+        }
       } else if (!selection.empty()) {
         query = u"select * from " + crm_.table_name() + u" where " + selection;
       }
@@ -314,7 +362,8 @@ class Search {
   }
 
   // File mode selects the identifier in the statement. SQL mode reads the
-  // whole table, so the row is picked here by its identifier. Without a
+  // whole table (or, with the server filtering, that row), so the row is
+  // picked here by its identifier. Without a
   // timeout the reply is the contact record alone, or a bare failure.
   void IdentifierScan(const Columns& c) {
     bool found = false;
@@ -441,7 +490,8 @@ class Search {
     } else {
       Text query;
       Step([&] {
-        query = u"select * from " + crm_.table_name() + u" where " +
+        const Text columns = crm_.settings().use_sql ? Text(kColumnList) : Text(u"*");
+        query = u"select " + columns + u" from " + crm_.table_name() + u" where " +
                 CandidateSelection(dialled_.key, crm_.settings().search_phone);
       });
       if (Execute(query)) CandidateScan(ResultColumns());
@@ -581,6 +631,8 @@ class Search {
   Text& failure_;
   const Text rd_;
   const NumberMatch& number_match_;
+  // SQL mode with the server picking the rows.
+  const bool server_filter_;
   SearchObserver* const observer_;
   Deadline deadline_;
   bool timed_out_ = false;
@@ -617,10 +669,28 @@ class Search {
 
 void Lookup::Initialize() {
   number_match_ = ReadNumberMatch(env_, session_.data_rd(), tags::kInitialize);
+  server_filter_ = ReadServerFilter(env_, session_.data_rd(), tags::kInitialize);
+}
+
+bool ReadServerFilter(Env& env, TextView data_rd, TextView tag) {
+  bool server = false;
+  Trap(env, tag, [&] {
+    const Text value = GetText(env, data_rd, u"SqlFilter");
+    const Text mode = UpperCase(Trim(value));
+    if (mode == u"SERVER") {
+      server = true;
+    } else if (!mode.empty() && mode != u"CLIENT") {
+      LogError(env, u"SqlFilter " + value + u" is neither Client nor Server: Client is used" +
+                        Text(tag));
+    }
+  });
+  return server;
 }
 
 Text Lookup::Find(Text rd) {
-  return Search(session_, crm_, search_failure_, std::move(rd), number_match_, observer_).Run();
+  return Search(session_, crm_, search_failure_, std::move(rd), number_match_, server_filter_,
+                observer_)
+      .Run();
 }
 
 }  // namespace pellory::lookup

@@ -53,7 +53,15 @@ class Lookup final : public ContactLookup {
   SearchObserver* observer_ = nullptr;
   // How number searches read numbers; read at every start-up.
   NumberMatch number_match_;
+  // "SqlFilter" = "Server": in SQL mode the server picks the rows a search
+  // reads, instead of the whole table being read.
+  bool server_filter_ = false;
 };
+
+// Reads "SqlFilter" from `data_rd`: true for "Server", false for "Client"
+// (the default); another value goes to the trace log (under `tag`) and
+// counts as "Client".
+bool ReadServerFilter(Env& env, TextView data_rd, TextView tag);
 
 // `value` with every single quote doubled, for use between single quotes in
 // a statement. Text without quotes comes back unchanged.

@@ -98,6 +98,63 @@ TEST(NumberMatchSettings, RoundTripThroughTheDialog) {
   }
 }
 
+// "SqlFilter": the check box beneath the SQL server, usable only with SQL
+// mode chosen, and what OK writes (nothing for a record that never had it,
+// unless ticked).
+TEST(NumberMatchSettings, ServerFilterRoundTrip) {
+  const Text server = u"{Connection(S23)={Connect(S9)=DSN=Sales}}";
+  const Text sql = u"{UseSQL(S4)=True}" + server;
+  struct Case {
+    const char* what;
+    Text record, page;
+    bool shown_checked, enabled;
+    const char16_t* option;  // the person chooses this mode first; nullptr: untouched
+    bool toggle;
+    Text written;  // what OK writes after Phone4
+  } cases[] = {
+      {"never stored, file mode", u"", u"", false, false, nullptr, false, u""},
+      {"file mode: the box cannot be ticked", u"", u"", false, false, nullptr, true, u""},
+      {"never stored, SQL mode, ticked", sql, u"", false, true, nullptr, true,
+       u"{SqlFilter(S6)=Server}"},
+      {"stored in any case", sql + u"{SqlFilter= server }", u"", true, true, nullptr, false,
+       u"{SqlFilter(S6)=Server}"},
+      {"ticked off", sql + u"{SqlFilter=Server}", u"", true, true, nullptr, true,
+       u"{SqlFilter(S6)=Client}"},
+      {"unknown value shown unticked", sql + u"{SqlFilter=Sometimes}", u"", false, true, nullptr,
+       false, u"{SqlFilter(S6)=Client}"},
+      {"SQL mode chosen, then ticked", server, u"", false, false, u"bConn", true,
+       u"{SqlFilter(S6)=Server}"},
+      {"data directory chosen: kept, no longer usable", sql + u"{SqlFilter=Server}", u"", true,
+       true, u"bData", true, u"{SqlFilter(S6)=Server}"},
+      {"user page: hidden and kept", sql + u"{SqlFilter=Server}", u"user", true, true, nullptr,
+       true, u"{SqlFilter(S6)=Server}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeEnv env;
+    env.fake_regional.territory = u"GB";
+    Session session(env, WireSubsystems);
+    env.fake_dialogs.run = [&](ModalForm& f) {
+      const Control& check = Find(f, u"SqlFilter");
+      EXPECT_EQ(check.value, c.shown_checked ? kChecked : kUnchecked);
+      EXPECT_EQ(check.enabled, c.enabled);
+      EXPECT_EQ(IsShown(f, check), c.page != u"user");
+      if (c.option) f.Clicked({c.option});
+      if (c.toggle) f.Clicked({u"SqlFilter"});
+      f.Clicked({u"OK"});
+    };
+    Text rd = c.record, page = c.page;
+    const Text out = session.Configure(rd, page);
+    const size_t after = out.find(u"{Phone4(N1)=1}");
+    ASSERT_NE(after, Text::npos) << U8(out);
+    Text tail = out.substr(after + 14);
+    // The user page and SQL mode keep the rest of the record as they are.
+    const size_t user = tail.find(u"{DBUser");
+    if (user != Text::npos) tail.erase(user, tail.find(u"}", user) - user + 1);
+    EXPECT_EQ(U8(tail), U8(c.written));
+  }
+}
+
 TEST(NumberMatchSettings, HomeCountriesAreTheGeographicRegionsByName) {
   FakeEnv env;
   Text rd;

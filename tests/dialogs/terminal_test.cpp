@@ -448,6 +448,7 @@ TEST(TerminalDialogs, NumberMatchingControlsByKeyboard) {
     const char* shown;      // on the screen before OK
     const char* listed;     // on a screen with the list open; nullptr: none opens
     Text written;           // after the telephone fields
+    Text mode = Text();     // what OK writes before them; empty: the data directory's
   } cases[] = {
       {"tick, open the list, G four times",
        u"",
@@ -491,6 +492,22 @@ TEST(TerminalDialogs, NumberMatchingControlsByKeyboard) {
        "[United Kingdom (GB)",
        "United Kingdom (GB)",
        u""},
+      // The server's filter: dimmed, and its key does nothing, in file mode.
+      {"no server filter in file mode",
+       u"",
+       u"",
+       {{Key::kAlt, U'f'}},
+       "[ ] Let the server filter (faster)",
+       nullptr,
+       u""},
+      {"the server filter ticked in SQL mode",
+       u"{UseSQL=True}{Connection(S23)={Connect(S9)=DSN=Sales}}",
+       u"",
+       {{Key::kAlt, U'f'}},
+       "[x] Let the server filter (faster)",
+       nullptr,
+       u"{SqlFilter(S6)=Server}",
+       u"{Connection(S23)={Connect(S9)=DSN=Sales}}{UseSQL(S4)=True}"},
       {"hidden on the user page",
        u"{NumberMatch=Any}",
        u"user",
@@ -507,10 +524,9 @@ TEST(TerminalDialogs, NumberMatchingControlsByKeyboard) {
     env.term.Press(Key::kEnter);
     Text rd = c.record, page = c.page;
     const Text out = session.Configure(rd, page);
-    EXPECT_EQ(U8(out),
-              U8(u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}{UseSQL(S5)=False}{Phone1(N1)=1}"
-                 u"{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}" +
-                 c.written));
+    EXPECT_EQ(U8(out), U8(u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}" +
+                          (c.mode.empty() ? Text(u"{UseSQL(S5)=False}") : c.mode) +
+                          u"{Phone1(N1)=1}{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}" + c.written));
     const std::string& before_ok = env.term.last;
     EXPECT_TRUE(Has(before_ok, c.shown)) << before_ok;
     EXPECT_EQ(Has(before_ok, "Match numbers"), c.page.empty()) << before_ok;

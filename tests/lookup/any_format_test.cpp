@@ -481,6 +481,36 @@ TEST_P(AnyFormat, CallersInEveryFormReachTheContactLibphonenumberNames) {
   }
   EXPECT_EQ(Trace(), "");
 
+  // SQL mode with the server picking the rows: the same replies, from a
+  // statement per step (the candidates' range as in file mode).
+  if (sql()) {
+    Open(Settings({{u"NumberMatch", u"Any"}, {u"SqlFilter", u"Server"}}));
+    for (size_t i = 0; i < std::size(kCallers); ++i) {
+      EXPECT_EQ(Find(kCallers[i]), any[i]) << kCallers[i];
+      EXPECT_EQ(Find(kCallers[i], true), any_lists[i]) << kCallers[i];
+    }
+    Recorder recorder;
+    session->lookup()->SetObserver(&recorder);
+    Find("+49 30 12345678");
+    session->lookup()->SetObserver(nullptr);
+    std::vector<std::string> statements;
+    for (const std::string& event : recorder.events) {
+      if (event.starts_with("statement ")) statements.push_back(event.substr(10));
+    }
+    const std::string table = GetParam() == Mode::kPostgres ? "public.client" : "Client";
+    const std::string select = "select " + U8(lookup::kColumnList) + " from " + table + " where ";
+    std::string like;
+    for (int n = 0; n < 4; ++n) {
+      if (!kSearched[n]) continue;
+      like += std::string(like.empty() ? "" : " or ") + "Reverse_Phone_" + std::to_string(n + 1) +
+              " like '%876543210394%'";
+    }
+    const std::string range = RangeStatement("8765432");
+    EXPECT_EQ(statements, (std::vector<std::string>{
+                              select + like, select + range.substr(range.find(" where ") + 7)}));
+    EXPECT_EQ(Trace(), "");
+  }
+
   // The Region setting names the home: German national numbers then read
   // as such.
   const char* const german[] = {"089 1234567", "030 1234 5678", "30 12345678", "+44 20 7946 0018",
@@ -495,9 +525,9 @@ TEST_P(AnyFormat, CallersInEveryFormReachTheContactLibphonenumberNames) {
 // stand-in for file mode, SQLite for SQL mode.
 class AnyFormatTwoModes : public AnyFormat {};
 
-// The short-number mend of SQL mode, in both settings: a number of fewer
-// than 7 digits matches only a stored number of the same digits, longer
-// ones still match inside a stored number.
+// The short-number mend of SQL mode, in both settings and with the server
+// filtering: a number of fewer than 7 digits matches only a stored number
+// of the same digits, longer ones still match inside a stored number.
 TEST_P(AnyFormatTwoModes, ShortNumbersMatchOnlyWholeStoredNumbers) {
   struct Case {
     const char* caller;
@@ -511,8 +541,15 @@ TEST_P(AnyFormatTwoModes, ShortNumbersMatchOnlyWholeStoredNumbers) {
                         {"2 01", "SHORT"},
                         {"79460018", sql() ? "GB1" : ""},
                         {"1234567", sql() ? "DE1" : ""}};
-  for (const char16_t* mode : {u"Exact", u"Any"}) {
-    Open(Settings({{u"NumberMatch", mode}}));
+  struct Setting {
+    const char16_t* match;
+    const char16_t* filter;
+  };
+  const Setting settings[] = {
+      {u"Exact", u""}, {u"Any", u""}, {u"Exact", u"Server"}, {u"Any", u"Server"}};
+  for (const auto& [mode, filter] : settings) {
+    // The server's filter belongs to SQL mode; file mode ignores it.
+    Open(Settings({{u"NumberMatch", mode}, {u"SqlFilter", filter}}));
     for (const Case& c : cases) {
       // Longer numbers take the second step in Any mode (the main test).
       if (mode == Text(u"Any") && DigitCount(c.caller) >= 7) continue;
@@ -633,8 +670,12 @@ TEST_P(AnyFormatSettings, SettingsItCannotUseFallBackToTheDefault) {
     const char* trace;  // the end of the one trace line; "" for none
     const char* caller;
     const char* id;
+    const char16_t* filter = u"";  // SqlFilter
   };
   const Case cases[] = {
+      {u"Exact", u"", "GB",
+       "@ SqlFilter Sometimes is neither Client nor Server: Client is used @ Pell.Initialize",
+       "201", "SHORT", u"Sometimes"},
       {u"Sometimes", u"", "GB",
        "@ NumberMatch Sometimes is neither Exact nor Any: Exact is used @ "
        "Pell.Initialize",
@@ -651,7 +692,7 @@ TEST_P(AnyFormatSettings, SettingsItCannotUseFallBackToTheDefault) {
     SCOPED_TRACE(c.caller);
     env.trace_file.lines.clear();
     env.fake_regional.territory = FromUtf8(c.territory);
-    Open(Settings({{u"NumberMatch", c.match}, {u"Region", c.region}}));
+    Open(Settings({{u"NumberMatch", c.match}, {u"Region", c.region}, {u"SqlFilter", c.filter}}));
     EXPECT_EQ(U8(Get(Find(c.caller), u"Id")), c.id);
     if (*c.trace) {
       ASSERT_EQ(env.trace_file.lines.size(), 1u) << Trace();

@@ -192,14 +192,16 @@ class OdbcLookup : public OdbcSessionTest {
   Text SqliteConnect() {
     return u"DRIVER={SQLite3 ODBC Driver};Database=" + FromUtf8((book / "mxza.max").string());
   }
-  void OpenSqlMode(const Text& connect, const Text& driver, const Text& timeout = Text()) {
+  void OpenSqlMode(const Text& connect, const Text& driver, const Text& timeout = Text(),
+                   const Text& filter = Text()) {
     Text connection =
         Record({{u"ConnName", u"PelloryTest"}, {u"Connect", connect}, {u"Driver", driver}});
     Load(Record({{u"UseSQL", u"True"},
                  {u"Phone2", u"0"},
                  {u"Phone4", u"0"},
                  {u"Connection", connection},
-                 {u"Timeout", timeout}}));
+                 {u"Timeout", timeout},
+                 {u"SqlFilter", filter}}));
   }
 
   Text Get(TextView rd, const char16_t* name) { return GetText(env, rd, name); }
@@ -353,34 +355,71 @@ TEST_F(OdbcLookup, ACallFromTheMessageLoopDuringASlowSearch) {
   EXPECT_EQ(Trace(), "");
 }
 
+// The searches of SQL mode over one driver, with SqlFilter absent (the
+// whole table read) and "Server" (the server picks the rows): the replies
+// are the same, and the statements with "Server" select.
+struct SqlSearch {
+  bool list;
+  const char16_t* request;
+  const char* where;  // with "Server"; "" for the full read
+};
+const SqlSearch kSqlSearches[] = {
+    // Digits anywhere inside an enabled phone field.
+    {false, u"{Tel=1234 567890}",
+     "Reverse_Phone_1 like '%0987654321%' or Reverse_Phone_3 like '%0987654321%'"},
+    // Fewer than 7 digits: only a whole stored number.
+    {false, u"{Tel=0100}", "Reverse_Phone_1 = '0010' or Reverse_Phone_3 = '0010'"},
+    {true, u"{Tel=555 0100}",
+     "Reverse_Phone_1 like '%0010555%' or Reverse_Phone_3 like '%0010555%'"},
+    {false, u"{Id=Q'1}", "Client_Id = 'Q''1'"},
+    {false, u"{Id=x' or '1'='1}", "Client_Id = 'x'' or ''1''=''1'"},
+    {true, u"{Id=Nobody}", "Client_Id = 'Nobody'"},
+    {true, u"{Begin=s}{MaxFind=2}", "Name >= 'S'"},
+    {true, u"{Text=smith}", ""},
+    // Words (quotes in them too) and a number without digits: the full read.
+    {true, u"{Text=o'brien}", ""},
+    {true, u"{Text=' or '1'='1}", ""},
+    {false, u"{Tel=withheld}", ""},
+};
+
 TEST_F(OdbcLookup, SqlModeOverSqlite) {
-  // The SQLite driver's own trace of the statements it runs.
-  const std::filesystem::path trace = sandbox.Dir() / "sqlite-trace.log";
-  OpenSqlMode(SqliteConnect() + u";Tracefile=" + FromUtf8(trace.string()), u"SQLite3 ODBC Driver");
-
-  // Digits anywhere inside an enabled phone field.
-  Text reply = session->FindContact(u"{Tel=1234 567890}");
-  EXPECT_EQ(Get(reply, u"Id"), u"P1");
-  EXPECT_EQ(Get(reply, u"Matches"), u"2");
-
-  reply = session->FindContact(u"{Id=Q'1}");
-  EXPECT_EQ(Get(reply, u"Id"), u"Q'1");
-  EXPECT_EQ(Get(reply, u"Result"), u"Success");
-  EXPECT_EQ(session->FindContact(u"{Id=x' or '1'='1}"), u"{Result(S4)=Fail}");
-  EXPECT_EQ(session->FindList(u"{Id=Nobody}"), u"{Result(S4)=Fail}");
-
-  reply = session->FindList(u"{Begin=s}{MaxFind=2}");
-  EXPECT_EQ(ListIds(reply), (std::vector<Text>{u"P1", u"P2"}));
-  EXPECT_EQ(Trace(), "");
-
-  ExpectExport(u"-1");
-  // Every search sent the same statement without a where clause; the export
-  // its own, with a capital S.
-  const std::string search = "select " + U8(lookup::kColumnList) + " from Client";
-  std::vector<std::string> expected = {
-      "select Client_Id from Client", search, search, search, search, search};
-  expected.push_back("Select " + U8(lookup::kColumnList) + " from Client");
-  EXPECT_EQ(PreparedStatements(ReadAll(trace)), expected);
+  std::vector<Text> replies[2];
+  for (int server = 0; server < 2; ++server) {
+    SCOPED_TRACE(server ? "Server" : "Client");
+    // The SQLite driver's own trace of the statements it runs.
+    const std::filesystem::path trace =
+        sandbox.Dir() / ("sqlite-trace" + std::to_string(server) + ".log");
+    OpenSqlMode(SqliteConnect() + u";Tracefile=" + FromUtf8(trace.string()), u"SQLite3 ODBC Driver",
+                Text(), server ? u"server" : u"");
+    for (const SqlSearch& s : kSqlSearches) {
+      replies[server].push_back(s.list ? session->FindList(s.request)
+                                       : session->FindContact(s.request));
+    }
+    EXPECT_EQ(Trace(), "");
+    ExpectExport(u"-1");
+    // Without a filter every search sent the same statement without a where
+    // clause; the export its own, with a capital S.
+    const std::string search = "select " + U8(lookup::kColumnList) + " from Client";
+    std::vector<std::string> expected = {"select Client_Id from Client"};
+    for (const SqlSearch& s : kSqlSearches) {
+      expected.push_back(search + (server && *s.where ? " where " + std::string(s.where) : ""));
+    }
+    expected.push_back("Select " + U8(lookup::kColumnList) + " from Client");
+    EXPECT_EQ(PreparedStatements(ReadAll(trace)), expected);
+  }
+  EXPECT_EQ(replies[0], replies[1]);
+  const Text* r = replies[0].data();
+  EXPECT_EQ(Get(r[0], u"Id"), u"P1");
+  EXPECT_EQ(Get(r[0], u"Matches"), u"2");
+  EXPECT_EQ(Get(r[1], u"Reason"), u"NoFind");
+  EXPECT_EQ(ListIds(r[2]), (std::vector<Text>{u"Q'1"}));
+  EXPECT_EQ(Get(r[3], u"Id"), u"Q'1");
+  EXPECT_EQ(Get(r[3], u"Result"), u"Success");
+  EXPECT_EQ(r[4], u"{Result(S4)=Fail}");
+  EXPECT_EQ(r[5], u"{Result(S4)=Fail}");
+  EXPECT_EQ(ListIds(r[6]), (std::vector<Text>{u"P1", u"P2"}));
+  EXPECT_EQ(ListIds(r[7]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+  EXPECT_EQ(Get(r[10], u"Reason"), u"NoFind");
 }
 
 TEST_F(OdbcLookup, SqlModeOverPostgresql) {
@@ -397,15 +436,25 @@ TEST_F(OdbcLookup, SqlModeOverPostgresql) {
     ASSERT_EQ(ExecSql(pg.ConnectString(db), {insert}), "");
   }
 
-  OpenSqlMode(FromUtf8(pg.ConnectString(db)), u"PostgreSQL Unicode");
-  Text reply = session->FindContact(u"{Tel=1234 567890}");
-  EXPECT_EQ(Get(reply, u"Id"), u"P1");
-  EXPECT_EQ(Get(reply, u"Matches"), u"2");
-  EXPECT_EQ(Get(session->FindContact(u"{Id=Q'1}"), u"Name"), u"Seán O'Brien");
-  EXPECT_EQ(session->FindContact(u"{Id=x' or '1'='1}"), u"{Result(S4)=Fail}");
-  EXPECT_EQ(ListIds(session->FindList(u"{Text=smith}")), (std::vector<Text>{u"P1", u"P2", u"J1"}));
-  ExpectExport(u"-1");
-  EXPECT_EQ(Trace(), "");
+  // psqlODBC runs the same searches as SQLite with and without the filter.
+  std::vector<Text> replies[2];
+  for (int server = 0; server < 2; ++server) {
+    SCOPED_TRACE(server ? "Server" : "Client");
+    OpenSqlMode(FromUtf8(pg.ConnectString(db)), u"PostgreSQL Unicode", Text(),
+                server ? u"Server" : u"");
+    for (const SqlSearch& s : kSqlSearches) {
+      replies[server].push_back(s.list ? session->FindList(s.request)
+                                       : session->FindContact(s.request));
+    }
+    EXPECT_EQ(Get(replies[server][0], u"Id"), u"P1");
+    EXPECT_EQ(Get(replies[server][0], u"Matches"), u"2");
+    EXPECT_EQ(Get(replies[server][3], u"Name"), u"Seán O'Brien");
+    EXPECT_EQ(replies[server][4], u"{Result(S4)=Fail}");
+    EXPECT_EQ(ListIds(replies[server][7]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+    ExpectExport(u"-1");
+    EXPECT_EQ(Trace(), "");
+  }
+  EXPECT_EQ(replies[0], replies[1]);
 
   session.reset();
   ReleaseThreadEngines();

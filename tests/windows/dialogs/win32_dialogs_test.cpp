@@ -343,6 +343,12 @@ void SqlServerKeptAndEnter(Session& session) {
         ShowTab(tabs, 1);
         ShowTab(tabs, 0);
         CHECK(Checked(Button(d, L"&SQL server:")));
+        // The server's filter: usable in SQL mode, kept but not usable once
+        // the data directory is chosen.
+        HWND filter = Button(d, L"Let the server &filter (faster)");
+        CHECK(IsWindowEnabled(filter) && !Checked(filter));
+        Click(filter);
+        CHECK(Checked(filter));
         HWND edit = Child(d, WC_EDITW, 0);
         auto enter = [edit] {
           PostMessageW(edit, WM_KEYDOWN, VK_RETURN, 0x001C0001);
@@ -352,12 +358,13 @@ void SqlServerKeptAndEnter(Session& session) {
         Answer(d, IDOK, u"No SQL server is chosen.");
         CHECK(IsWindowVisible(d) && Checked(Button(d, L"&SQL server:")));
         Click(Button(d, L"&Data directory:"));
+        CHECK(!IsWindowEnabled(filter) && Checked(filter));
         enter();
       },
       [&] { return session.Configure(rd, page); });
   CHECK_TEXT(result,
              u"{Caption(S9)=Maximizer}{Dbfile(S9)=(Default)}{UseSQL(S5)=False}{Phone1(N1)=1}"
-             u"{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}");
+             u"{Phone2(N1)=1}{Phone3(N1)=1}{Phone4(N1)=1}{SqlFilter(S6)=Server}");
 }
 
 void ActionOk(Session& session) {
@@ -523,7 +530,10 @@ void NumberMatching(Session& session) {
           HWND combo = Child(d, WC_COMBOBOXW, 0);
           if (!check || !combo) return;
           HWND tabs = Child(d, WC_TABCONTROLW, 0);
+          HWND filter = Button(d, L"Let the server &filter (faster)");
           CHECK(Checked(check) == c.checked);
+          // File mode: the server's filter shows dimmed.
+          CHECK(!IsWindowEnabled(filter));
           CHECK(SendMessageW(combo, CB_GETCOUNT, 0, 0) > 240);
           const LRESULT selected = SendMessageW(combo, CB_GETCURSEL, 0, 0);
           wchar_t entry[128] = {0};
@@ -534,7 +544,7 @@ void NumberMatching(Session& session) {
           CHECK(std::wstring(entry) == c.shown);
           if (Text(c.page) == u"user") {
             ShowTab(tabs, 0);
-            CHECK(!IsWindowVisible(check) && !IsWindowVisible(combo));
+            CHECK(!IsWindowVisible(check) && !IsWindowVisible(combo) && !IsWindowVisible(filter));
           } else {
             CHECK(IsWindowVisible(check) && IsWindowVisible(combo));
           }
@@ -547,6 +557,11 @@ void NumberMatching(Session& session) {
             SendMessageW(tabs, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&tab));
             GetWindowRect(Button(d, L"OK"), &ok);
             GetWindowRect(FindWindowExW(d, nullptr, WC_STATICW, L"Home &country:"), &text);
+            RECT server, filter_box;
+            GetWindowRect(Button(d, L"&SQL server:"), &server);
+            GetWindowRect(filter, &filter_box);
+            CHECK(filter_box.top >= server.bottom && filter_box.bottom <= frame.top);
+            CHECK(filter_box.left >= server.right && filter_box.right <= tab.right);
             CHECK(box.top >= frame.bottom && text.top >= box.bottom && list.top >= box.bottom);
             CHECK(text.right <= list.left && list.bottom <= tab.bottom && tab.bottom <= ok.top);
             CHECK(box.left >= tab.left && list.right <= tab.right && frame.right <= tab.right);
