@@ -98,14 +98,19 @@ Dialled ReadDialled(TextView written, const RegionInfo* home) {
   return d;
 }
 
-Text CandidateSelection(TextView key, const bool (&search_phone)[4]) {
+Text CandidateSelection(TextView key, const bool (&search_phone)[4], bool prefix_like) {
   const Text quoted = QuoteDoubled(key);
   Text selection;
   for (int n = 0; n < 4; ++n) {
     if (!search_phone[n]) continue;
     const Text column = u"Reverse_Phone_" + IntegerText(n + 1);
     if (!selection.empty()) selection += u" or ";
-    selection += u"(" + column + u" >= '" + quoted + u"' and " + column + u" < '" + quoted + u":')";
+    if (prefix_like) {
+      selection += column + u" like '" + quoted + u"%'";
+    } else {
+      selection +=
+          u"(" + column + u" >= '" + quoted + u"' and " + column + u" < '" + quoted + u":')";
+    }
   }
   return selection;
 }

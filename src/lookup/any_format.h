@@ -46,11 +46,15 @@ struct Dialled {
 };
 Dialled ReadDialled(TextView written, const RegionInfo* home);
 
-// The where clause that selects the candidates in file mode: a range of
-// each enabled reversed column that takes the values beginning with `key`
+// The where clause that selects the candidates: the enabled reversed
+// columns that begin with `key`. File mode asks for a range of each
 // ("Reverse_Phone_1 >= 'K' and Reverse_Phone_1 < 'K:'"; ':' follows '9',
-// and every character a reversed column holds sorts before it).
-Text CandidateSelection(TextView key, const bool (&search_phone)[4]);
+// and every character a reversed column holds sorts before it in the
+// address book's binary order). A SQL server (`prefix_like`) is asked for
+// "Reverse_Phone_1 like 'K%'" instead, which holds in any collation (a
+// language's collation may pass over the colon); the key is digits only,
+// so it holds no wildcard.
+Text CandidateSelection(TextView key, const bool (&search_phone)[4], bool prefix_like = false);
 
 // A stored number as the second step reads it: PHONE_n in the contact's
 // region, with the digits of PHONE_n_Extension as its extension when that

@@ -491,8 +491,9 @@ class Search {
       Text query;
       Step([&] {
         const Text columns = crm_.settings().use_sql ? Text(kColumnList) : Text(u"*");
-        query = u"select " + columns + u" from " + crm_.table_name() + u" where " +
-                CandidateSelection(dialled_.key, crm_.settings().search_phone);
+        query =
+            u"select " + columns + u" from " + crm_.table_name() + u" where " +
+            CandidateSelection(dialled_.key, crm_.settings().search_phone, crm_.settings().use_sql);
       });
       if (Execute(query)) CandidateScan(ResultColumns());
     }

@@ -482,7 +482,8 @@ TEST_P(AnyFormat, CallersInEveryFormReachTheContactLibphonenumberNames) {
   EXPECT_EQ(Trace(), "");
 
   // SQL mode with the server picking the rows: the same replies, from a
-  // statement per step (the candidates' range as in file mode).
+  // statement per step (the candidates as a prefix, which no collation
+  // can misorder).
   if (sql()) {
     Open(Settings({{u"NumberMatch", u"Any"}, {u"SqlFilter", u"Server"}}));
     for (size_t i = 0; i < std::size(kCallers); ++i) {
@@ -505,9 +506,13 @@ TEST_P(AnyFormat, CallersInEveryFormReachTheContactLibphonenumberNames) {
       like += std::string(like.empty() ? "" : " or ") + "Reverse_Phone_" + std::to_string(n + 1) +
               " like '%876543210394%'";
     }
-    const std::string range = RangeStatement("8765432");
-    EXPECT_EQ(statements, (std::vector<std::string>{
-                              select + like, select + range.substr(range.find(" where ") + 7)}));
+    std::string prefix;
+    for (int n = 0; n < 4; ++n) {
+      if (!kSearched[n]) continue;
+      prefix += std::string(prefix.empty() ? "" : " or ") + "Reverse_Phone_" +
+                std::to_string(n + 1) + " like '8765432%'";
+    }
+    EXPECT_EQ(statements, (std::vector<std::string>{select + like, select + prefix}));
     EXPECT_EQ(Trace(), "");
   }
 
