@@ -88,6 +88,11 @@ Environment::~Environment() {
   if (env_) (void)SQLFreeHandle(SQL_HANDLE_ENV, env_);
 }
 
+std::shared_mutex& ConfigurationLock() {
+  static std::shared_mutex lock;
+  return lock;
+}
+
 ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView connect,
                                    const ConnectOptions& options)
     : env_(std::move(env)), getdata_bound_(options.getdata_only ? 0 : -1) {
@@ -113,8 +118,12 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
   std::vector<SQLWCHAR> in = Wide(connect);
   std::vector<SQLWCHAR> out(2048);
   SQLSMALLINT out_len = 0;
-  SQLRETURN rc = Checked(SQLDriverConnectW, dbc_, nullptr, in.data(), SQL_NTS, out.data(),
-                         static_cast<SQLSMALLINT>(out.size()), &out_len, SQL_DRIVER_NOPROMPT);
+  SQLRETURN rc;
+  {
+    std::shared_lock<std::shared_mutex> configuration(ConfigurationLock());
+    rc = Checked(SQLDriverConnectW, dbc_, nullptr, in.data(), SQL_NTS, out.data(),
+                 static_cast<SQLSMALLINT>(out.size()), &out_len, SQL_DRIVER_NOPROMPT);
+  }
   if (!Ok(rc)) {
     // Collect the diagnostics before the handle goes.
     try {

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "platform/failure.h"
@@ -40,6 +41,16 @@ Text DiagnosticText(SQLSMALLINT type, SQLHANDLE handle, TextView secret, Text* f
 // gives kOdbcCallFailed.
 [[noreturn]] void ThrowDiagnostics(SQLSMALLINT type, SQLHANDLE handle, TextView fallback,
                                    TextView secret, bool map_not_found = false);
+
+// The driver manager's configuration is process-wide: the configuration
+// mode that narrows data-source look-ups to the user or the system file, and
+// the cache of what it read from those files. A connect reads the
+// configuration (the driver manager for the driver, the driver for its
+// attributes), so it holds this lock shared; whatever changes the mode or
+// clears the cache holds it exclusively. Without it, one thread reading the
+// system file's list could make another thread's driver miss a user data
+// source in the middle of its connect.
+std::shared_mutex& ConfigurationLock();
 
 // An ODBC 3 environment handle.
 class Environment {

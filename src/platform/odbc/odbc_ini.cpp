@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "platform/odbc/odbc_api.h"
 #include "platform/posix/file_lock.h"
 
 // unixODBC's own answer to where the data sources live (its private API,
@@ -267,6 +268,7 @@ bool EditIniFile(const std::string& path,
   // own forgets that. This one changes no file (it empties a section that
   // /dev/null cannot hold); it is made for that alone, and its answer is
   // ignored.
+  std::unique_lock<std::shared_mutex> configuration(ConfigurationLock());
   (void)SQLWritePrivateProfileString("Pellory", nullptr, nullptr, "/dev/null");
   return true;
 }

@@ -16,19 +16,21 @@ namespace pellory::odbc {
 namespace {
 
 // The configuration mode is a process-wide setting of the driver manager;
-// each installer call sets it for itself and puts the previous one back.
+// each installer call sets it for itself and puts the previous one back,
+// holding the configuration lock so that no connect sees the narrowed mode.
 class ConfigMode {
  public:
   // The answers are ignored: getting the mode cannot fail (previous_ keeps
   // the driver manager's default if it did), and setting one of these
   // three modes is refused only for a value out of range.
-  explicit ConfigMode(bool system) {
+  explicit ConfigMode(bool system) : lock_(ConfigurationLock()) {
     (void)SQLGetConfigMode(&previous_);
     (void)SQLSetConfigMode(system ? ODBC_SYSTEM_DSN : ODBC_USER_DSN);
   }
   ~ConfigMode() { (void)SQLSetConfigMode(previous_); }
 
  private:
+  std::unique_lock<std::shared_mutex> lock_;
   UWORD previous_ = ODBC_BOTH_DSN;
 };
 
