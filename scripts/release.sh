@@ -7,7 +7,7 @@
 #                                       packs already built trees (a width
 #                                       left out is left out of the zip)
 # The zip holds x64/pellory.dll, x86/pellory.dll, pellory.tlb, x64/pellory.exe,
-# standins/standin-crm.exe with a note, and INSTALL.txt.
+# x86/pellory.exe, standins/standin-crm.exe with a note, and INSTALL.txt.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -85,6 +85,7 @@ else
 fi
 if [[ -n "$x86_dir" ]]; then
   take "$x86_dir/src/com/pellory.dll" i386 x86/pellory.dll
+  take "$x86_dir/src/cli/pellory.exe" i386 x86/pellory.exe
   if [[ -z "$x64_dir" ]]; then
     take "$x86_dir/standins/crm-windows/standin-crm.exe" i386 standins/standin-crm.exe
     tlb="$x86_dir/src/com/gen/pellory.tlb"
@@ -126,6 +127,7 @@ Contents
   x86\\pellory.dll     the same for 32-bit hosts
   pellory.tlb         its type library (also built into each pellory.dll)
   x64\\pellory.exe     the command-line tool (lookups, records, host simulator)
+  x86\\pellory.exe     the same for 32-bit Windows
   standins\\           a stand-in for the Maximizer application, for testing
                       only: see standins\\README.txt
 
@@ -157,7 +159,8 @@ Settings and files
   followed by a number), which needs the Maximizer ODBC driver.
 
 The command-line tool
-  x64\\pellory.exe --help lists its commands. It reads the host settings from
+  x64\\pellory.exe --help (x86\\pellory.exe on 32-bit Windows) lists its
+  commands. It reads the host settings from
   %PELLORY_HOST_SETTINGS%, else %APPDATA%\\Pellory\\host.rec.
 TXT
 

@@ -54,6 +54,8 @@ PACKAGES=(
   libprotobuf-dev
   libicu-dev
   python3
+  libsqliteodbc:i386
+  odbc-postgresql:i386
 )
 
 missing=()

@@ -167,12 +167,13 @@ case "$kind" in
     ;;
   sql)
     # SQL-mode lookups over the SQLite ODBC driver, or PostgreSQL's when
-    # the last argument is "postgres": Wine's odbc32 hands the
-    # calls to the build machine's unixODBC, which is installed for amd64
-    # only, so a 32-bit process has no driver manager to reach.
-    if [[ "$bits" != 8 ]]; then
-      echo "skipped: SQL mode needs the 64-bit unixODBC and SQLite ODBC driver of this machine"
-      exit 77
+    # the last argument is "postgres": Wine's odbc32 hands the calls to the
+    # build machine's unixODBC of the process's width, which loads the
+    # drivers of that width.
+    if [[ "$bits" == 8 ]]; then
+      drivers=/usr/lib/x86_64-linux-gnu/odbc
+    else
+      drivers=/usr/lib/i386-linux-gnu/odbc
     fi
     expected="${5:?expected replies}"
     work="${6:?work folder}"
@@ -194,14 +195,14 @@ case "$kind" in
       PGPASSWORD="$(pg PG_PASSWORD)" psql -q -v ON_ERROR_STOP=1 -h "$(pg PG_HOST)" -p "$(pg PG_PORT)" \
         -U "$(pg PG_USER)" -d postgres -f "$book" >/dev/null || { echo "FAIL: loading the book"; exit 1; }
       printf '[PostgreSQL Unicode]\nDriver = %s\n' \
-        /usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so >"$work/odbc/odbcinst.ini"
+        "$drivers/psqlodbcw.so" >"$work/odbc/odbcinst.ini"
       # The password holds ";", "{" and "}": braced, with "}" doubled.
       password="$(pg PG_PASSWORD | sed 's/}/}}/g')"
       connect="DRIVER={PostgreSQL Unicode};Server=$(pg PG_HOST);Port=$(pg PG_PORT);Database=postgres;Uid=$(pg PG_USER);Pwd={$password}"
     else
       sqlite3 "$work/mxza.max" <"$book"
       printf '[SQLite3 ODBC Driver]\nDriver = %s\n' \
-        /usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so >"$work/odbc/odbcinst.ini"
+        "$drivers/libsqlite3odbc.so" >"$work/odbc/odbcinst.ini"
       connect="DRIVER={SQLite3 ODBC Driver};Database=$work/mxza.max"
     fi
     : >"$work/odbc/odbc.ini"

@@ -19,7 +19,7 @@ expected=(INSTALL.txt pellory.tlb standins/README.txt)
 if [[ "$width" == x64 ]]; then
   expected+=(x64/pellory.dll x64/pellory.exe standins/standin-crm.exe)
 else
-  expected+=(x86/pellory.dll standins/standin-crm.exe)
+  expected+=(x86/pellory.dll x86/pellory.exe standins/standin-crm.exe)
 fi
 for f in "${expected[@]}"; do
   grep -qx "$f" "$work/list.txt" || fail "$f is not in the zip: $(cat "$work/list.txt")"
