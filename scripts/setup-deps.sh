@@ -56,6 +56,8 @@ PACKAGES=(
   python3
   libsqliteodbc:i386
   odbc-postgresql:i386
+  help2man
+  dpkg-dev
 )
 
 missing=()

@@ -30,9 +30,22 @@ std::string HostSettingsPath() {
   return "host.rec";
 }
 
+namespace {
+
+std::string SampleFolder() {
+  // An installed program has its sample under its data folder; one run
+  // from its build folder has it there.
+  if (std::string installed = InstalledDataFolder(); !installed.empty()) {
+    return installed + "/sample";
+  }
+  return PELLORY_SAMPLE_DIR;
+}
+
+}  // namespace
+
 HostSettings DefaultHostSettings(Env& env) {
   HostSettings s;
-  AddVar(env, s.data_rd, u"DBFile", Variant(FromUtf8(PELLORY_SAMPLE_DIR)));
+  AddVar(env, s.data_rd, u"DBFile", Variant(FromUtf8(SampleFolder())));
   return s;
 }
 
@@ -72,7 +85,9 @@ bool SaveHostSettings(Env& env, const std::string& path, const HostSettings& set
 }
 
 CliContext::CliContext() : settings_path_(HostSettingsPath()) {
-  UseDefaultOdbcConfiguration(PELLORY_ODBC_DIR);
+  // An installed program uses the system's drivers and the user's data
+  // sources, where its package registered the stand-in driver.
+  if (InstalledDataFolder().empty()) UseDefaultOdbcConfiguration(PELLORY_ODBC_DIR);
 }
 
 PlatformEnv& CliContext::env() {
@@ -113,7 +128,7 @@ void CliContext::NoteDefaultSettings() {
   if (!defaults_ || defaults_noted_) return;
   defaults_noted_ = true;
   std::cerr << "pellory: no host settings in " << settings_path_
-            << ": using the sample address book " << PELLORY_SAMPLE_DIR
+            << ": using the sample address book " << SampleFolder()
             << " (pellory configure sets up your own)\n";
 }
 

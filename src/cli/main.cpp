@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Pellory: the Maximizer contact-lookup plug-in, driven from the command line.",
                "pellory"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "pellory " PELLORY_VERSION);
   CliContext context;
   std::vector<std::pair<CLI::App*, std::function<int()>>> runs;
   for (const Command& command : Commands()) {

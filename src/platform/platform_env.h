@@ -40,4 +40,10 @@ std::string UserSettingsFile(const std::string& file);
 // the system's driver manager and data sources and leaves `dir` alone.
 void UseDefaultOdbcConfiguration(const std::string& dir);
 
+// The folder of the installed program's data, `<prefix>/share/pellory` next
+// to the `<prefix>/bin` that holds the running program, when it exists;
+// empty for a program run from its build folder (and on Windows, where the
+// zip has no such folder).
+std::string InstalledDataFolder();
+
 }  // namespace pellory

@@ -107,7 +107,13 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
   if (command == "--help" || command == "-h" || command == "help") {
-    std::cout << kUsage;
+    std::cout << "pellory-addressbook: makes address books for the stand-in Maximizer ODBC driver "
+                 "and manages their users.\n"
+              << kUsage;
+    return 0;
+  }
+  if (command == "--version") {
+    std::cout << "pellory-addressbook " PELLORY_VERSION "\n";
     return 0;
   }
   throw UsageError("unknown command '" + command + "'");

@@ -52,4 +52,6 @@ std::string UserSettingsFile(const std::string& file) {
 
 void UseDefaultOdbcConfiguration(const std::string&) {}
 
+std::string InstalledDataFolder() { return std::string(); }
+
 }  // namespace pellory
