@@ -29,7 +29,12 @@ driver_listed() { odbcinst -q -d -n "$driver" >/dev/null 2>&1; }
 
 rm -rf "$work" && mkdir -p "$work"
 SECONDS=0
-cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+# Uncompressed and without the library dependencies worked out by
+# dpkg-shlibdeps (15 s on a sanitizer build): the test is about what the
+# package installs and removes, on a machine that has those libraries.
+cpack --config "$build/CPackConfig.cmake" -B "$work" -D CPACK_DEBIAN_COMPRESSION_TYPE=none \
+  -D CPACK_DEBIAN_PACKAGE_SHLIBDEPS=OFF \
+  >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
 deb="$(ls "$work"/pellory_*.deb 2>/dev/null | head -n 1)"
 [[ -f "$deb" ]] || { echo "FAIL: no .deb in $work"; exit 1; }
