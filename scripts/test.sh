@@ -101,10 +101,12 @@ build() {
   if [[ -n "${background[$1]:-}" ]]; then finish_background "$1"; else "$@"; fi
 }
 
+# Both widths' tests run in one Wine prefix (build-test-wine), made by the
+# first.
 windows_build() {  # windows_build WIDTH (x86_64 or i686)
   local dir="build-test-mingw-$1"
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$1.cmake" &&
+    -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-w64-$1.cmake" -DPELLORY_WINE_DIR="$PWD/build-test-wine" &&
     cmake --build "$dir" -j"$JOBS"
 }
 windows_build_x86_64() { windows_build x86_64; }
