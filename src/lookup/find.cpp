@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -77,19 +78,53 @@ Text Selection(const Request& r, const bool (&search_phone)[4]) {
   return Text();
 }
 
+// The rows whose Name or Firm can hold the words of `text` (as the scan
+// finds them: each word the start of a word of either, in any order), as a
+// where clause; nullopt when every row can (no word), "" when none can (a
+// word the scan's words never hold: anything but A-Z and 0-9). A word is
+// looked for anywhere in the upper-cased column, which every match has.
+// `like_ignores_case`: the server's like already ignores the case of ASCII
+// letters (SQLite, whose ODBC driver has no UCASE to pass {fn UCASE()} to);
+// elsewhere the column is upper-cased with {fn UCASE()}.
+std::optional<Text> WordsSelection(TextView text, bool like_ignores_case) {
+  const Text name = like_ignores_case ? u"Name" : u"{fn UCASE(Name)}";
+  const Text firm = like_ignores_case ? u"Firm" : u"{fn UCASE(Firm)}";
+  Text clause;
+  while (true) {
+    const size_t comma = text.find(u',');
+    const TextView word = text.substr(0, comma);
+    if (!std::all_of(word.begin(), word.end(), [](char16_t c) {
+          return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+        })) {
+      return Text();
+    }
+    if (!word.empty()) {
+      const Text like = u" like '%" + Text(word) + u"%'";
+      if (!clause.empty()) clause += u" and ";
+      clause += u"(" + name + like + u" or " + firm + like + u")";
+    }
+    if (comma == TextView::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  if (clause.empty()) return std::nullopt;
+  return clause;
+}
+
 // The where clause a SQL server filters by ("SqlFilter" = "Server"): the
 // rows any given criterion can match, in portable ODBC SQL. The scan still
 // tests every row it gets back, so the clause may take more rows than match
-// (never fewer, wherever the reversed columns hold digits alone). Empty when
-// the search is left to the full read: no criterion, a number without
-// digits, or words. Words stay with the full read because no clause gives
-// the scan's rows: the scan finds words in any order and across Name and
-// Firm, and upper-cases beyond ASCII, where "like" keeps the order and the
-// SQLite driver has no UCASE to pass {fn UCASE()} to.
-Text ServerSelection(const Request& r, const bool (&search_phone)[4]) {
+// (never fewer, wherever the reversed columns hold digits alone and the
+// server upper-cases the letters the plug-in does). Empty when the search is
+// left to the full read: no criterion, a number without digits, or words
+// every row can hold.
+Text ServerSelection(const Request& r, const bool (&search_phone)[4], bool like_ignores_case) {
   if (Request::Given(r.id)) return u"Client_Id = '" + QuoteDoubled(r.id) + u"'";
-  if (Request::Given(r.text)) return Text();
   std::vector<Text> parts;
+  if (Request::Given(r.text)) {
+    std::optional<Text> words = WordsSelection(r.text, like_ignores_case);
+    if (!words) return Text();
+    if (!words->empty()) parts.push_back(std::move(*words));
+  }
   if (Request::Given(r.begin)) parts.push_back(u"Name >= '" + QuoteDoubled(r.begin) + u"'");
   if (Request::Given(r.tel)) {
     if (r.reversed.empty()) return Text();
@@ -105,7 +140,11 @@ Text ServerSelection(const Request& r, const bool (&search_phone)[4]) {
     if (selection.empty()) return Text();
     parts.push_back(std::move(selection));
   }
-  if (parts.empty()) return Text();
+  if (parts.empty()) {
+    // Words no row holds, and nothing else: a clause that selects nothing
+    // would do, but the full read answers the same.
+    return Text();
+  }
   if (parts.size() == 1) return parts[0];
   Text joined;
   for (const Text& part : parts) {
@@ -113,6 +152,11 @@ Text ServerSelection(const Request& r, const bool (&search_phone)[4]) {
     joined += u"(" + part + u")";
   }
   return joined;
+}
+
+// Whether the server's like ignores the case of ASCII letters by itself.
+bool LikeIgnoresCase(const DatabaseRef& db) {
+  return db && FindNoCase(db->ProductName(), u"SQLite") == 0;
 }
 
 // A list search's entry for the current row.
@@ -279,7 +323,8 @@ class Search {
       if (crm_.settings().use_sql) {
         query = u"select " + Text(kColumnList) + u" from " + crm_.table_name();
         if (server_filter_) {
-          const Text where = ServerSelection(r_, crm_.settings().search_phone);
+          const Text where =
+              ServerSelection(r_, crm_.settings().search_phone, LikeIgnoresCase(crm_.database()));
           if (!where.empty()) query += u" where " + where;
         }
       } else if (!selection.empty()) {

@@ -60,6 +60,9 @@ class Database : public Object {
   // connection (see ResultSet::Cancel) an open waits for it within its
   // limit, then fails with Failure(kTimeoutExpired).
   virtual ResultSetRef OpenResultSet(TextView sql, bool async, double time_limit) = 0;
+  // The database product as the driver names it ("SQLite", "PostgreSQL",
+  // "MariaDB", ...); empty when it does not say.
+  virtual Text ProductName() { return Text(); }
 };
 using DatabaseRef = std::shared_ptr<Database>;
 

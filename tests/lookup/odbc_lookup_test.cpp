@@ -375,11 +375,19 @@ const SqlSearch kSqlSearches[] = {
     {false, u"{Id=x' or '1'='1}", "Client_Id = 'x'' or ''1''=''1'"},
     {true, u"{Id=Nobody}", "Client_Id = 'Nobody'"},
     {true, u"{Begin=s}{MaxFind=2}", "Name >= 'S'"},
-    {true, u"{Text=smith}", ""},
-    // Words (quotes in them too) and a number without digits: the full read.
-    {true, u"{Text=o'brien}", ""},
-    {true, u"{Text=' or '1'='1}", ""},
+    // Words: each inside Name or Firm, in any order (SQLite's like ignores
+    // ASCII case by itself; other servers get {fn UCASE()}).
+    {true, u"{Text=smith}", "(Name like '%SMITH%' or Firm like '%SMITH%')"},
+    {true, u"{Text=o'brien}",
+     "(Name like '%O%' or Firm like '%O%') and (Name like '%BRIEN%' or Firm like '%BRIEN%')"},
+    {true, u"{Text=' or '1'='1}",
+     "(Name like '%OR%' or Firm like '%OR%') and (Name like '%1%' or Firm like '%1%') and "
+     "(Name like '%1%' or Firm like '%1%')"},
+    // A number without digits: the full read.
     {false, u"{Tel=withheld}", ""},
+    // Words in another order than stored, across Name and Firm.
+    {true, u"{Text=sons smith}",
+     "(Name like '%SONS%' or Firm like '%SONS%') and (Name like '%SMITH%' or Firm like '%SMITH%')"},
 };
 
 TEST_F(OdbcLookup, SqlModeOverSqlite) {
@@ -420,6 +428,7 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
   EXPECT_EQ(ListIds(r[6]), (std::vector<Text>{u"P1", u"P2"}));
   EXPECT_EQ(ListIds(r[7]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
   EXPECT_EQ(Get(r[10], u"Reason"), u"NoFind");
+  EXPECT_EQ(ListIds(r[11]), (std::vector<Text>{u"P2"}));
 }
 
 TEST_F(OdbcLookup, SqlModeOverPostgresql) {

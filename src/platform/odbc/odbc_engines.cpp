@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "platform/odbc/connect_string.h"
 #include "platform/odbc/fault_injection.h"
@@ -96,6 +97,18 @@ class OdbcConnection : public Connection {
 
   Text ConnectString() override { return handle_->completed(); }
 
+  Text ProductName() override {
+    if (!product_) {
+      SQLWCHAR name[256] = {0};
+      SQLSMALLINT length = 0;
+      product_ = Ok(odbc::Checked(SQLGetInfoW, handle_->handle(), SQL_DBMS_NAME, name,
+                                  static_cast<SQLSMALLINT>(sizeof name), &length))
+                     ? odbc::FromWideZ(name, std::size(name) - 1)
+                     : Text();
+    }
+    return *product_;
+  }
+
  private:
   // The tables and views in the driver's order; a table outside the
   // default schema is named with its schema ("dbo.CLIENT").
@@ -121,6 +134,7 @@ class OdbcConnection : public Connection {
   std::shared_ptr<ConnectionHandle> handle_;
   std::vector<Text> tables_;
   bool tables_loaded_ = false;
+  std::optional<Text> product_;
 };
 
 // The connect string handed to the driver manager: the "ODBC;" prefix of
