@@ -54,6 +54,7 @@ PACKAGES=(
   libprotobuf-dev
   libicu-dev
   python3
+  libcpp-httplib-dev
 )
 
 missing=()
