@@ -42,8 +42,9 @@ struct ServeOptions {
 
 // The most entries the answer cache holds.
 constexpr size_t kCacheEntries = 10000;
-// Connections waiting for a worker beyond this are turned away.
-constexpr size_t kQueueLimit = 256;
+// Connections waiting for a worker, for each worker; those beyond are
+// turned away with 503 at once.
+constexpr size_t kQueuePerWorker = 32;
 
 constexpr const char* kJsonType = "application/json";
 
@@ -156,6 +157,7 @@ class Service {
     using R = httplib::Server::HandlerResponse;
     if (!token_.empty() && !SameToken(BearerToken(req.get_header_value("Authorization")), token_)) {
       res.set_header("WWW-Authenticate", "Bearer");
+      res.set_header("Connection", "close");
       Error(res, 401, "unauthorized", "a valid Authorization: Bearer token is needed");
       return R::Handled;
     }
@@ -327,7 +329,7 @@ int RunServe(CliContext& ctx, const ServeOptions& o) {
   server.set_tcp_nodelay(true);
   const size_t threads = static_cast<size_t>(o.threads);
   server.new_task_queue = [threads, &settings, &metrics] {
-    return new WorkerPool(threads, kQueueLimit, [&settings, &metrics] {
+    return new WorkerPool(threads, threads * kQueuePerWorker, [&settings, &metrics] {
       return std::make_unique<LookupWorker>(settings, metrics);
     });
   };

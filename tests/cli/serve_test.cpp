@@ -328,17 +328,45 @@ TEST_F(Serve, MalformedRequestsAreRefused) {
       EXPECT_TRUE(json::parse(r->body, nullptr, false).contains("error")) << r->body;
     }
   }
-  // Many clients at once on two workers: each gets its answer.
-  std::atomic<int> answered{0};
-  std::vector<std::thread> clients;
-  for (int i = 0; i < 40; ++i) {
-    clients.emplace_back([&] {
-      auto r = s.Get("/v1/lookup?number=442079460018&format=name");
-      if (r && (r->status == 200 || r->status == 503)) ++answered;
+  // Both workers held by clients that keep their connections: of the new
+  // connections, as many as the queue holds (32 a worker) wait and are
+  // answered once the workers are free; the others are turned away at once.
+  std::atomic<bool> holding{true};
+  std::vector<std::thread> holders;
+  for (int i = 0; i < 2; ++i) {
+    holders.emplace_back([&] {
+      httplib::Client c = s.Client();
+      c.set_keep_alive(true);
+      while (holding) {
+        c.Get("/metrics");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      }
     });
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::atomic<int> answered{0}, busy{0}, other{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 80; ++i) {
+    clients.emplace_back([&] {
+      auto r = s.Get("/v1/lookup?number=442079460018&format=name");
+      if (r && r->status == 200 && r->body == "Anne Smith") {
+        ++answered;
+      } else if (r && r->status == 503 && r->get_header_value("Retry-After") == "1") {
+        ++busy;
+      } else {
+        ++other;
+      }
+    });
+  }
+  for (int i = 0; i < 1200 && busy + other < 16; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  holding = false;
+  for (std::thread& t : holders) t.join();
   for (std::thread& t : clients) t.join();
-  EXPECT_EQ(answered, 40);
+  EXPECT_EQ(busy, 16);
+  EXPECT_EQ(answered, 64);
+  EXPECT_EQ(other, 0);
   EXPECT_EQ(s.Get("/healthz")->status, 200);
 }
 
