@@ -31,8 +31,6 @@
 #include "support/pg_server.h"
 #include "support/shell.h"
 
-extern char** environ;
-
 namespace pellory::testing {
 namespace {
 
@@ -53,23 +51,17 @@ class Service {
   Service(const fs::path& dir, std::vector<std::string> args,
           const std::map<std::string, std::string>& env = {})
       : dir_(dir) {
-    std::map<std::string, std::string> vars;
-    for (char** e = environ; *e; ++e) {
-      const std::string kv = *e;
-      vars[kv.substr(0, kv.find('='))] = kv.substr(kv.find('=') + 1);
-    }
-    vars["PELLORY_HOST_SETTINGS"] = (dir / "host.rec").string();
-    vars["PELLORY_REGISTRY"] = (dir / "registry.reg").string();
-    vars["PELLORY_TRACE_LOG"] = (dir / "trace.log").string();
-    for (const auto& [k, v] : env) vars[k] = v;
-    std::vector<std::string> env_strings;
-    for (const auto& [k, v] : vars) env_strings.push_back(k + "=" + v);
-    args.insert(args.begin(), {PELLORY_BIN, "serve"});
-    std::vector<char*> argv, envp;
+    // Started through env(1), which adds the variables and becomes the
+    // service (same process).
+    args.insert(args.begin(),
+                {"/usr/bin/env", "PELLORY_HOST_SETTINGS=" + (dir / "host.rec").string(),
+                 "PELLORY_REGISTRY=" + (dir / "registry.reg").string(),
+                 "PELLORY_TRACE_LOG=" + (dir / "trace.log").string()});
+    for (const auto& [k, v] : env) args.insert(args.begin() + 1, k + "=" + v);
+    args.insert(args.begin() + 4 + env.size(), {PELLORY_BIN, "serve"});
+    std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    for (std::string& e : env_strings) envp.push_back(e.data());
-    envp.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe");
     const std::string err = (dir / "serve.err").string();
@@ -79,7 +71,7 @@ class Service {
       const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(fd, 2);
       close(out[0]);
-      execve(argv[0], argv.data(), envp.data());
+      execv(argv[0], argv.data());
       _exit(127);
     }
     close(out[1]);
@@ -456,14 +448,6 @@ TEST_F(Serve, CachedAnswersExpire) {
     now = s.Get(target)->body;
   }
   EXPECT_EQ(now, "Anna Smith");
-  // Without the cache the change shows at once.
-  ASSERT_EQ(std::system(("sqlite3 -cmd '.timeout 60000' " + Quote((book / "mxza.max").string()) +
-                         " \"update Client set First_Name = 'Ann' where Client_Id = 'P1'\"")
-                            .c_str()),
-            0);
-  Service uncached(sandbox.Dir(), {"--listen", "127.0.0.1:0", "--cache-ttl", "0"});
-  EXPECT_EQ(uncached.Get(target)->body, "Ann Smith");
-  EXPECT_EQ(uncached.GetJson("/v1/lookup?number=442079460018")["cached"], false);
 }
 
 // A lookup the driver does not answer in time is not found for the reason
