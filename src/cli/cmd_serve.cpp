@@ -23,6 +23,7 @@
 #include "cli/serve/metrics.h"
 #include "cli/serve/request_check.h"
 #include "cli/serve/worker_pool.h"
+#include "crmdb/crmdb.h"
 
 namespace pellory::cli {
 namespace {
@@ -317,6 +318,12 @@ int RunServe(CliContext& ctx, const ServeOptions& o) {
   const sigset_t stop = StopSignals();
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  // unixODBC fills the paths of its configuration files on first use,
+  // without a lock: the process's first ODBC environment is made here,
+  // before the workers make theirs at once.
+  ThreadDaoEngine(ctx.env());
+  ReleaseThreadEngines();
 
   Metrics metrics;
   Service service(o, token, StoredMatchesAny(ctx.env(), settings.data_rd), metrics);
