@@ -58,6 +58,8 @@ PACKAGES=(
   odbc-postgresql:i386
   help2man
   dpkg-dev
+  libcpp-httplib-dev
+  pkgconf
 )
 
 missing=()

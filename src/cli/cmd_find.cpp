@@ -16,6 +16,7 @@
 
 #if __has_include("cli/command.h")
 #include "cli/command.h"
+#include "cli/contact_fields.h"
 #include "cli/json_text.h"
 #define PELLORY_FIND_REGISTERED 1
 #endif
@@ -165,14 +166,6 @@ constexpr Field kCardFields[] = {{u"Company", "Company"},
                                  {u"Country", "Country"},
                                  {u"Id", "Id"}};
 
-// The keys of a contact record and of a list entry, for JSON.
-constexpr const char16_t* kContactKeys[] = {
-    u"Id",      u"Name",     u"Company", u"Dept",   u"Position", u"MainTel",
-    u"Fax",     u"Business", u"Phone1",  u"Phone2", u"Phone3",   u"Other",
-    u"Address", u"Address2", u"Town",    u"County", u"PostCode", u"Country"};
-constexpr const char16_t* kEntryKeys[] = {u"Name",    u"Company", u"Id",   u"Phone 1",
-                                          u"Phone 2", u"Phone 3", u"Other"};
-
 std::string JsonString(TextView text) {
   std::string out;
   AppendJsonString(out, text);
@@ -191,13 +184,6 @@ std::string JsonObject(Env& env, TextView rd, const char16_t* const (&keys)[K]) 
     out += JsonString(key) + ":" + JsonString(v.ToText(&env.regional()));
   }
   return out + "}";
-}
-
-// What a person reads as the contact's name: the person's name, else the
-// company's.
-Text DisplayName(Env& env, TextView rd) {
-  Text name = GetText(env, rd, u"Name");
-  return name.empty() ? GetText(env, rd, u"Company") : name;
 }
 
 size_t Width(const std::string& utf8) {
@@ -235,18 +221,6 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
   }
 }
 
-int Number(Env& env, TextView rd, const char16_t* key) {
-  double d = GetVar(env, rd, key, Variant(0.0)).ToDouble();
-  return static_cast<int>(d);
-}
-
-// Runs one search on an initialised session and prints the outcome.
-// Whether a caller ID holds a number at all: withheld, "anonymous" and
-// the like hold no digit.
-bool HoldsDigits(const std::string& tel) {
-  return std::any_of(tel.begin(), tel.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // The answer to a search that found nobody, printed without asking the
 // database.
 int NotFound(const FindOptions& o) {
@@ -256,14 +230,6 @@ int NotFound(const FindOptions& o) {
     std::cerr << "No contact found.\n";
   }
   return 1;
-}
-
-// The list entries of a list search's reply, in order.
-std::vector<Text> ListEntries(Env& env, TextView reply) {
-  std::vector<Text> entries;
-  const int count = Number(env, reply, u"ListCount");
-  for (int i = 1; i <= count; ++i) entries.push_back(GetText(env, reply, u"List" + IntegerText(i)));
-  return entries;
 }
 
 // Every contact behind the number of a contact search that saw more than
@@ -282,18 +248,6 @@ std::vector<Text> ContactsSharingTheNumber(Session& session, const Text& request
               << ToUtf8(failure.empty() ? reason : failure) << "\n";
   }
   return {};
-}
-
-// The company all of `entries` name, when they name one (letter case and
-// blanks around it aside); empty otherwise.
-Text SharedCompany(Env& env, const std::vector<Text>& entries) {
-  Text company;
-  for (const Text& entry : entries) {
-    const Text own = Trim(GetText(env, entry, u"Company"));
-    if (own.empty() || !(company.empty() || EqualsNoCase(own, company))) return Text();
-    if (company.empty()) company = own;
-  }
-  return company;
 }
 
 // What a search gave, as the output formats read it.
@@ -433,7 +387,7 @@ int RunFind(CliContext& ctx, const FindOptions& o) {
     return found ? 0 : 1;
   }
   if (found && out.is_list) out.entries = ListEntries(env, reply);
-  out.matches = found ? std::max(1, Number(env, reply, u"Matches")) : 0;
+  out.matches = found ? std::max(1, ReplyNumber(env, reply, u"Matches")) : 0;
 
   // A number search that found one contact of several behind the number:
   // the name and JSON answers speak for all of them.
