@@ -60,6 +60,9 @@ PACKAGES=(
   dpkg-dev
   libcpp-httplib-dev
   pkgconf
+  kamailio
+  kamailio-utils-modules
+  sip-tester
 )
 
 missing=()

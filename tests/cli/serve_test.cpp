@@ -193,6 +193,8 @@ TEST_F(Serve, EndpointsAnswerAsFindDoes) {
        "+44 20 7946 0018"},
       {"/v1/lookup?number=%2B44%2020%207946%200018&format=name", 200, "text/plain; charset=utf-8",
        "Anne Smith", ""},
+      // A "+" left unencoded (it reads as a space) is taken for what it was.
+      {"/v1/lookup?number=+442079460018&format=name", 200, "text/plain", "Anne Smith", ""},
       // A number colleagues share: their company, and every one of them.
       {"/v1/lookup?number=%2B44%2020%207946%200100&format=name", 200, "text/plain",
        "harbour freight ltd", ""},
@@ -240,11 +242,11 @@ TEST_F(Serve, EndpointsAnswerAsFindDoes) {
   ASSERT_TRUE(m);
   EXPECT_EQ(m->get_header_value("Content-Type").rfind("text/plain; version=0.0.4", 0), 0u);
   const std::string& e = m->body;
-  EXPECT_EQ(Counter(e, R"(pellory_lookups_total{outcome="found"})"), 6) << e;
+  EXPECT_EQ(Counter(e, R"(pellory_lookups_total{outcome="found"})"), 7) << e;
   EXPECT_EQ(Counter(e, R"(pellory_lookups_total{outcome="not_found"})"), 4) << e;
   EXPECT_EQ(Counter(e, R"(pellory_lookups_total{outcome="timeout"})"), 0) << e;
-  EXPECT_EQ(Counter(e, "pellory_lookup_seconds_count"), 10) << e;
-  EXPECT_EQ(Counter(e, R"(pellory_lookup_seconds_bucket{le="+Inf"})"), 10) << e;
+  EXPECT_EQ(Counter(e, "pellory_lookup_seconds_count"), 11) << e;
+  EXPECT_EQ(Counter(e, R"(pellory_lookup_seconds_bucket{le="+Inf"})"), 11) << e;
   EXPECT_GE(Counter(e, "pellory_cache_hits_total"), 2) << e;
   EXPECT_EQ(Counter(e, "pellory_database_errors_total"), 0) << e;
   EXPECT_EQ(s.Stop(SIGINT), 0) << s.err();

@@ -87,6 +87,12 @@ std::string CheckLookup(const Params& params, LookupQuery* query) {
   }
   if (!v.count("number")) return "'number' is missing";
   query->number = v["number"];
+  // A "+" sent without encoding arrives as a space (the query string's
+  // form encoding): a number that starts with a space and a digit had one.
+  if (query->number.size() > 1 && query->number[0] == ' ' && query->number[1] >= '0' &&
+      query->number[1] <= '9') {
+    query->number[0] = '+';
+  }
   if (auto it = v.find("match"); it != v.end()) {
     if (EqualsLower(it->second, "exact")) {
       query->match = MatchMode::kExact;
