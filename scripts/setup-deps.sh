@@ -54,6 +54,8 @@ PACKAGES=(
   libprotobuf-dev
   libicu-dev
   python3
+  mariadb-server
+  odbc-mariadb
 )
 
 missing=()
