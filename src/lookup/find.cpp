@@ -85,17 +85,24 @@ Text Selection(const Request& r, const bool (&search_phone)[4]) {
 // digits, or words. Words stay with the full read because no clause gives
 // the scan's rows: the scan finds words in any order and across Name and
 // Firm, and upper-cases beyond ASCII, where "like" keeps the order and the
-// SQLite driver has no UCASE to pass {fn UCASE()} to. So does a value that
-// holds a backslash or U+0000: MariaDB and MySQL (unless their sql_mode says
-// NO_BACKSLASH_ESCAPES) read a backslash in a literal as an escape, so that
-// a doubled quote after it would end the literal and what follows would be
-// read as SQL; and the SQLite and PostgreSQL drivers end the statement at
-// U+0000, inside its literal.
+// SQLite driver has no UCASE to pass {fn UCASE()} to. So does an
+// identifier or a letter that holds a backslash or U+0000: MariaDB and
+// MySQL (unless their sql_mode says NO_BACKSLASH_ESCAPES) read a backslash
+// in a literal as an escape, so that a doubled quote after it would end
+// the literal and what follows would be read as SQL; and the SQLite and
+// PostgreSQL drivers end the statement at U+0000, inside its literal. And
+// so does a number that holds anything but digits, "*" and "#" (only
+// FindReal passes one): the scan looks for it in the row's phones joined
+// by commas, which no clause on one column can follow, and a column of
+// ASCII text refuses to be compared with other characters.
 Text ServerSelection(const Request& r, const bool (&search_phone)[4]) {
-  for (const Text* value : {&r.id, &r.begin, &r.reversed}) {
+  for (const Text* value : {&r.id, &r.begin}) {
     if (Request::Given(*value) && value->find_first_of(TextView(u"\\\0", 2)) != Text::npos) {
       return Text();
     }
+  }
+  if (Request::Given(r.tel) && r.reversed.find_first_not_of(u"0123456789*#") != Text::npos) {
+    return Text();
   }
   if (Request::Given(r.id)) return u"Client_Id = '" + QuoteDoubled(r.id) + u"'";
   if (Request::Given(r.text)) return Text();

@@ -391,6 +391,8 @@ const SqlSearch kSqlSearches[] = {
     {false, u"{Id=P1\\}", ""},
     {false, u"{Id(S5)=Q'1\0x}"sv, ""},
     {true, u"{Begin=\\}", ""},
+    // A number with a comma finds P2's first and third phones together.
+    {false, u"{Cmd=FindContact}{Tel=4401234567890,01632960001}", ""},
     {true, u"{Text=smith}", ""},
     // Words (quotes in them too) and a number without digits: the full read.
     {true, u"{Text=o'brien}", ""},
@@ -403,7 +405,9 @@ std::vector<Text> SqlReplies(Session& session) {
   std::vector<Text> replies;
   for (const SqlSearch& s : kSqlSearches) {
     const Text request(s.request);
-    replies.push_back(s.list ? session.FindList(request) : session.FindContact(request));
+    replies.push_back(request.starts_with(u"{Cmd=") ? session.FindReal(request)
+                      : s.list                      ? session.FindList(request)
+                                                    : session.FindContact(request));
   }
   return replies;
 }
@@ -445,8 +449,9 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
   EXPECT_EQ(ListIds(r[9]), (std::vector<Text>{u"P1", u"P2"}));
   EXPECT_EQ(ListIds(r[10]), (std::vector<Text>{u"c1"}));
   EXPECT_EQ(Get(r[13], u"Reason"), u"NoFind");
-  EXPECT_EQ(ListIds(r[14]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
-  EXPECT_EQ(Get(r[17], u"Reason"), u"NoFind");
+  EXPECT_EQ(Get(r[14], u"Id"), u"P2") << U8(r[14]);
+  EXPECT_EQ(ListIds(r[15]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+  EXPECT_EQ(Get(r[18], u"Reason"), u"NoFind");
 }
 
 // The same searches on a database server, with SqlFilter absent and
