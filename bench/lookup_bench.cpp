@@ -7,16 +7,19 @@
 //   PELLORY_BENCH_BOOK    address-book directory (file mode, stand-in driver)
 //   PELLORY_BENCH_SQLITE  the same book's mxza.max, for the SQLite ODBC driver
 //   PELLORY_BENCH_PG      connect string of a PostgreSQL database holding Client
+//   PELLORY_BENCH_MARIADB connect string of a MariaDB database holding Client
 //   PELLORY_BENCH_ROWS    number of contacts in the book (for the names)
 // Also: lookup_bench --export-rss file|sqlite|pg  runs one export and prints
 // the process's peak resident size in KiB; lookup_bench --search-rss does
-// the same for 20 number searches on PostgreSQL with SqlFilter "Server".
+// the same for 20 number searches with SqlFilter "Server" (lookup_bench
+// --search-rss pg|mariadb).
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -182,7 +185,7 @@ Text Record(std::initializer_list<std::pair<const char16_t*, Text>> entries) {
 
 struct Setup {
   std::string label;  // 10k, 1M
-  Text book, sqlite, pg;
+  Text book, sqlite, pg, mariadb;
   Text phone, reversed, word;
   // A British number stored in national form ("01632 960123") and the
   // same line dialled in E.164 ("+441632960123"), whose digits no stored
@@ -197,6 +200,7 @@ Setup ReadSetup() {
   s.book = pellory::FromUtf8(Env("PELLORY_BENCH_BOOK"));
   s.sqlite = pellory::FromUtf8(Env("PELLORY_BENCH_SQLITE"));
   s.pg = pellory::FromUtf8(Env("PELLORY_BENCH_PG"));
+  s.mariadb = pellory::FromUtf8(Env("PELLORY_BENCH_MARIADB"));
   if (s.sqlite.empty()) {
     std::fprintf(stderr, "PELLORY_BENCH_SQLITE is not set: run bench/run-lookup.sh\n");
     std::exit(3);
@@ -284,6 +288,9 @@ void RegisterAll(const Setup& s) {
   static RawOdbc* sqlite_raw = new RawOdbc(SqliteConnect(s));
   static Plugin* pg = s.pg.empty() ? nullptr : new Plugin(SqlSettings(s.pg, u"PostgreSQL Unicode"));
   static RawOdbc* pg_raw = s.pg.empty() ? nullptr : new RawOdbc(s.pg);
+  static Plugin* mariadb =
+      s.mariadb.empty() ? nullptr : new Plugin(SqlSettings(s.mariadb, u"MariaDB Unicode"));
+  static RawOdbc* mariadb_raw = s.mariadb.empty() ? nullptr : new RawOdbc(s.mariadb);
 
   // 1. File mode, number search over the indexed reversed phones.
   const Text tel_request = Record({{u"Tel", s.phone}});
@@ -370,32 +377,36 @@ void RegisterAll(const Setup& s) {
   };
   sql_search("sqlite", sqlite, sqlite_raw);
   sql_search("pg", pg, pg_raw);
+  sql_search("mariadb", mariadb, mariadb_raw);
 
-  // 2b. SQL mode on PostgreSQL with SqlFilter "Server": the same number
-  // search (a number no contact has) and one that finds its contact, side
-  // by side with the full read above.
-  static Plugin* pg_server =
-      s.pg.empty() ? nullptr : new Plugin(SqlSettings(s.pg, u"PostgreSQL Unicode", u"Server"));
-  if (pg_server) {
-    const Text found = pg_server->session->FindContact(tel_request);
+  // 2b. SQL mode on PostgreSQL and MariaDB with SqlFilter "Server": the
+  // same number search (a number no contact has) and one that finds its
+  // contact, side by side with the full read above.
+  auto server_search = [&](const std::string& driver, const Text& connect,
+                           const Text& odbc_driver) {
+    if (connect.empty()) return;
+    Plugin* server = new Plugin(SqlSettings(connect, odbc_driver, u"Server"));
+    const Text found = server->session->FindContact(tel_request);
     if (found.find(u"{Result(S7)=Success}") == Text::npos) {
       std::fprintf(stderr, "the server-filtered lookup of %s found nothing: %s\n",
                    pellory::ToUtf8(s.phone).c_str(), pellory::ToUtf8(found).c_str());
       std::exit(3);
     }
     for (const auto& [name, request] :
-         {std::pair<const char*, Text>{"sql_number_pg/server", miss_request},
-          std::pair<const char*, Text>{"sql_number_pg/server_found", tel_request}}) {
+         {std::pair<std::string, Text>{"sql_number_" + driver + "/server", miss_request},
+          std::pair<std::string, Text>{"sql_number_" + driver + "/server_found", tel_request}}) {
       Name(benchmark::RegisterBenchmark((name + n).c_str(),
                                         [=](benchmark::State& st) {
                                           for (auto _ : st) {
-                                            Text r = pg_server->session->FindContact(request);
+                                            Text r = server->session->FindContact(request);
                                             benchmark::DoNotOptimize(r);
                                           }
                                         }),
-           15);
+           big ? 5 : 15);
     }
-  }
+  };
+  server_search("pg", s.pg, u"PostgreSQL Unicode");
+  server_search("mariadb", s.mariadb, u"MariaDB Unicode");
 
   // 3. Cache export, file mode and SQL mode.
   auto export_pair = [&](const std::string& what, Plugin* plugin, RawOdbc* raw, Text raw_sql) {
@@ -453,21 +464,38 @@ int ExportRss(const std::string& which) {
   return 0;
 }
 
-// Number searches with SqlFilter "Server" on PostgreSQL in a fresh process,
-// for their peak memory (which must not grow with the table).
-int SearchRss() {
+// The process's peak resident size in KiB since it started or since the
+// last ResetPeak (Linux: VmHWM).
+long PeakKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Number searches with SqlFilter "Server" on PostgreSQL or MariaDB in a
+// fresh process, for their peak memory (which must not grow with the
+// table): the peak of the load (whose table test reads every identifier),
+// then, counted anew, that of the searches.
+int SearchRss(const std::string& which) {
   Setup s = ReadSetup();
-  if (s.pg.empty()) return 2;
-  Plugin plugin(SqlSettings(s.pg, u"PostgreSQL Unicode", u"Server"));
+  const bool pg = which == "pg";
+  const Text& connect = pg ? s.pg : s.mariadb;
+  if (connect.empty() || (!pg && which != "mariadb")) return 2;
+  Plugin plugin(SqlSettings(connect, pg ? u"PostgreSQL Unicode" : u"MariaDB Unicode", u"Server"));
+  const long load_peak = PeakKiB();
+  ResetPeak();
   int found = 0;
   for (int i = 0; i < 20; ++i) {
     const Text r = plugin.session->FindContact(Record({{u"Tel", i % 2 ? s.phone : u"999999999"}}));
     if (r.find(u"{Result(S7)=Success}") != Text::npos) ++found;
   }
-  struct rusage usage {};
-  getrusage(RUSAGE_SELF, &usage);
-  std::printf("pg server-filtered search: 20 searches, %d found, peak RSS %ld KiB\n", found,
-              usage.ru_maxrss);
+  std::printf(
+      "%s server-filtered search: 20 searches, %d found; peak RSS of the load %ld KiB, "
+      "of the searches %ld KiB\n",
+      which.c_str(), found, load_peak, PeakKiB());
   return 0;
 }
 
@@ -475,7 +503,7 @@ int SearchRss() {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--export-rss") == 0) return ExportRss(argv[2]);
-  if (argc == 2 && std::strcmp(argv[1], "--search-rss") == 0) return SearchRss();
+  if (argc == 3 && std::strcmp(argv[1], "--search-rss") == 0) return SearchRss(argv[2]);
   benchmark::Initialize(&argc, argv);
   Setup s = ReadSetup();
   RegisterAll(s);

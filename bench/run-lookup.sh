@@ -5,12 +5,13 @@
 # Usage: bench/run-lookup.sh [SIZE...]        (default: 10000 1000000)
 #   BUILD_DIR=...   build directory (default: build-bench, Release)
 #   NO_PG=1         skip PostgreSQL
+#   NO_MARIADB=1    skip MariaDB
 #   FILTER=REGEX    run only the benchmarks whose names match (e.g. file_any,
 #                   sql_number_pg; the export's peak memory is then not measured)
 #
 # Everything lives in a temporary directory: private unixODBC configuration,
-# registry file and trace log, the address books, and a PostgreSQL server on
-# 127.0.0.1 that is stopped when the script ends.
+# registry file and trace log, the address books, and PostgreSQL and MariaDB
+# servers on 127.0.0.1 that are stopped when the script ends.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build-bench}
@@ -28,6 +29,7 @@ cleanup() {
   if [ -f "$PGDATA/postmaster.pid" ]; then
     as_pg "$PGBIN/pg_ctl" -D "$PGDATA" -m fast stop >/dev/null 2>&1 || true
   fi
+  [ ! -f "$WORK/mariadb.env" ] || "$ROOT/scripts/mariadb-test-server.sh" stop "$WORK/mariadb.env"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -51,6 +53,14 @@ if [ -z "${NO_PG:-}" ] && [ -x "$PGBIN/initdb" ]; then
   as_pg "$PGBIN/pg_ctl" -D "$PGDATA" -l "$WORK/pg/log" -w \
     -o "-c listen_addresses=127.0.0.1 -p $PG_PORT -k $WORK/pg -c fsync=off" start >/dev/null
 fi
+MARIADB_PORT=""
+if [ -z "${NO_MARIADB:-}" ]; then
+  # The test server with a buffer pool that holds the 1,000,000 book.
+  PELLORY_MARIADB_OPTIONS="--innodb-buffer-pool-size=2G --local-infile=1" \
+    "$ROOT/scripts/mariadb-test-server.sh" start "$WORK/mariadb.env" >/dev/null
+  MARIADB_PORT=$(sed -n 's/^MARIADB_PORT=//p' "$WORK/mariadb.env")
+fi
+mariadb_() { mariadb --no-defaults -h 127.0.0.1 -P "$MARIADB_PORT" -u bench --local-infile=1 "$@"; }
 psql_() { "$PGBIN/psql" -h 127.0.0.1 -p "$PG_PORT" -U postgres -v ON_ERROR_STOP=1 -q "$@"; }
 
 COLUMNS_DDL="Client_Id text, Name_Type text, First_Name text, Name text, Firm text,
@@ -89,6 +99,40 @@ for n in "${SIZES[@]}"; do
   fi
   export PELLORY_BENCH_LABEL=$label PELLORY_BENCH_BOOK=$book PELLORY_BENCH_SQLITE=$book/mxza.max
   export PELLORY_BENCH_PG=$pg_connect
+  mariadb_connect=""
+  if [ -n "$MARIADB_PORT" ]; then
+    db=bench_$n
+    mariadb_ -e "create database $db"
+    # The column types README.md suggests for MariaDB: varchar, and the
+    # reversed phones in ASCII with a binary collation.
+    ascii="varchar(32) character set ascii collate ascii_bin"
+    ddl=$(echo "$COLUMNS_DDL" | sed -e "s/\(Reverse_Phone_[1-4]\) text/\1 $ascii/g" \
+      -e 's/ text/ varchar(255)/g')
+    mariadb_ -D "$db" -e "create table Client ($ddl)"
+    # One bulk load of the book's rows (sqlite3 writes CSV, quotes doubled).
+    sqlite3 -csv "$book/mxza.max" "select * from Client" >"$WORK/book-$n.csv"
+    start=$SECONDS
+    mariadb_ -D "$db" -e "load data local infile '$WORK/book-$n.csv' into table Client
+      character set utf8mb4 fields terminated by ',' optionally enclosed by '\"' escaped by ''
+      lines terminated by '\n'"
+    rm -f "$WORK/book-$n.csv"
+    # The indexes README.md documents for SqlFilter "Server": b-trees for
+    # the identifier and the any-format candidates' prefix (like 'K%').
+    for c in 1 2 3 4; do
+      mariadb_ -D "$db" -e "create index client_rp${c} on Client (Reverse_Phone_$c)"
+    done
+    mariadb_ -D "$db" -e "create index client_id on Client (Client_Id); analyze table Client" >/dev/null
+    echo "MariaDB: $n rows loaded and indexed in $((SECONDS - start)) s"
+    mariadb_connect="DRIVER={MariaDB Unicode};Server=127.0.0.1;Port=$MARIADB_PORT;Database=$db;UID=bench;NO_CACHE=1"
+    key=1234567
+    prefix=""
+    for c in 1 2 3 4; do prefix="$prefix${prefix:+ or }Reverse_Phone_$c like '$key%'"; done
+    echo "MariaDB's plan of the any-format candidates' statement with SqlFilter \"Server\":"
+    mariadb_ -D "$db" -t -e "explain select * from Client where $prefix" | sed 's/^/  /'
+    echo "MariaDB's plan of the number search with SqlFilter \"Server\":"
+    mariadb_ -D "$db" -t -e "explain select * from Client where Reverse_Phone_1 like '%$key%'" | sed 's/^/  /'
+  fi
+  export PELLORY_BENCH_MARIADB=$mariadb_connect
   echo "== $n contacts"
   # The second step of NumberMatch "Any" selects a range of each reversed
   # column: the plan shows whether the book's indexes serve it.
@@ -110,16 +154,19 @@ for r in runs:
         median[r["run_name"]] = r
 targets = {"file_number": ("time", 1.2), "file_words50": ("time", None),
            "sql_number_sqlite": ("rate", 0.8), "sql_number_pg": ("rate", 0.8),
+           "sql_number_mariadb": ("rate", 0.8),
            "export_file": ("rate", 0.5), "export_pg": ("rate", 0.5)}
-# SQL mode on PostgreSQL: the server's filter against the full read.
-client = next((r for k, r in median.items() if k.startswith("sql_number_pg/plugin/")), None)
-for which in ("server", "server_found"):
-    server = next((r for k, r in median.items() if k.startswith(f"sql_number_pg/{which}/")), None)
-    if client and server:
-        ratio = client["real_time"] / server["real_time"]
-        unit = server["time_unit"]
-        print(f"{'sql_number_pg':20} {which:12} {server['real_time']:10.3f} {unit}  client "
-              f"{client['real_time']:10.3f} {unit}  {ratio:8.1f} times faster  (target >= 100 at 1M)")
+# SQL mode on PostgreSQL and MariaDB: the server's filter against the full read.
+for engine in ("pg", "mariadb"):
+    client = next((r for k, r in median.items() if k.startswith(f"sql_number_{engine}/plugin/")), None)
+    for which in ("server", "server_found"):
+        server = next((r for k, r in median.items()
+                       if k.startswith(f"sql_number_{engine}/{which}/")), None)
+        if client and server:
+            ratio = client["real_time"] / server["real_time"]
+            unit = server["time_unit"]
+            print(f"{'sql_number_' + engine:20} {which:12} {server['real_time']:10.3f} {unit}  client "
+                  f"{client['real_time']:10.3f} {unit}  {ratio:8.1f} times faster  (target >= 100 at 1M)")
 # NumberMatch "Any" against the exact lookup of the same contact.
 any_ = next((r for k, r in median.items() if k.startswith("file_any/plugin/")), None)
 exact = next((r for k, r in median.items() if k.startswith("file_any/exact/")), None)
@@ -151,7 +198,8 @@ for name, (kind, target) in targets.items():
         print(f"{name:20} plugin {p:12,.0f} rows/s  raw {q:12,.0f} rows/s  ratio {ratio:5.2f}"
               f"  (target >= {target})  {'ok' if ratio >= target else 'MISSED'}")
 PY
-  [ -z "$pg_connect" ] || "$BENCH" --search-rss
+  [ -z "$pg_connect" ] || "$BENCH" --search-rss pg
+  [ -z "$mariadb_connect" ] || "$BENCH" --search-rss mariadb
   [ -z "${FILTER:-}" ] || continue
   for mode in file pg; do
     [ "$mode" = pg ] && [ -z "$pg_connect" ] && continue

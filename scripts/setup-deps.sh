@@ -63,6 +63,8 @@ PACKAGES=(
   kamailio
   kamailio-utils-modules
   sip-tester
+  mariadb-server
+  odbc-mariadb
 )
 
 missing=()

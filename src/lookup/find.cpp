@@ -116,8 +116,25 @@ std::optional<Text> WordsSelection(TextView text, bool like_ignores_case) {
 // (never fewer, wherever the reversed columns hold digits alone and the
 // server upper-cases the letters the plug-in does). Empty when the search is
 // left to the full read: no criterion, a number without digits, or words
-// every row can hold.
+// every row can hold. So does an identifier or a letter that holds a
+// backslash or U+0000: MariaDB and MySQL (unless their sql_mode says
+// NO_BACKSLASH_ESCAPES) read a backslash in a literal as an escape, so that
+// a doubled quote after it would end the literal and what follows would be
+// read as SQL; and the SQLite and PostgreSQL drivers end the statement at
+// U+0000, inside its literal. And so does a number that holds anything but
+// digits, "*" and "#" (only FindReal passes one): the scan looks for it in
+// the row's phones joined by commas, which no clause on one column can
+// follow, and a column of ASCII text refuses to be compared with other
+// characters.
 Text ServerSelection(const Request& r, const bool (&search_phone)[4], bool like_ignores_case) {
+  for (const Text* value : {&r.id, &r.begin}) {
+    if (Request::Given(*value) && value->find_first_of(TextView(u"\\\0", 2)) != Text::npos) {
+      return Text();
+    }
+  }
+  if (Request::Given(r.tel) && r.reversed.find_first_not_of(u"0123456789*#") != Text::npos) {
+    return Text();
+  }
   if (Request::Given(r.id)) return u"Client_Id = '" + QuoteDoubled(r.id) + u"'";
   std::vector<Text> parts;
   if (Request::Given(r.text)) {

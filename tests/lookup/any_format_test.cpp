@@ -1,6 +1,6 @@
 // Number searches with NumberMatch "Any" over real drivers: file mode
 // through the stand-in Maximizer ODBC driver, SQL mode through the SQLite
-// ODBC driver and PostgreSQL. One address book holds numbers written the
+// ODBC driver, PostgreSQL and MariaDB. One address book holds numbers written the
 // ways people of several countries write them; callers dial them in E.164,
 // national, international-prefix and digits-only forms. Which contact each
 // caller should reach, and at which tier, is worked out here with
@@ -30,7 +30,7 @@
 #include "support/crmdb_odbc.h"
 #include "support/fake_env.h"
 #include "support/odbc_sandbox.h"
-#include "support/pg_server.h"
+#include "support/server_database.h"
 
 namespace pellory::testing {
 namespace {
@@ -276,7 +276,7 @@ std::vector<std::string> BookSql() {
   return sql;
 }
 
-enum class Mode { kFile, kSqlite, kPostgres };
+enum class Mode { kFile, kSqlite, kPostgres, kMariadb };
 
 // A search's steps as the observer hears them.
 class Recorder : public SearchObserver {
@@ -301,16 +301,14 @@ class AnyFormat : public ::testing::TestWithParam<Mode> {
     env.database_engines = std::make_unique<OdbcEngines>();
     env.fake_clock.real_monotonic = true;
     book = sandbox.MakeAddressBook("book", BookCsv());
-    if (GetParam() == Mode::kPostgres) {
+    if (server()) {
       setenv("PELLORY_PG_STATE", PELLORY_PG_STATE_FILE, 0);
-      pg = PgServer::FromEnvironment();
-      if (!pg.available) return;
-      pg_db = "pellory_any_" + std::to_string(getpid());
-      const std::string admin = pg.ConnectString("postgres");
-      ASSERT_EQ(ExecSql(admin, {"drop database if exists " + pg_db, "create database " + pg_db}),
-                "");
-      for (const std::string& statement : BookSql()) {
-        ASSERT_EQ(ExecSql(pg.ConnectString(pg_db), {statement}), "");
+      setenv("PELLORY_MARIADB_STATE", PELLORY_MARIADB_STATE_FILE, 0);
+      db = std::make_unique<ServerDatabase>(
+          GetParam() == Mode::kPostgres ? ServerEngine::kPostgresql : ServerEngine::kMariadb,
+          "pellory_any_" + std::to_string(getpid()));
+      if (db->available()) {
+        ASSERT_EQ(db->Run(BookSql()), "");
       }
     }
   }
@@ -318,9 +316,10 @@ class AnyFormat : public ::testing::TestWithParam<Mode> {
     odbc::FaultInjection::Disarm();
     session.reset();
     ReleaseThreadEngines();
-    if (!pg_db.empty()) ExecSql(pg.ConnectString("postgres"), {"drop database " + pg_db});
+    db.reset();
   }
   bool sql() const { return GetParam() != Mode::kFile; }
+  bool server() const { return GetParam() == Mode::kPostgres || GetParam() == Mode::kMariadb; }
 
   // Settings of the mode, with the search switches of kSearched and the
   // given entries (NumberMatch, Region, Timeout).
@@ -332,15 +331,13 @@ class AnyFormat : public ::testing::TestWithParam<Mode> {
     if (!sql()) {
       AddVar(env, rd, u"DBFile", Variant(FromUtf8(book.string())));
     } else {
-      const bool sqlite = GetParam() == Mode::kSqlite;
       Text connection;
       AddVar(env, connection, u"ConnName", Variant(u"AnyFormat"));
-      AddVar(env, connection, u"Driver",
-             Variant(sqlite ? u"SQLite3 ODBC Driver" : u"PostgreSQL Unicode"));
+      AddVar(env, connection, u"Driver", Variant(db ? db->driver() : u"SQLite3 ODBC Driver"));
       AddVar(env, connection, u"Connect",
-             Variant(sqlite ? u"DRIVER={SQLite3 ODBC Driver};Database=" +
-                                  FromUtf8((book / "mxza.max").string())
-                            : FromUtf8(pg.ConnectString(pg_db))));
+             Variant(db ? FromUtf8(db->connect())
+                        : u"DRIVER={SQLite3 ODBC Driver};Database=" +
+                              FromUtf8((book / "mxza.max").string())));
       AddVar(env, rd, u"UseSQL", Variant(u"True"));
       AddVar(env, rd, u"Connection", Variant(connection));
     }
@@ -428,8 +425,7 @@ class AnyFormat : public ::testing::TestWithParam<Mode> {
   OdbcSandbox sandbox;
   FakeEnv env;
   std::filesystem::path book;
-  PgServer pg;
-  std::string pg_db;
+  std::unique_ptr<ServerDatabase> db;  // PostgreSQL, MariaDB
   std::unique_ptr<Session> session;
 };
 
@@ -439,8 +435,8 @@ class AnyFormat : public ::testing::TestWithParam<Mode> {
 // "Exact" the replies are byte for byte the same, and an Any reply of a
 // number found by its digits is that reply with "Match" = "Exact" added.
 TEST_P(AnyFormat, CallersInEveryFormReachTheContactLibphonenumberNames) {
-  if (GetParam() == Mode::kPostgres) {
-    PELLORY_REQUIRE_PG(pg);
+  if (db) {
+    PELLORY_REQUIRE_DATABASE(*db);
   }
   StatementLog log;
   std::vector<Text> plain, exact, any, any_lists;
@@ -656,11 +652,13 @@ TEST_P(AnyFormatTwoModes, TimeoutsAndFailuresOfTheSecondStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, AnyFormat,
-                         ::testing::Values(Mode::kFile, Mode::kSqlite, Mode::kPostgres),
+                         ::testing::Values(Mode::kFile, Mode::kSqlite, Mode::kPostgres,
+                                           Mode::kMariadb),
                          [](const auto& info) {
-                           return info.param == Mode::kFile     ? "FileMode"
-                                  : info.param == Mode::kSqlite ? "Sqlite"
-                                                                : "Postgresql";
+                           return info.param == Mode::kFile       ? "FileMode"
+                                  : info.param == Mode::kSqlite   ? "Sqlite"
+                                  : info.param == Mode::kPostgres ? "Postgresql"
+                                                                  : "Mariadb";
                          });
 
 // The settings are read the same way in both modes: file mode only.

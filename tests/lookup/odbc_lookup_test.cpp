@@ -1,7 +1,7 @@
 // The lookup over real drivers: file mode through the stand-in Maximizer
 // ODBC driver (its statement log shows what reached it), SQL mode through
-// the SQLite ODBC driver (unixODBC's trace shows the statement) and, when a
-// server is at hand, PostgreSQL.
+// the SQLite ODBC driver (unixODBC's trace shows the statement) and, when
+// their servers are at hand, PostgreSQL and MariaDB.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -21,6 +21,7 @@
 #include "platform/odbc/background_call.h"
 #include "support/crmdb_odbc.h"
 #include "support/pg_server.h"
+#include "support/server_database.h"
 #include "support/shell.h"
 
 namespace pellory::testing {
@@ -34,13 +35,20 @@ constexpr char kBook[] =
     "C1,C,,Acme Ltd,,020 7946 0000,FAX,,,London,\n"
     "Q'1,I,Seán,O'Brien,O'Brien & Co,+353 1 555 0100,,,,Dublin,\n"
     "T1,I,Gerard,'t Hooft,Universiteit Utrecht,+31 30 253 5000,WORK,,,Utrecht,\n"
-    "J1,I,John,Smithers,,(555) 123-4567,Home,,,Springfield,\n";
+    "J1,I,John,Smithers,,(555) 123-4567,Home,,,Springfield,\n"
+    "c1,I,Cara,de Wit,,,,,,Leeds,\n";
 
-// The book as a table of the address book's 25 text columns.
-std::string BookTableSql() {
+// The book as a table of the address book's 25 text columns; with
+// `mariadb`, the column types and indexes README.md suggests for MariaDB
+// (varchar, the reversed phones in ASCII with a binary collation).
+std::string BookTableSql(bool mariadb = false) {
   std::string sql = "create table Client (";
   for (std::string_view column : standins::kClientColumns) {
-    sql += std::string(sql.back() == '(' ? "" : ", ") + std::string(column) + " text";
+    const char* type = !mariadb                         ? " text"
+                       : column.starts_with("Reverse_") ? " varchar(32) character set ascii "
+                                                          "collate ascii_bin"
+                                                        : " varchar(255)";
+    sql += std::string(sql.back() == '(' ? "" : ", ") + std::string(column) + type;
   }
   return sql + ")";
 }
@@ -234,7 +242,7 @@ class OdbcLookup : public OdbcSessionTest {
       }
     }
     EXPECT_EQ(reply, u"{Result(S3)=Eof}");
-    EXPECT_EQ(ids, (std::vector<Text>{u"P1", u"P2", u"C1", u"Q'1", u"T1", u"J1"}));
+    EXPECT_EQ(ids, (std::vector<Text>{u"P1", u"P2", u"C1", u"Q'1", u"T1", u"J1", u"c1"}));
     EXPECT_EQ(session->CacheEnd(), u"");
   }
 
@@ -327,7 +335,7 @@ TEST_F(OdbcLookup, QuotesInTheIdentifierAndTheLetterAreData) {
 
 TEST_F(OdbcLookup, FileModeExport) {
   OpenFileMode();
-  ExpectExport(u"6");
+  ExpectExport(u"7");
 }
 
 TEST_F(OdbcLookup, ExportOfASessionWhoseLoadFails) {
@@ -360,9 +368,10 @@ TEST_F(OdbcLookup, ACallFromTheMessageLoopDuringASlowSearch) {
 // are the same, and the statements with "Server" select.
 struct SqlSearch {
   bool list;
-  const char16_t* request;
+  std::u16string_view request;
   const char* where;  // with "Server"; "" for the full read
 };
+using namespace std::string_view_literals;
 const SqlSearch kSqlSearches[] = {
     // Digits anywhere inside an enabled phone field.
     {false, u"{Tel=1234 567890}",
@@ -374,7 +383,24 @@ const SqlSearch kSqlSearches[] = {
     {false, u"{Id=Q'1}", "Client_Id = 'Q''1'"},
     {false, u"{Id=x' or '1'='1}", "Client_Id = 'x'' or ''1''=''1'"},
     {true, u"{Id=Nobody}", "Client_Id = 'Nobody'"},
+    // A server comparing without letter case (MariaDB's utf8mb4_general_ci)
+    // or trailing blanks sends C1 as well, or P1: the identifier is
+    // compared here as it is.
+    {false, u"{Id=c1}", "Client_Id = 'c1'"},
+    {false, u"{Id=q'1}", "Client_Id = 'q''1'"},
+    {false, u"{Id=P1 }", "Client_Id = 'P1 '"},
     {true, u"{Begin=s}{MaxFind=2}", "Name >= 'S'"},
+    {true, u"{Begin=d}", "Name >= 'D'"},
+    // A backslash, which MariaDB and MySQL read as an escape in a literal,
+    // and U+0000, at which the SQLite and PostgreSQL drivers end the
+    // statement: the full read.
+    {false, u"{Id=P1\\}", ""},
+    {false, u"{Id(S5)=Q'1\0x}"sv, ""},
+    {true, u"{Begin=\\}", ""},
+    // A number with a comma finds P2's first and third phones together; one
+    // with a letter beyond ASCII, which a column in ASCII cannot compare.
+    {false, u"{Cmd=FindContact}{Tel=4401234567890,01632960001}", ""},
+    {false, u"{Cmd=FindContact}{Tel=01234 567890\u00e9}", ""},
     // Words: each inside Name or Firm, in any order (SQLite's like ignores
     // ASCII case by itself; other servers get {fn UCASE()}).
     {true, u"{Text=smith}", "(Name like '%SMITH%' or Firm like '%SMITH%')"},
@@ -390,6 +416,18 @@ const SqlSearch kSqlSearches[] = {
      "(Name like '%SONS%' or Firm like '%SONS%') and (Name like '%SMITH%' or Firm like '%SMITH%')"},
 };
 
+// The replies to kSqlSearches of the session as it is.
+std::vector<Text> SqlReplies(Session& session) {
+  std::vector<Text> replies;
+  for (const SqlSearch& s : kSqlSearches) {
+    const Text request(s.request);
+    replies.push_back(request.starts_with(u"{Cmd=") ? session.FindReal(request)
+                      : s.list                      ? session.FindList(request)
+                                                    : session.FindContact(request));
+  }
+  return replies;
+}
+
 TEST_F(OdbcLookup, SqlModeOverSqlite) {
   std::vector<Text> replies[2];
   for (int server = 0; server < 2; ++server) {
@@ -399,10 +437,7 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
         sandbox.Dir() / ("sqlite-trace" + std::to_string(server) + ".log");
     OpenSqlMode(SqliteConnect() + u";Tracefile=" + FromUtf8(trace.string()), u"SQLite3 ODBC Driver",
                 Text(), server ? u"server" : u"");
-    for (const SqlSearch& s : kSqlSearches) {
-      replies[server].push_back(s.list ? session->FindList(s.request)
-                                       : session->FindContact(s.request));
-    }
+    replies[server] = SqlReplies(*session);
     EXPECT_EQ(Trace(), "");
     ExpectExport(u"-1");
     // Without a filter every search sent the same statement without a where
@@ -425,50 +460,61 @@ TEST_F(OdbcLookup, SqlModeOverSqlite) {
   EXPECT_EQ(Get(r[3], u"Result"), u"Success");
   EXPECT_EQ(r[4], u"{Result(S4)=Fail}");
   EXPECT_EQ(r[5], u"{Result(S4)=Fail}");
-  EXPECT_EQ(ListIds(r[6]), (std::vector<Text>{u"P1", u"P2"}));
-  EXPECT_EQ(ListIds(r[7]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
-  EXPECT_EQ(Get(r[10], u"Reason"), u"NoFind");
-  EXPECT_EQ(ListIds(r[11]), (std::vector<Text>{u"P2"}));
+  EXPECT_EQ(Get(r[6], u"Name"), u"Cara de Wit");
+  for (int i : {7, 8, 11, 12}) EXPECT_EQ(r[i], u"{Result(S4)=Fail}") << i;
+  EXPECT_EQ(ListIds(r[9]), (std::vector<Text>{u"P1", u"P2"}));
+  EXPECT_EQ(ListIds(r[10]), (std::vector<Text>{u"c1"}));
+  EXPECT_EQ(Get(r[13], u"Reason"), u"NoFind");
+  EXPECT_EQ(Get(r[14], u"Id"), u"P2");
+  EXPECT_EQ(Get(r[15], u"Reason"), u"NoFind");
+  EXPECT_EQ(ListIds(r[16]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+  EXPECT_EQ(Get(r[19], u"Reason"), u"NoFind");
+  EXPECT_EQ(ListIds(r[20]), (std::vector<Text>{u"P2"}));
 }
 
-TEST_F(OdbcLookup, SqlModeOverPostgresql) {
-  // The fixture's state file, also when the program runs outside ctest.
-  setenv("PELLORY_PG_STATE", PELLORY_PG_STATE_FILE, 0);
-  PgServer pg = PgServer::FromEnvironment();
-  PELLORY_REQUIRE_PG(pg);
-  // A database of its own holding the book's rows.
-  const std::string db = "pellory_lookup_" + std::to_string(getpid());
-  const std::string admin = pg.ConnectString("postgres");
-  ASSERT_EQ(ExecSql(admin, {"drop database if exists " + db, "create database " + db}), "");
-  ASSERT_EQ(ExecSql(pg.ConnectString(db), {BookTableSql()}), "");
-  for (const std::string& insert : BookInserts()) {
-    ASSERT_EQ(ExecSql(pg.ConnectString(db), {insert}), "");
-  }
+// The same searches on a database server, with SqlFilter absent and
+// "Server": each reply is the one SQLite gives (the rows come back in the
+// order they were inserted on both).
+class OdbcLookupOnServer : public OdbcLookup, public ::testing::WithParamInterface<ServerEngine> {};
 
-  // psqlODBC runs the same searches as SQLite with and without the filter.
-  std::vector<Text> replies[2];
-  for (int server = 0; server < 2; ++server) {
-    SCOPED_TRACE(server ? "Server" : "Client");
-    OpenSqlMode(FromUtf8(pg.ConnectString(db)), u"PostgreSQL Unicode", Text(),
-                server ? u"Server" : u"");
-    for (const SqlSearch& s : kSqlSearches) {
-      replies[server].push_back(s.list ? session->FindList(s.request)
-                                       : session->FindContact(s.request));
+TEST_P(OdbcLookupOnServer, SqlModeRepliesAsSqlite) {
+  // The fixtures' state files, also when the program runs outside ctest.
+  setenv("PELLORY_PG_STATE", PELLORY_PG_STATE_FILE, 0);
+  setenv("PELLORY_MARIADB_STATE", PELLORY_MARIADB_STATE_FILE, 0);
+  ServerDatabase db(GetParam(), "pellory_lookup_" + std::to_string(getpid()));
+  PELLORY_REQUIRE_DATABASE(db);
+  const bool mariadb = GetParam() == ServerEngine::kMariadb;
+  std::vector<std::string> sql = {BookTableSql(mariadb)};
+  for (std::string& insert : BookInserts()) sql.push_back(std::move(insert));
+  if (mariadb) {
+    for (const char* index :
+         {"client_id on Client (Client_Id)", "client_name on Client (Name)",
+          "client_rp1 on Client (Reverse_Phone_1)", "client_rp3 on Client (Reverse_Phone_3)"}) {
+      sql.push_back(std::string("create index ") + index);
     }
-    EXPECT_EQ(Get(replies[server][0], u"Id"), u"P1");
-    EXPECT_EQ(Get(replies[server][0], u"Matches"), u"2");
-    EXPECT_EQ(Get(replies[server][3], u"Name"), u"Seán O'Brien");
-    EXPECT_EQ(replies[server][4], u"{Result(S4)=Fail}");
-    EXPECT_EQ(ListIds(replies[server][7]), (std::vector<Text>{u"P1", u"P2", u"J1"}));
+  }
+  ASSERT_EQ(db.Run(sql), "");
+
+  OpenSqlMode(SqliteConnect(), u"SQLite3 ODBC Driver");
+  const std::vector<Text> sqlite = SqlReplies(*session);
+  for (const char16_t* filter : {u"", u"Server"}) {
+    SCOPED_TRACE(U8(filter));
+    OpenSqlMode(FromUtf8(db.connect()), db.driver(), Text(), filter);
+    const std::vector<Text> replies = SqlReplies(*session);
+    ASSERT_EQ(replies.size(), sqlite.size());
+    for (size_t i = 0; i < replies.size(); ++i) {
+      EXPECT_EQ(replies[i], sqlite[i]) << U8(Text(kSqlSearches[i].request));
+    }
     ExpectExport(u"-1");
     EXPECT_EQ(Trace(), "");
   }
-  EXPECT_EQ(replies[0], replies[1]);
-
   session.reset();
   ReleaseThreadEngines();
-  EXPECT_EQ(ExecSql(admin, {"drop database " + db}), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, OdbcLookupOnServer,
+                         ::testing::Values(ServerEngine::kPostgresql, ServerEngine::kMariadb),
+                         [](const auto& info) { return EngineName(info.param); });
 
 // A search whose statement the driver has not finished at the deadline is
 // cancelled and answered with "Timeout", whether the driver executes
