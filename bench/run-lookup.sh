@@ -7,6 +7,9 @@
 #   NO_PG=1         skip PostgreSQL
 #   FILTER=REGEX    run only the benchmarks whose names match (e.g. file_any,
 #                   sql_number_pg; the export's peak memory is then not measured)
+#   BASELINE=PATH   another lookup_bench (a copy built from an earlier commit)
+#                   run on the same books and servers just before this one, its
+#                   figures marked "baseline", for a before/after in one run
 #
 # Everything lives in a temporary directory: private unixODBC configuration,
 # registry file and trace log, the address books, and a PostgreSQL server on
@@ -99,9 +102,13 @@ for n in "${SIZES[@]}"; do
   done
   echo "plan of the any-format candidates' statement:"
   sqlite3 "$book/mxza.max" "explain query plan select * from Client where $range" | sed 's/^/  /'
-  "$BENCH" ${FILTER:+--benchmark_filter="$FILTER"} --benchmark_out="$WORK/result-$n.json" \
-    --benchmark_out_format=json >/dev/null
-  python3 - "$WORK/result-$n.json" <<'PY'
+  for bench in ${BASELINE:+"$BASELINE"} "$BENCH"; do
+    tag=""
+    [ "$bench" = "$BENCH" ] || tag="baseline"
+    [ -z "${BASELINE:-}" ] || echo "-- ${tag:-this build}: $bench"
+    "$bench" ${FILTER:+--benchmark_filter="$FILTER"} --benchmark_out="$WORK/result-$n.json" \
+      --benchmark_out_format=json >/dev/null
+    python3 - "$WORK/result-$n.json" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
 median = {}
@@ -151,6 +158,7 @@ for name, (kind, target) in targets.items():
         print(f"{name:20} plugin {p:12,.0f} rows/s  raw {q:12,.0f} rows/s  ratio {ratio:5.2f}"
               f"  (target >= {target})  {'ok' if ratio >= target else 'MISSED'}")
 PY
+  done
   [ -z "$pg_connect" ] || "$BENCH" --search-rss
   [ -z "${FILTER:-}" ] || continue
   for mode in file pg; do
