@@ -560,6 +560,20 @@ int OdbcResultSet::ColumnIndex(TextView name) {
   return -1;
 }
 
+TextView OdbcResultSet::View(int column) {
+  // A bound column that holds the whole value is read where the driver
+  // wrote it; anything else goes through Value.
+  if (!executing_ && !eof_ && column >= 0 && static_cast<size_t>(column) < columns_.size()) {
+    const Column& col = columns_[static_cast<size_t>(column)];
+    if (col.bound && col.indicator >= 0 &&
+        static_cast<size_t>(col.indicator) < col.buffer.size() * sizeof(SQLWCHAR)) {
+      return TextView(reinterpret_cast<const char16_t*>(col.buffer.data()),
+                      static_cast<size_t>(col.indicator) / sizeof(SQLWCHAR));
+    }
+  }
+  return Value(column);
+}
+
 const Text& OdbcResultSet::Value(int column) {
   FinishExecution();
   if (column < 0 || static_cast<size_t>(column) >= columns_.size()) {

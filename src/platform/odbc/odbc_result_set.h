@@ -39,6 +39,7 @@ class OdbcResultSet : public ResultSet {
   long RecordCount() override;
   int ColumnIndex(TextView name) override;
   const Text& Value(int column) override;
+  TextView View(int column) override;
 
  private:
   struct Column {
