@@ -565,6 +565,9 @@ TextView OdbcResultSet::View(int column) {
   // wrote it; anything else goes through Value.
   if (!executing_ && !eof_ && column >= 0 && static_cast<size_t>(column) < columns_.size()) {
     const Column& col = columns_[static_cast<size_t>(column)];
+    // A value Value has read already (a long one, say, whose column has
+    // been bound to a bigger buffer since) is that text.
+    if (col.ready) return col.value;
     if (col.bound && col.indicator >= 0 &&
         static_cast<size_t>(col.indicator) < col.buffer.size() * sizeof(SQLWCHAR)) {
       return TextView(reinterpret_cast<const char16_t*>(col.buffer.data()),
