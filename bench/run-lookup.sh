@@ -115,9 +115,11 @@ median = {}
 for r in runs:
     if r.get("aggregate_name") == "median":
         median[r["run_name"]] = r
-targets = {"file_number": ("time", 1.2), "file_words50": ("time", None),
+# file_number: at most 1.5 times the synchronous raw statement, and (below)
+# 1.2 times the raw statement polled asynchronously as the plug-in runs it.
+targets = {"file_number": ("time", 1.5), "file_words50": ("time", None),
            "sql_number_sqlite": ("rate", 0.8), "sql_number_pg": ("rate", 0.8),
-           "export_file": ("rate", 0.5), "export_pg": ("rate", 0.5)}
+           "export_file": ("rate", 0.8), "export_pg": ("rate", 0.5)}
 # SQL mode on PostgreSQL: the server's filter against the full read.
 client = next((r for k, r in median.items() if k.startswith("sql_number_pg/plugin/")), None)
 for which in ("server", "server_found"):
@@ -148,8 +150,9 @@ for name, (kind, target) in targets.items():
               f"  ratio {ratio:5.2f}  (target <= {target})  {verdict}")
         raw_async = next((r for k, r in median.items() if k.startswith(name + "/raw_async/")), None)
         if raw_async:
+            ratio = plugin["real_time"] / raw_async["real_time"]
             print(f"{'':20} raw polled asynchronously as the plug-in is: {raw_async['real_time']:.3f} {unit}"
-                  f"  ratio {plugin['real_time'] / raw_async['real_time']:5.2f}")
+                  f"  ratio {ratio:5.2f}  (target <= 1.2)  {'ok' if ratio <= 1.2 else 'MISSED'}")
     else:
         scale = {"ms": 1e3, "us": 1e6, "ns": 1e9, "s": 1}[unit]
         p = plugin["rows"] / (plugin["real_time"] / scale)
