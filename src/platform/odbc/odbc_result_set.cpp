@@ -332,10 +332,11 @@ void OdbcResultSet::Keep() noexcept {
   // cancelled is freed. A connection with a statement left running would
   // make the close wait for it.
   if (tables_ || failed_ || !statement_ || !statement_->handle || statement_->left_running ||
-      worker_ || statement_.use_count() != 1 || connection_->Busy()) {
+      worker_ || statement_.use_count() != 1) {
     return;
   }
   try {
+    if (connection_->Busy()) return;
     auto kept = std::make_unique<Kept>();
     if (!Ok(SQLFreeStmt(statement_->handle, SQL_CLOSE))) return;
     kept->handle = std::exchange(statement_->handle, SQLHSTMT{SQL_NULL_HSTMT});
@@ -346,7 +347,7 @@ void OdbcResultSet::Keep() noexcept {
     kept->timeout = timeout_;
     connection_->KeepSpare(std::move(kept));
   } catch (...) {
-    // Without memory for it the handle is freed as before.
+    // Without memory (or a lock) for it the handle is freed as before.
   }
 }
 
