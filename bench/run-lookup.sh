@@ -8,6 +8,9 @@
 #   NO_MARIADB=1    skip MariaDB
 #   FILTER=REGEX    run only the benchmarks whose names match (e.g. file_any,
 #                   sql_number_pg; the export's peak memory is then not measured)
+#   BASELINE=PATH   another lookup_bench (a copy built from an earlier commit)
+#                   run on the same books and servers just before this one, its
+#                   figures marked "baseline", for a before/after in one run
 #
 # Everything lives in a temporary directory: private unixODBC configuration,
 # registry file and trace log, the address books, and PostgreSQL and MariaDB
@@ -143,19 +146,25 @@ for n in "${SIZES[@]}"; do
   done
   echo "plan of the any-format candidates' statement:"
   sqlite3 "$book/mxza.max" "explain query plan select * from Client where $range" | sed 's/^/  /'
-  "$BENCH" ${FILTER:+--benchmark_filter="$FILTER"} --benchmark_out="$WORK/result-$n.json" \
-    --benchmark_out_format=json >/dev/null
-  python3 - "$WORK/result-$n.json" <<'PY'
+  for bench in ${BASELINE:+"$BASELINE"} "$BENCH"; do
+    tag=""
+    [ "$bench" = "$BENCH" ] || tag="baseline"
+    [ -z "${BASELINE:-}" ] || echo "-- ${tag:-this build}: $bench"
+    "$bench" ${FILTER:+--benchmark_filter="$FILTER"} --benchmark_out="$WORK/result-$n.json" \
+      --benchmark_out_format=json >/dev/null
+    python3 - "$WORK/result-$n.json" <<'PY'
 import json, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
 median = {}
 for r in runs:
     if r.get("aggregate_name") == "median":
         median[r["run_name"]] = r
-targets = {"file_number": ("time", 1.2), "file_words50": ("time", None),
+# file_number: at most 1.5 times the synchronous raw statement, and (below)
+# 1.2 times the raw statement polled asynchronously as the plug-in runs it.
+targets = {"file_number": ("time", 1.5), "file_words50": ("time", None),
            "sql_number_sqlite": ("rate", 0.8), "sql_number_pg": ("rate", 0.8),
            "sql_number_mariadb": ("rate", 0.8),
-           "export_file": ("rate", 0.5), "export_pg": ("rate", 0.5)}
+           "export_file": ("rate", 0.8), "export_pg": ("rate", 0.5)}
 # SQL mode on PostgreSQL and MariaDB: the server's filter against the full read.
 for engine in ("pg", "mariadb"):
     client = next((r for k, r in median.items() if k.startswith(f"sql_number_{engine}/plugin/")), None)
@@ -188,8 +197,9 @@ for name, (kind, target) in targets.items():
               f"  ratio {ratio:5.2f}  (target <= {target})  {verdict}")
         raw_async = next((r for k, r in median.items() if k.startswith(name + "/raw_async/")), None)
         if raw_async:
+            ratio = plugin["real_time"] / raw_async["real_time"]
             print(f"{'':20} raw polled asynchronously as the plug-in is: {raw_async['real_time']:.3f} {unit}"
-                  f"  ratio {plugin['real_time'] / raw_async['real_time']:5.2f}")
+                  f"  ratio {ratio:5.2f}  (target <= 1.2)  {'ok' if ratio <= 1.2 else 'MISSED'}")
     else:
         scale = {"ms": 1e3, "us": 1e6, "ns": 1e9, "s": 1}[unit]
         p = plugin["rows"] / (plugin["real_time"] / scale)
@@ -198,6 +208,7 @@ for name, (kind, target) in targets.items():
         print(f"{name:20} plugin {p:12,.0f} rows/s  raw {q:12,.0f} rows/s  ratio {ratio:5.2f}"
               f"  (target >= {target})  {'ok' if ratio >= target else 'MISSED'}")
 PY
+  done
   [ -z "$pg_connect" ] || "$BENCH" --search-rss pg
   [ -z "$mariadb_connect" ] || "$BENCH" --search-rss mariadb
   [ -z "${FILTER:-}" ] || continue

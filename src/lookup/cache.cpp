@@ -9,6 +9,8 @@ namespace {
 
 constexpr char16_t kNoRecordset[] = u"No recordset: Client";
 constexpr char16_t kTimeout[] = u"Timeout";
+// The tag as a view measured when compiled: CacheRecord runs for every row.
+constexpr TextView kTag = tags::kCache;
 
 }  // namespace
 
@@ -63,7 +65,7 @@ Text Lookup::StartRecords() {
 
 Text Lookup::CacheRecord() {
   Env& env = env_;
-  auto step = [&](auto&& body) { return Trap(env, tags::kCache, body); };
+  auto step = [&](auto&& body) { return Trap(env, kTag, body); };
   Text reply;
   if (export_state_ == u"START") return StartRecords();
   if (export_state_ == u"TERMINATE") return reply;
@@ -93,9 +95,7 @@ Text Lookup::CacheRecord() {
     return reply;
   }
 
-  auto database_step = [&](auto&& body) {
-    return TrapKeeping(env, tags::kCache, &export_failure_, body);
-  };
+  auto database_step = [&](auto&& body) { return TrapKeeping(env, kTag, &export_failure_, body); };
   bool at_end = true;
   if (!database_step([&] { at_end = rs->Eof(); })) return CacheRecord();
   if (!at_end) {
@@ -103,8 +103,14 @@ Text Lookup::CacheRecord() {
     thread_local Text contact;
     contact.clear();
     step([&] { AppendEntry(reply, u"Result", u"Success"); });
-    if (!database_step([&] { ColumnsFor(rs).RequireAll(); })) return CacheRecord();
-    step([&] { BuildContact(env, *rs, ColumnsFor(rs), contact); });
+    const Columns* columns = nullptr;
+    if (!database_step([&] {
+          columns = &ColumnsFor(rs);
+          columns->RequireAll();
+        })) {
+      return CacheRecord();
+    }
+    step([&] { BuildContact(env, *rs, *columns, contact); });
     database_step([&] { rs->MoveNext(); });
     step([&] {
       if (contact.empty()) return;

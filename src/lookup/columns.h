@@ -91,6 +91,12 @@ struct Columns {
     if (i < 0) throw Failure(u"Item not found in this collection.", 3265);
     return rs.Value(i);
   }
+  // The same as a view, valid until the next move.
+  TextView View(ResultSet& rs, Column column) const {
+    int i = index[column];
+    if (i < 0) throw Failure(u"Item not found in this collection.", 3265);
+    return rs.View(i);
+  }
 };
 
 // Appends the text entry "{name(S<length>)=value}": what AddVar writes for a

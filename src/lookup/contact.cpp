@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "lookup/columns.h"
 #include "lookup/lookup.h"
 #include "plugin/records.h"
@@ -10,18 +12,20 @@ namespace {
 constexpr Column kPhoneColumns[4] = {kPhone1, kPhone2, kPhone3, kPhone4};
 constexpr Column kLabelColumns[4] = {kPhone1Ext, kPhone2Ext, kPhone3Ext, kPhone4Ext};
 
+// Keys are views whose lengths are known when compiled: a record is written
+// for every row of an export.
 struct AddressKey {
-  const char16_t* key;
+  TextView key;
   Column column;
 };
 constexpr AddressKey kAddressKeys[] = {{u"Address", kAddress1}, {u"Address2", kAddress2},
                                        {u"Town", kCity},        {u"County", kState},
                                        {u"PostCode", kZip},     {u"Country", kCountry}};
 
-// PhoneType's key for phone n (0 to 3) as one of a fixed set of texts, so
-// that equal keys are the same pointer and nothing is allocated per row.
-const char16_t* PhoneKey(int n, TextView label) {
-  static constexpr const char16_t* kOthers[4] = {u"Phone1", u"Phone2", u"Phone3", u"Other"};
+// PhoneType's key for phone n (0 to 3), one of a fixed set of texts, so
+// that nothing is allocated per row.
+TextView PhoneKey(int n, TextView label) {
+  static constexpr TextView kOthers[4] = {u"Phone1", u"Phone2", u"Phone3", u"Other"};
   if (EqualsNoCase(label, u"MAIN")) return u"MainTel";
   if (EqualsNoCase(label, u"FAX")) return u"Fax";
   if (EqualsNoCase(label, u"WORK")) return u"Business";
@@ -31,18 +35,28 @@ const char16_t* PhoneKey(int n, TextView label) {
 }  // namespace
 
 void AppendEntry(Text& rd, TextView name, TextView value) {
-  rd += u'{';
-  rd += name;
-  rd += u"(S";
   char16_t digits[20];
   size_t n = 0;
   for (size_t length = value.size(); n == 0 || length > 0; length /= 10) {
     digits[n++] = static_cast<char16_t>(u'0' + length % 10);
   }
-  while (n > 0) rd += digits[--n];
-  rd += u")=";
-  rd += value;
-  rd += u'}';
+  // Written in place: one size check for the whole entry.
+  const size_t at = rd.size();
+  rd.resize(at + name.size() + n + value.size() + 6);
+  char16_t* p = rd.data() + at;
+  auto put = [&p](TextView part) {
+    if (!part.empty()) std::memcpy(p, part.data(), part.size() * sizeof(char16_t));
+    p += part.size();
+  };
+  *p++ = u'{';
+  put(name);
+  *p++ = u'(';
+  *p++ = u'S';
+  while (n > 0) *p++ = digits[--n];
+  *p++ = u')';
+  *p++ = u'=';
+  put(value);
+  *p = u'}';
 }
 
 // The record is written entry by entry as AddVar would write it. Its keys are
@@ -57,23 +71,28 @@ Text BuildContact(Env& env, ResultSet& rs, const Columns& c) {
 }
 
 void BuildContact(Env& env, ResultSet& rs, const Columns& c, Text& rd) {
-  auto step = [&](auto&& body) { Trap(env, tags::kGetContact, body); };
-  auto set = [&](const char16_t* key, Column column) {
-    step([&] { AppendEntry(rd, key, c.Read(rs, column)); });
+  // The tag as a view measured when compiled, not at every step.
+  static constexpr TextView kTag = tags::kGetContact;
+  auto step = [&](auto&& body) { Trap(env, kTag, body); };
+  // The values are read as views of the current row: nothing is copied
+  // but into the record.
+  auto set = [&](TextView key, Column column) {
+    step([&] { AppendEntry(rd, key, c.View(rs, column)); });
   };
 
   step([&] {
-    const Text& id = c.Read(rs, kClientId);
+    const TextView id = c.View(rs, kClientId);
     if (!id.empty()) AppendEntry(rd, u"Id", id);
   });
   bool person = false;
-  step([&] { person = c.Read(rs, kNameType) == u"I"; });
+  step([&] { person = c.View(rs, kNameType) == u"I"; });
   if (person) {
     step([&] {
-      Text name = Trim(c.Read(rs, kFirstName));
+      thread_local Text name;
+      name.assign(TrimView(c.View(rs, kFirstName)));
       name += u' ';
-      name += c.Read(rs, kName);
-      AppendEntry(rd, u"Name", Trim(name));
+      name += c.View(rs, kName);
+      AppendEntry(rd, u"Name", TrimView(name));
     });
     set(u"Company", kFirm);
   } else {
@@ -84,14 +103,14 @@ void BuildContact(Env& env, ResultSet& rs, const Columns& c, Text& rd) {
 
   struct Phone {
     bool read = false;
-    const char16_t* key = nullptr;
-    const Text* number = nullptr;
+    TextView key;
+    TextView number;
   };
   Phone phones[4];
   for (int n = 0; n < 4; ++n) {
     step([&] {
-      phones[n].key = PhoneKey(n, c.Read(rs, kLabelColumns[n]));
-      phones[n].number = &c.Read(rs, kPhoneColumns[n]);
+      phones[n].key = PhoneKey(n, c.View(rs, kLabelColumns[n]));
+      phones[n].number = c.View(rs, kPhoneColumns[n]);
       phones[n].read = true;
     });
   }
@@ -101,7 +120,7 @@ void BuildContact(Env& env, ResultSet& rs, const Columns& c, Text& rd) {
     for (int later = n + 1; later < 4; ++later) {
       replaced = replaced || (phones[later].read && phones[later].key == phones[n].key);
     }
-    if (!replaced) AppendEntry(rd, phones[n].key, *phones[n].number);
+    if (!replaced) AppendEntry(rd, phones[n].key, phones[n].number);
   }
   for (const AddressKey& a : kAddressKeys) set(a.key, a.column);
 }

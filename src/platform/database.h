@@ -39,6 +39,10 @@ class ResultSet : public Object {
   // reference stays valid until the next move. Throws Failure when there is
   // no current row.
   virtual const Text& Value(int column) = 0;
+  // The same value as a view, valid until the next move: a result set may
+  // hand out the row as the driver wrote it, without copying it into a
+  // text first.
+  virtual TextView View(int column) { return Value(column); }
 
   // Value by column name; throws Failure ("Item not found in this
   // collection.", 3265) for a column the result set does not have.

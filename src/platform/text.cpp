@@ -168,12 +168,14 @@ size_t FindNoCase(TextView hay, TextView needle, size_t from) {
   return TextView::npos;
 }
 
-Text Trim(TextView text) {
+TextView TrimView(TextView text) {
   size_t b = 0, e = text.size();
   while (b < e && text[b] == u' ') ++b;
   while (e > b && text[e - 1] == u' ') --e;
-  return Text(text.substr(b, e - b));
+  return text.substr(b, e - b);
 }
+
+Text Trim(TextView text) { return Text(TrimView(text)); }
 
 double LeadingNumber(TextView text) {
   std::string digits;

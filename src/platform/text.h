@@ -36,6 +36,8 @@ size_t FindNoCase(TextView hay, TextView needle, size_t from = 0);
 
 // Leading and trailing blanks (U+0020) removed, as VB's Trim does.
 Text Trim(TextView text);
+// The same part of `text`, without a copy.
+TextView TrimView(TextView text);
 
 // The leading-number rule: blanks, tabs and line feeds are ignored, the
 // longest leading decimal number (sign, digits, one ".", exponent) is read,

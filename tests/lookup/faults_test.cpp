@@ -104,8 +104,26 @@ TEST_P(FaultCampaign, EveryInjectedFailureIsReportedAndTheNextLoadWorks) {
     Text reply = Load();
     return Outcome{Result(reply) != u"Success", ToUtf8(reply)};
   });
-  points["number search"] =
-      Campaign(loaded, [&] { return Search(u"{Tel=+44 (0)1234 567890}", false); });
+  // A number search on its own, and after a search of the same shape (whose
+  // statement it then reuses). After a failed one the next search of that
+  // shape gives the whole contact: a statement that failed is not reused.
+  loaded();
+  const Text c1 = session->FindContact(u"{Tel=020 7946 0000}");
+  ASSERT_EQ(GetText(env, c1, u"Id"), u"C1");
+  auto search_then_next = [&] {
+    Outcome o = Search(u"{Tel=+44 (0)1234 567890}", false);
+    if (FaultInjection::Fired()) {
+      FaultInjection::Disarm();
+      EXPECT_EQ(session->FindContact(u"{Tel=020 7946 0000}"), c1);
+    }
+    return o;
+  };
+  points["number search"] = Campaign(loaded, search_then_next);
+  auto searched = [&] {
+    loaded();
+    ASSERT_EQ(GetText(env, session->FindContact(u"{Tel=01632 960001}"), u"Id"), u"P2");
+  };
+  points["number search again"] = Campaign(searched, search_then_next);
   points["list search"] = Campaign(loaded, [&] { return Search(u"{Text=smith}", true); });
   points["export"] = Campaign(loaded, [&] {
     Outcome o;
@@ -131,6 +149,7 @@ TEST_P(FaultCampaign, EveryInjectedFailureIsReportedAndTheNextLoadWorks) {
   }
   EXPECT_GT(points["load"], 0);
   EXPECT_GT(points["number search"], 0);
+  EXPECT_GT(points["number search again"], 0);
   EXPECT_GT(points["export"], 0);
 }
 

@@ -139,6 +139,7 @@ ConnectionHandle::ConnectionHandle(std::shared_ptr<Environment> env, TextView co
 }
 
 ConnectionHandle::~ConnectionHandle() {
+  spare_.reset();
   if (!dbc_) return;
   // Ignored: the adapter only reads, in autocommit, so there is no work a
   // refused disconnect would lose, and a destructor has no one to tell.
@@ -162,6 +163,19 @@ void ConnectionHandle::StatementEnded() {
 bool ConnectionHandle::Busy() {
   std::lock_guard<std::mutex> lock(busy_mutex_);
   return left_running_ > 0;
+}
+
+void ConnectionHandle::KeepSpare(std::unique_ptr<SpareStatement> spare) {
+  {
+    std::lock_guard<std::mutex> lock(busy_mutex_);
+    spare_.swap(spare);
+  }
+  // The one it replaces is freed outside the lock.
+}
+
+std::unique_ptr<SpareStatement> ConnectionHandle::TakeSpare() {
+  std::lock_guard<std::mutex> lock(busy_mutex_);
+  return std::move(spare_);
 }
 
 bool ConnectionHandle::WaitUntilFree(double seconds) {

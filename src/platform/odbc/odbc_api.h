@@ -79,6 +79,14 @@ struct ConnectOptions {
   bool getdata_only = false;
 };
 
+// A statement handle that a result set leaves to its connection, with what
+// it had bound to it, for the next statement of the same shape. Freeing it
+// frees the handle.
+class SpareStatement {
+ public:
+  virtual ~SpareStatement() = default;
+};
+
 // An open connection. Result sets hold a reference so that the connection
 // closes only after the last of them is released.
 class ConnectionHandle {
@@ -109,6 +117,11 @@ class ConnectionHandle {
   // Waits until the connection is not busy, at most `seconds` (0: as long
   // as it takes); true when it is not.
   bool WaitUntilFree(double seconds);
+  // One spare statement handle: a result set that ended cleanly keeps its
+  // handle here (freeing the spare it replaces) and the next result set
+  // takes it. The spare is freed before the connection closes.
+  void KeepSpare(std::unique_ptr<SpareStatement> spare);
+  std::unique_ptr<SpareStatement> TakeSpare();
 
  private:
   std::shared_ptr<Environment> env_;
@@ -121,6 +134,7 @@ class ConnectionHandle {
   std::mutex busy_mutex_;
   std::condition_variable busy_changed_;
   int left_running_ = 0;
+  std::unique_ptr<SpareStatement> spare_;  // under busy_mutex_
 };
 
 // A connection as ConnectionHandle makes it. With a login timeout the

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <utility>
 
 #include "platform/odbc/fault_injection.h"
 #include "platform/odbc/odbc_errors.h"
@@ -24,6 +26,30 @@ constexpr SQLULEN kStartChars = 255;
 constexpr double kCancelGrace = 0.1;
 
 using Seconds = std::chrono::duration<double>;
+
+// The asynchronous mode of a handle on which setting it failed or was not
+// taken: set again at the next execution.
+constexpr SQLULEN kUnknownMode = ~SQLULEN{0};
+
+// The statement without what its quoted literals hold: statements that
+// differ only in their literals give the same columns. Quoted identifiers
+// stay.
+Text StatementShape(TextView sql) {
+  Text shape;
+  shape.reserve(sql.size());
+  char16_t quote = 0;
+  for (char16_t c : sql) {
+    if (quote == 0 && (c == u'\'' || c == u'"')) {
+      quote = c;
+    } else if (c == quote) {
+      quote = 0;  // a doubled quote closes and opens again
+    } else if (quote == u'\'') {
+      continue;
+    }
+    shape += c;
+  }
+  return shape;
+}
 
 uint32_t NameHash(TextView name) {
   uint32_t h = 2166136261u;
@@ -59,20 +85,21 @@ OdbcResultSet::Statement::~Statement() {
   if (left_running) connection->StatementEnded();
 }
 
+OdbcResultSet::Kept::~Kept() {
+  if (handle) (void)SQLFreeHandle(SQL_HANDLE_STMT, handle);
+}
+
 OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextView sql, bool async,
                              double time_limit)
     : connection_(std::move(connection)), time_limit_(time_limit) {
   if (sql.size() > static_cast<size_t>(std::numeric_limits<SQLINTEGER>::max())) {
     throw Failure(u"The statement is too long", kInvalidArgument);
   }
-  Allocate();
+  shape_ = StatementShape(sql);
+  Allocate(true);
   statement_->sql = Wide(sql);
   if (time_limit_ > 0) {
-    const auto seconds = static_cast<SQLULEN>(std::ceil(time_limit_));
-    // Ignored when refused: the limit is kept by waiting no longer and
-    // cancelling (Begin, AwaitExecution, Cancel) whatever the driver does.
-    (void)SQLSetStmtAttrW(statement_->handle, SQL_ATTR_QUERY_TIMEOUT,
-                          reinterpret_cast<SQLPOINTER>(seconds), 0);
+    SetTimeout(static_cast<SQLULEN>(std::ceil(time_limit_)));
     Begin();
     if (!async && !AwaitExecution(time_limit_)) {
       Cancel();
@@ -80,12 +107,8 @@ OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextV
     }
     return;
   }
-  if (async) {
-    // A driver without asynchronous support refuses the attribute (or
-    // ignores it) and the statement simply runs to its end below.
-    (void)SQLSetStmtAttrW(statement_->handle, SQL_ATTR_ASYNC_ENABLE,
-                          reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0);
-  }
+  SetTimeout(0);
+  SetAsync(async);
   SQLRETURN rc = Execute();
   if (rc == SQL_STILL_EXECUTING) {
     executing_ = true;
@@ -96,11 +119,11 @@ OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, TextV
 
 OdbcResultSet::OdbcResultSet(std::shared_ptr<ConnectionHandle> connection, Tables)
     : connection_(std::move(connection)), tables_(true) {
-  Allocate();
+  Allocate(false);
   Finish(Execute());
 }
 
-void OdbcResultSet::Allocate() {
+void OdbcResultSet::Allocate(bool reuse) {
   // A statement left running on the connection is waited for, within the
   // time limit: the driver would wait for it in any call on the connection.
   const auto start = std::chrono::steady_clock::now();
@@ -114,6 +137,25 @@ void OdbcResultSet::Allocate() {
   }
   statement_ = std::make_shared<Statement>();
   statement_->connection = connection_;
+  if (reuse) {
+    if (std::unique_ptr<SpareStatement> spare = connection_->TakeSpare()) {
+      auto& kept = static_cast<Kept&>(*spare);
+      // Another shape: its columns are let go of (and freed with the spare)
+      // and described anew. A handle that keeps them is not used.
+      if (kept.shape == shape_ || Ok(SQLFreeStmt(kept.handle, SQL_UNBIND))) {
+        statement_->handle = std::exchange(kept.handle, SQLHSTMT{SQL_NULL_HSTMT});
+        async_mode_ = kept.async_mode;
+        timeout_ = kept.timeout;
+        if (kept.shape == shape_) {
+          columns_ = std::move(kept.columns);
+          bind_ = kept.bind;
+          described_ = true;
+          reused_ = true;
+        }
+        return;
+      }
+    }
+  }
   if (!Ok(Checked(SQLAllocHandle, SQL_HANDLE_STMT, connection_->handle(), &statement_->handle))) {
     statement_->handle = SQL_NULL_HSTMT;
     ThrowDiagnostics(SQL_HANDLE_DBC, connection_->handle(), u"Could not open a statement",
@@ -136,11 +178,15 @@ void OdbcResultSet::Begin() {
   // as psqlODBC does) executes on a thread of its own, so that no caller
   // waits on the driver longer than it wants to.
   SQLHSTMT h = statement_->handle;
-  SQLULEN mode = SQL_ASYNC_ENABLE_OFF;
-  if (Ok(SQLSetStmtAttrW(h, SQL_ATTR_ASYNC_ENABLE,
-                         reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0)) &&
-      Ok(SQLGetStmtAttrW(h, SQL_ATTR_ASYNC_ENABLE, &mode, 0, nullptr)) &&
-      mode == SQL_ASYNC_ENABLE_ON) {
+  if (async_mode_ != SQL_ASYNC_ENABLE_ON) {
+    SQLULEN mode = SQL_ASYNC_ENABLE_OFF;
+    const bool on = Ok(SQLSetStmtAttrW(h, SQL_ATTR_ASYNC_ENABLE,
+                                       reinterpret_cast<SQLPOINTER>(SQL_ASYNC_ENABLE_ON), 0)) &&
+                    Ok(SQLGetStmtAttrW(h, SQL_ATTR_ASYNC_ENABLE, &mode, 0, nullptr)) &&
+                    mode == SQL_ASYNC_ENABLE_ON;
+    async_mode_ = on ? SQL_ASYNC_ENABLE_ON : kUnknownMode;
+  }
+  if (async_mode_ == SQL_ASYNC_ENABLE_ON) {
     SQLRETURN rc = Execute();
     if (rc == SQL_STILL_EXECUTING) {
       executing_ = true;
@@ -152,6 +198,26 @@ void OdbcResultSet::Begin() {
   auto statement = statement_;
   worker_ = BackgroundCall::Start([statement] { statement->rc = statement->ExecDirect(); });
   executing_ = true;
+}
+
+void OdbcResultSet::SetTimeout(SQLULEN seconds) {
+  if (timeout_ == seconds) return;
+  // Ignored when refused: the limit is kept by waiting no longer and
+  // cancelling (Begin, AwaitExecution, Cancel) whatever the driver does.
+  (void)SQLSetStmtAttrW(statement_->handle, SQL_ATTR_QUERY_TIMEOUT,
+                        reinterpret_cast<SQLPOINTER>(seconds), 0);
+  timeout_ = seconds;
+}
+
+void OdbcResultSet::SetAsync(bool on) {
+  const SQLULEN mode = on ? SQL_ASYNC_ENABLE_ON : SQL_ASYNC_ENABLE_OFF;
+  if (async_mode_ == mode) return;
+  // A driver without asynchronous support refuses the attribute (or
+  // ignores it) and the statement simply runs to its end.
+  const bool set =
+      Ok(SQLSetStmtAttrW(statement_->handle, SQL_ATTR_ASYNC_ENABLE,
+                         reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(mode)), 0));
+  async_mode_ = set ? mode : kUnknownMode;
 }
 
 bool OdbcResultSet::Ended(SQLRETURN& rc) {
@@ -248,7 +314,10 @@ bool OdbcResultSet::StopWorker() {
 }
 
 OdbcResultSet::~OdbcResultSet() {
-  if (!executing_) return;
+  if (!executing_) {
+    Keep();
+    return;
+  }
   if (time_limit_ > 0) {
     Cancel();
   } else if (statement_->handle) {
@@ -257,7 +326,33 @@ OdbcResultSet::~OdbcResultSet() {
   }
 }
 
+void OdbcResultSet::Keep() noexcept {
+  // Only a statement that ran to its end, or stopped between rows, and
+  // that nothing else holds. One that failed, ran out of time or was
+  // cancelled is freed. A connection with a statement left running would
+  // make the close wait for it.
+  if (tables_ || failed_ || !statement_ || !statement_->handle || statement_->left_running ||
+      worker_ || statement_.use_count() != 1) {
+    return;
+  }
+  try {
+    if (connection_->Busy()) return;
+    auto kept = std::make_unique<Kept>();
+    if (!Ok(SQLFreeStmt(statement_->handle, SQL_CLOSE))) return;
+    kept->handle = std::exchange(statement_->handle, SQLHSTMT{SQL_NULL_HSTMT});
+    kept->shape = std::move(shape_);
+    kept->columns = std::move(columns_);
+    kept->bind = bind_;
+    kept->async_mode = async_mode_;
+    kept->timeout = timeout_;
+    connection_->KeepSpare(std::move(kept));
+  } catch (...) {
+    // Without memory (or a lock) for it the handle is freed as before.
+  }
+}
+
 void OdbcResultSet::Fail(TextView fallback) {
+  failed_ = true;
   ThrowDiagnostics(SQL_HANDLE_STMT, statement_->handle, fallback, connection_->secret());
 }
 
@@ -296,14 +391,33 @@ void OdbcResultSet::Finish(SQLRETURN rc) {
     Text state;
     Text text = DiagnosticText(SQL_HANDLE_STMT, statement_->handle, connection_->secret(), &state);
     for (TextView timeout : {u"HYT00", u"HYT01", u"HY008", u"57014"}) {
-      if (state == timeout) throw Failure(std::move(text), kTimeoutExpired);
+      if (state == timeout) {
+        failed_ = true;
+        throw Failure(std::move(text), kTimeoutExpired);
+      }
     }
   }
   if (rc != SQL_NO_DATA && !Ok(rc)) Fail(u"The statement failed");
   count_known_ = false;
+  if (reused_) CheckShape();
   if (!described_) Describe();
   row_ = -1;
   Fetch();
+}
+
+void OdbcResultSet::CheckShape() {
+  reused_ = false;
+  SQLSMALLINT n = 0;
+  if (!Ok(Wait([&] { return Checked(SQLNumResultCols, statement_->handle, &n); }))) {
+    Fail(u"The statement has no columns");
+  }
+  if (static_cast<size_t>(std::max<SQLSMALLINT>(n, 0)) == columns_.size()) return;
+  // The table changed under the statement: its columns are described anew.
+  if (!Ok(SQLFreeStmt(statement_->handle, SQL_UNBIND))) {
+    Fail(u"The statement's columns cannot be bound");
+  }
+  columns_.clear();
+  described_ = false;
 }
 
 void OdbcResultSet::Describe() {
@@ -445,6 +559,23 @@ int OdbcResultSet::ColumnIndex(TextView name) {
     if (columns_[i].hash == h && EqualsNoCase(columns_[i].name, name)) return static_cast<int>(i);
   }
   return -1;
+}
+
+TextView OdbcResultSet::View(int column) {
+  // A bound column that holds the whole value is read where the driver
+  // wrote it; anything else goes through Value.
+  if (!executing_ && !eof_ && column >= 0 && static_cast<size_t>(column) < columns_.size()) {
+    const Column& col = columns_[static_cast<size_t>(column)];
+    // A value Value has read already (a long one, say, whose column has
+    // been bound to a bigger buffer since) is that text.
+    if (col.ready) return col.value;
+    if (col.bound && col.indicator >= 0 &&
+        static_cast<size_t>(col.indicator) < col.buffer.size() * sizeof(SQLWCHAR)) {
+      return TextView(reinterpret_cast<const char16_t*>(col.buffer.data()),
+                      static_cast<size_t>(col.indicator) / sizeof(SQLWCHAR));
+    }
+  }
+  return Value(column);
 }
 
 const Text& OdbcResultSet::Value(int column) {

@@ -1,5 +1,9 @@
 // A result set over one ODBC statement: forward-only cursor, values read as
-// UTF-16 into buffers that live as long as the result set.
+// UTF-16 into buffers that live as long as the result set. A result set
+// that ends cleanly leaves its statement handle, closed but still bound, to
+// its connection; the next statement of the same shape (the same text but
+// for its quoted literals) executes on it without describing and binding
+// its columns again.
 #pragma once
 
 #include <memory>
@@ -35,6 +39,7 @@ class OdbcResultSet : public ResultSet {
   long RecordCount() override;
   int ColumnIndex(TextView name) override;
   const Text& Value(int column) override;
+  TextView View(int column) override;
 
  private:
   struct Column {
@@ -66,7 +71,25 @@ class OdbcResultSet : public ResultSet {
     }
   };
 
-  void Allocate();
+  // A statement handle left to the connection, with its bound columns and
+  // the attributes set on it.
+  struct Kept : SpareStatement {
+    SQLHSTMT handle = SQL_NULL_HSTMT;
+    Text shape;
+    std::vector<Column> columns;
+    bool bind = false;
+    SQLULEN async_mode = SQL_ASYNC_ENABLE_OFF;
+    SQLULEN timeout = 0;
+    ~Kept() override;
+  };
+
+  // Waits for the connection and opens the statement handle: the
+  // connection's spare when `reuse`, else a new one.
+  void Allocate(bool reuse);
+  void SetTimeout(SQLULEN seconds);
+  void SetAsync(bool on);
+  // Leaves the statement handle to the connection when it ended cleanly.
+  void Keep() noexcept;
   SQLRETURN Execute();
   // Starts the execution of a statement with a time limit without waiting
   // for it.
@@ -85,6 +108,8 @@ class OdbcResultSet : public ResultSet {
   void Finish(SQLRETURN rc);
   void FinishExecution();
   void Describe();
+  // A reused handle's columns: described anew when their number changed.
+  void CheckShape();
   void Fetch();
   // Reads a column with SQLGetData into `buffer`, growing it for long
   // values; false for a null.
@@ -96,7 +121,13 @@ class OdbcResultSet : public ResultSet {
   double time_limit_ = 0;
   std::vector<Column> columns_;
   std::vector<SQLWCHAR> scratch_;
+  Text shape_;
+  // The attributes as last set on the handle (kUnknownMode: to be set).
+  SQLULEN async_mode_ = SQL_ASYNC_ENABLE_OFF;
+  SQLULEN timeout_ = 0;
   bool tables_ = false;
+  bool failed_ = false;  // the statement failed or ran out of time
+  bool reused_ = false;  // the handle came bound from an earlier statement
   bool executing_ = false;
   bool described_ = false;
   bool eof_ = true;
