@@ -63,6 +63,7 @@ PACKAGES=(
   kamailio
   kamailio-utils-modules
   sip-tester
+  wrk
 )
 
 missing=()
