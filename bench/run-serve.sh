@@ -3,9 +3,9 @@
 # address book in file mode (the stand-in Maximizer ODBC driver) and on the
 # same rows in PostgreSQL (SQL mode, SqlFilter "Server", the indexes of
 # README.md), with the answer cache off and on, at 1, 4 and 16 connections;
-# it prints lookups/s and the p50/p99 latency of each run, the same for
-# `pellory find` started once per lookup, and the service's memory (VmRSS,
-# VmHWM) as the requests add up.
+# it prints lookups/s, the p50/p99 latency and the service's CPU time per
+# lookup of each run, the same for `pellory find` started once per lookup,
+# and the service's memory (VmRSS, VmHWM) as the requests add up.
 #
 # Usage: bench/run-serve.sh
 #   BUILD_DIR=...      build directory (default: build-bench, Release)
@@ -131,8 +131,11 @@ start_service() {
 wrk_row() {  # CONNECTIONS [wrk options...]
   local c=$1
   shift
+  local before after
+  before=$(cpu_ticks)
   wrk -t1 -c"$c" --latency -s "$LUA" "$@" "http://127.0.0.1:$PORT" >"$WORK/wrk.out" 2>&1 || true
-  python3 - "$WORK/wrk.out" "$c" <<'PY'
+  after=$(cpu_ticks)
+  python3 - "$WORK/wrk.out" "$c" "$((after - before))" "$(getconf CLK_TCK)" <<'PY'
 import re, sys
 text = open(sys.argv[1]).read()
 def ms(v):
@@ -149,9 +152,15 @@ for pattern in (r"Non-2xx or 3xx responses: (\d+)", r"Socket errors: (.*)"):
     m = re.search(pattern, text)
     if m: bad.append(m.group(0))
 total = re.search(r"(\d+) requests in", text).group(1)
+cpu = int(sys.argv[3]) / int(sys.argv[4]) / int(total) * 1e3
 print(f"  {sys.argv[2]:>3} conn  {float(rate.group(1)):9,.0f} lookups/s  p50 {ms(p50.group(1)):7.2f} ms"
-      f"  p99 {ms(p99.group(1)):7.2f} ms  ({total} requests{'; ' + '; '.join(bad) if bad else ''})")
+      f"  p99 {ms(p99.group(1)):7.2f} ms  service CPU {cpu:5.3f} ms a lookup"
+      f"  ({total} requests{'; ' + '; '.join(bad) if bad else ''})")
 PY
+}
+
+cpu_ticks() {  # the service's CPU time (user and system), in clock ticks
+  awk '{print $14 + $15}' "/proc/$SERVE_PID/stat"
 }
 
 memory() {  # the service's VmRSS and VmHWM
