@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # BOOKTOOL and PG_CONNECT are for the sourcing script
 # Shell functions the benchmark scripts share (sourced, not run): a private
 # unixODBC configuration, a PostgreSQL server on 127.0.0.1 in the work
 # directory, and a synthetic address book copied into it with the indexes
