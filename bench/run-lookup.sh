@@ -25,37 +25,16 @@ cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DPELLORY_BENCH=ON >
 cmake --build "$BUILD_DIR" -j2 --target lookup_bench pellory-addressbook maxodbc >/dev/null
 
 WORK=$(mktemp -d /tmp/pellory-bench.XXXXXX)
-chmod 755 "$WORK"
-PGBIN=/usr/lib/postgresql/15/bin
-PGDATA=$WORK/pg/data
+# shellcheck source=bench/common.sh
+. "$ROOT/bench/common.sh"
 cleanup() {
-  if [ -f "$PGDATA/postmaster.pid" ]; then
-    as_pg "$PGBIN/pg_ctl" -D "$PGDATA" -m fast stop >/dev/null 2>&1 || true
-  fi
   [ ! -f "$WORK/mariadb.env" ] || "$ROOT/scripts/mariadb-test-server.sh" stop "$WORK/mariadb.env"
-  rm -rf "$WORK"
+  bench_cleanup
 }
 trap cleanup EXIT
-as_pg() {
-  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
-}
-
-cp "$BUILD_DIR/odbc/odbcinst.ini" "$WORK/odbcinst.ini"
-: >"$WORK/odbc.ini"
-export ODBCSYSINI=$WORK ODBCINSTINI=odbcinst.ini ODBCINI=$WORK/odbc.ini HOME=$WORK
-export PELLORY_REGISTRY=$WORK/registry.reg PELLORY_TRACE_LOG=$WORK/trace.log
-BOOKTOOL=$(find "$BUILD_DIR" -name pellory-addressbook -type f -perm -u+x | head -1)
+bench_odbc_env
 BENCH=$BUILD_DIR/bench/lookup_bench
-
-PG_PORT=""
-if [ -z "${NO_PG:-}" ] && [ -x "$PGBIN/initdb" ]; then
-  mkdir -p "$WORK/pg"
-  [ "$(id -u)" -ne 0 ] || chown postgres "$WORK/pg"
-  as_pg "$PGBIN/initdb" -D "$PGDATA" -A trust -U postgres >/dev/null
-  PG_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  as_pg "$PGBIN/pg_ctl" -D "$PGDATA" -l "$WORK/pg/log" -w \
-    -o "-c listen_addresses=127.0.0.1 -p $PG_PORT -k $WORK/pg -c fsync=off" start >/dev/null
-fi
+bench_pg_start
 MARIADB_PORT=""
 if [ -z "${NO_MARIADB:-}" ]; then
   # The test server with a buffer pool that holds the 1,000,000 book.
@@ -64,7 +43,6 @@ if [ -z "${NO_MARIADB:-}" ]; then
   MARIADB_PORT=$(sed -n 's/^MARIADB_PORT=//p' "$WORK/mariadb.env")
 fi
 mariadb_() { mariadb --no-defaults -h 127.0.0.1 -P "$MARIADB_PORT" -u bench --local-infile=1 "$@"; }
-psql_() { "$PGBIN/psql" -h 127.0.0.1 -p "$PG_PORT" -U postgres -v ON_ERROR_STOP=1 -q "$@"; }
 
 COLUMNS_DDL="Client_Id text, Name_Type text, First_Name text, Name text, Firm text,
   DEPARTMENT text, TITLE text, PHONE_1 text, PHONE_1_Extension text, PHONE_2 text,
@@ -81,24 +59,8 @@ for n in "${SIZES[@]}"; do
   "$BOOKTOOL" create "$book" --synthetic "$n" --seed 7 >/dev/null
   pg_connect=""
   if [ -n "$PG_PORT" ]; then
-    db=bench_$n
-    psql_ -d postgres -c "create database $db"
-    psql_ -d "$db" -c "create table Client ($COLUMNS_DDL)"
-    sqlite3 -csv "$book/mxza.max" "select * from Client" | psql_ -d "$db" -c "\\copy client from stdin with (format csv)"
-    # The indexes README.md documents for SqlFilter "Server": trigrams for
-    # the number inside the reversed phones, b-trees for the any-format
-    # ranges (the cluster's C.UTF-8 locale orders ':' after the digits),
-    # the identifier.
-    for c in 1 2 3 4; do
-      psql_ -d "$db" -c "create index client_rp${c} on client (reverse_phone_$c)"
-    done
-    psql_ -d "$db" -c "create extension if not exists pg_trgm"
-    for c in 1 2 3 4; do
-      psql_ -d "$db" -c "create index client_rp${c}_trgm on client using gin (reverse_phone_$c gin_trgm_ops)"
-    done
-    psql_ -d "$db" -c "create index client_id on client (client_id)"
-    psql_ -d "$db" -c "analyze client"
-    pg_connect="DRIVER={PostgreSQL Unicode};Server=127.0.0.1;Port=$PG_PORT;Database=$db;UID=postgres;UseDeclareFetch=1;Fetch=1000"
+    bench_pg_book "$book" "bench_$n"
+    pg_connect=$PG_CONNECT
   fi
   export PELLORY_BENCH_LABEL=$label PELLORY_BENCH_BOOK=$book PELLORY_BENCH_SQLITE=$book/mxza.max
   export PELLORY_BENCH_PG=$pg_connect

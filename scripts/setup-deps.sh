@@ -65,6 +65,7 @@ PACKAGES=(
   sip-tester
   mariadb-server
   odbc-mariadb
+  wrk
 )
 
 missing=()

@@ -104,6 +104,15 @@ class Service {
   void Install(httplib::Server& server) {
     server.set_pre_routing_handler(
         [this](const httplib::Request& req, httplib::Response& res) { return Screen(req, res); });
+    // A kept-alive connection holds its worker between its requests: while
+    // other connections wait for one, the answer ends the connection, and
+    // the client's next request waits its turn behind them.
+    server.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+      if (WorkerPool::ConnectionsWaiting() && !res.has_header("Connection")) {
+        res.headers.erase("Keep-Alive");
+        res.set_header("Connection", "close");
+      }
+    });
     server.Get("/v1/lookup",
                [this](const httplib::Request& req, httplib::Response& res) { Lookup(req, res); });
     server.Get("/v1/search",

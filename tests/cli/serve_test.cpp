@@ -322,22 +322,19 @@ TEST_F(Serve, MalformedRequestsAreRefused) {
       EXPECT_TRUE(json::parse(r->body, nullptr, false).contains("error")) << r->body;
     }
   }
-  // Both workers held by clients that keep their connections: of the new
-  // connections, as many as the queue holds (32 a worker) wait and are
-  // answered once the workers are free; the others are turned away at once.
-  std::atomic<bool> holding{true};
-  std::vector<std::thread> holders;
+  // Both workers held by clients that keep their connections open without
+  // asking again (a connection that asks while others wait is ended with
+  // its answer; so they ask one after the other): of the new connections,
+  // as many as the queue holds (32 a worker) wait and are answered once the
+  // workers are free; the others are turned away at once.
+  std::vector<httplib::Client> holders;
   for (int i = 0; i < 2; ++i) {
-    holders.emplace_back([&] {
-      httplib::Client c = s.Client();
-      c.set_keep_alive(true);
-      while (holding) {
-        c.Get("/metrics");
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      }
-    });
+    holders.push_back(s.Client());
+    holders.back().set_keep_alive(true);
+    auto held = holders.back().Get("/metrics");
+    ASSERT_TRUE(held);
+    ASSERT_FALSE(held->has_header("Connection"));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   std::atomic<int> answered{0}, busy{0}, other{0};
   std::vector<std::thread> clients;
   for (int i = 0; i < 80; ++i) {
@@ -355,8 +352,7 @@ TEST_F(Serve, MalformedRequestsAreRefused) {
   for (int i = 0; i < 1200 && busy + other < 16; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  holding = false;
-  for (std::thread& t : holders) t.join();
+  holders.clear();
   for (std::thread& t : clients) t.join();
   EXPECT_EQ(busy, 16);
   EXPECT_EQ(answered, 64);
@@ -486,6 +482,42 @@ TEST_F(Serve, LookupsBeyondTheTimeoutAreNotFound) {
   const std::string e = s.Get("/metrics")->body;
   EXPECT_EQ(Counter(e, R"(pellory_lookups_total{outcome="timeout"})"), 2) << e;
   EXPECT_EQ(Counter(e, "pellory_cache_hits_total"), 0) << e;
+}
+
+// A kept-alive connection holds its worker only until another connection
+// waits for one: its next answer then ends it, and the waiting one is
+// answered.
+TEST_F(Serve, AKeptAliveConnectionHandsItsWorkerOn) {
+  Service s(sandbox.Dir(), {"--listen", "127.0.0.1:0", "--threads", "1", "--cache-ttl", "0"});
+  ASSERT_GT(s.port(), 0) << s.first_line() << s.err();
+  const std::string target = "/v1/lookup?number=442079460018&format=name";
+  httplib::Client first = s.Client();
+  first.set_keep_alive(true);
+  auto alone = first.Get(target);
+  ASSERT_TRUE(alone);
+  EXPECT_EQ(alone->body, "Anne Smith");
+  EXPECT_FALSE(alone->has_header("Connection"));
+
+  std::atomic<bool> answered{false};
+  std::string second_body = "no answer";
+  std::thread second([&] {
+    if (auto r = s.Get(target)) second_body = r->body;
+    answered = true;
+  });
+  // The first connection goes on asking until an answer ends it (once the
+  // second connection has been accepted and waits).
+  bool closed = false;
+  for (int i = 0; i < 500 && !closed && !answered; ++i) {
+    auto r = first.Get(target);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->body, "Anne Smith");
+    closed = r->get_header_value("Connection") == "close";
+    if (!closed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  first.stop();
+  second.join();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(second_body, "Anne Smith");
 }
 
 // SIGTERM while a request is in flight: it is answered, then the service

@@ -6,6 +6,7 @@ namespace pellory::cli::serve {
 namespace {
 
 thread_local LookupWorker* current_worker = nullptr;
+thread_local const std::atomic<size_t>* current_waiting = nullptr;
 
 }  // namespace
 
@@ -21,11 +22,16 @@ WorkerPool::~WorkerPool() { shutdown(); }
 
 LookupWorker* WorkerPool::Current() { return current_worker; }
 
+bool WorkerPool::ConnectionsWaiting() {
+  return current_waiting && current_waiting->load(std::memory_order_relaxed) > 0;
+}
+
 void WorkerPool::enqueue(std::function<void()> fn) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Queue& queue = main_.jobs.size() < queue_limit_ ? main_ : overflow_;
     queue.jobs.push_back(std::move(fn));
+    waiting_ = main_.jobs.size();
   }
   ready_.notify_all();
 }
@@ -51,6 +57,7 @@ void WorkerPool::Run(Queue& queue, bool with_worker) {
       // overflow thread does.
     }
     current_worker = worker.get();
+    current_waiting = &waiting_;
   }
   for (;;) {
     std::function<void()> job;
@@ -60,10 +67,12 @@ void WorkerPool::Run(Queue& queue, bool with_worker) {
       if (queue.jobs.empty()) break;  // shut down, nothing left
       job = std::move(queue.jobs.front());
       queue.jobs.pop_front();
+      waiting_ = main_.jobs.size();
     }
     job();
   }
   current_worker = nullptr;
+  current_waiting = nullptr;
   worker.reset();
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -33,6 +34,12 @@ class WorkerPool final : public httplib::TaskQueue {
   // overflow thread).
   static LookupWorker* Current();
 
+  // Whether connections wait for a worker of the calling thread's pool
+  // (false on a thread of no pool). A connection keeps its worker for as
+  // long as it is kept alive: the answer that says "Connection: close"
+  // while others wait hands the worker on to them.
+  static bool ConnectionsWaiting();
+
  private:
   struct Queue {
     std::deque<std::function<void()>> jobs;
@@ -45,6 +52,7 @@ class WorkerPool final : public httplib::TaskQueue {
   std::condition_variable ready_;
   bool shutdown_ = false;
   Queue main_, overflow_;
+  std::atomic<size_t> waiting_{0};  // main_.jobs.size(), read without the lock
   std::vector<std::thread> threads_;
 };
 
