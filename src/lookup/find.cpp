@@ -391,7 +391,7 @@ class Search {
         for (int polls = 0; rs_->StillExecuting(); ++polls) {
           if (Expired()) break;
           env_.pump().DoEvents();
-          if (polls < 100) {
+          if (polls < 2000) {
             std::this_thread::yield();
           } else {
             std::this_thread::sleep_for(std::chrono::microseconds(100));
